@@ -5,7 +5,7 @@
 // stored. The virtual slot order is fixed.
 //
 // Results are Win32 codes (0 success); "no key" (87) means the handle is null. Out parameters
-// are only written on success unless an operation says otherwise.
+// are only written on success, except the in/out sizes, which receive the needed size with 234.
 
 #include <windows.h>
 
@@ -24,7 +24,8 @@ public:
     // Closes the key (see Close).
     virtual ~CRegKeyImpl();  // 0
 
-    // RegQueryValueExW: size in bytes, data null reports type and size only.
+    // RegQueryValueExW: size in bytes, data null reports type and size only, 234 with the needed
+    // size when data is too small.
     [[nodiscard]] virtual LONG QueryValue(const wchar_t* name, DWORD* type, void* data, DWORD* size);  // 1
     // No data or size 0: 87; else RegSetValueExW.
     [[nodiscard]] virtual LONG SetValue(const wchar_t* name, DWORD type, const void* data, DWORD size);  // 2
@@ -39,7 +40,7 @@ public:
     [[nodiscard]] virtual LONG SetMultiStringValue(const wchar_t* name, const wchar_t* text);  // 8
     // value is cleared first; 13 unless the value is "{...}" text that names a GUID.
     [[nodiscard]] virtual LONG QueryGUIDValue(const wchar_t* name, GUID& value);  // 9
-    // 13 unless REG_BINARY. size in bytes as for QueryValue.
+    // 13 unless REG_BINARY (also when the value would not fit). size as for QueryValue.
     [[nodiscard]] virtual LONG QueryBinaryValue(const wchar_t* name, void* data, DWORD* size);  // 10
     // 13 unless REG_DWORD of 4 bytes.
     [[nodiscard]] virtual LONG QueryDWORDValue(const wchar_t* name, DWORD& value);  // 11
@@ -58,8 +59,8 @@ public:
                                               DWORD* size);  // 16
     [[nodiscard]] virtual LONG SetKeySecurity(SECURITY_INFORMATION information,
                                               PSECURITY_DESCRIPTOR descriptor);  // 17
-    // RegCreateKeyExW; disposition (optional) is written even on failure. On success the old key
-    // is closed and replaced; on failure the old key stays open.
+    // RegCreateKeyExW; disposition (optional) is written even when the call fails. On success the
+    // old key is closed and replaced; on failure the old key stays open. Null subKey: 87.
     [[nodiscard]] virtual LONG Create(HKEY parent, const wchar_t* subKey, wchar_t* keyClass, DWORD options,
                                       REGSAM access, LPSECURITY_ATTRIBUTES security,
                                       DWORD* disposition);  // 18

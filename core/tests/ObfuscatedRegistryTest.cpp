@@ -1,3 +1,4 @@
+#include "CObfuscatedRegKey.h"
 #include "ObfuscatedRegistry.h"
 #include "ObfuscatedValueBlob.h"
 #include "RegistryIsolation.h"
@@ -131,6 +132,25 @@ TEST_F(ObfuscatedRegistryTest, RoundTripsEveryKindOfValueInBothViews)
                 }
             }
         }
+    }
+
+    // The UTF-8 writer in each view.
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        const bool in32 = view == KEY_WOW64_32KEY;
+        const std::wstring name = in32 ? L"Utf8In32" : L"Utf8In64";
+        CObfuscatedRegKey key;
+        ASSERT_EQ(0, key.Create(machine.get(), path.c_str(), nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | view));
+        ASSERT_EQ(0, key.SetStringValue(name.c_str(), L"\u4E16\u754C"));
+        std::wstring back;
+        ASSERT_EQ(0, key.QueryStringValue(name.c_str(), back));
+        EXPECT_EQ(L"\u4E16\u754C", back);
+        ScopedRegKey direct, other;
+        ASSERT_EQ(0, ::RegOpenKeyExW(machine.get(), (in32 ? redirected : path).c_str(), 0, KEY_READ | KEY_WOW64_64KEY,
+                                     direct.put()));
+        EXPECT_EQ(static_cast<DWORD>(REG_BINARY), ReadRaw(direct.get(), name.c_str()).type);
+        ASSERT_EQ(0, ::RegOpenKeyExW(machine.get(), (in32 ? path : redirected).c_str(), 0, KEY_READ | KEY_WOW64_64KEY,
+                                     other.put()));
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRaw(other.get(), name.c_str()).status);
     }
 }
 
