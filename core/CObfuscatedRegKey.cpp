@@ -1,0 +1,11 @@
+#include "CObfuscatedRegKey.h"
+
+#include "CObfuscatedRegKeyImpl.h"
+
+#include <memory>
+
+namespace Fundor {
+
+CObfuscatedRegKey::CObfuscatedRegKey() : CRegKey(std::make_shared<CObfuscatedRegKeyImpl>()) {}
+
+}  // namespace Fundor
