@@ -1,5 +1,7 @@
 #include "SecurityFunctionTable.h"
 
+#include "OSInfoProxy.h"
+
 #include "SafeLoading.h"
 
 namespace Fundor {
@@ -33,11 +35,9 @@ static_assert(0 ORDWELL_SECURITY_FUNCTIONS(ORDWELL_COUNT_ONE) == SecurityFunctio
 
 bool IsWindowsNtPlatform()
 {
-    OSVERSIONINFOEXW version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    version.dwPlatformId = VER_PLATFORM_WIN32_NT;
-    const ULONGLONG condition = ::VerSetConditionMask(0, VER_PLATFORMID, VER_EQUAL);
-    return ::VerifyVersionInfoW(&version, VER_PLATFORMID, condition) != FALSE;
+    // The platform id alone; the proxy computes nothing else for it.
+    internal::OSInfoProxy<WinOSVersionAPI> proxy;
+    return proxy.IsWinNT();
 }
 
 SecurityFunctionTable::SecurityFunctionTable() : m_isWindowsNt(IsWindowsNtPlatform())
