@@ -163,18 +163,20 @@ LONG CRegKeyImpl::QueryBinaryValue(const wchar_t* name, void* data, DWORD* size)
     return TypedReadResult(status, type == REG_BINARY);
 }
 
-LONG CRegKeyImpl::QueryDWORDValue(const wchar_t* name, DWORD& value)
+// Reads a fixed-size value of one registry type; a value of another type or size is malformed.
+template <typename Value>
+LONG CRegKeyImpl::QueryFixedSizeValue(const wchar_t* name, DWORD expectedType, Value& value)
 {
     if (!m_key) {
         return ERROR_INVALID_PARAMETER;
     }
     DWORD type = REG_NONE;
-    DWORD read = 0;
+    Value read = 0;
     DWORD size = sizeof(read);
     LONG status = QueryValue(name, &type, &read, &size);
-    status = TypedReadResult(status, type == REG_DWORD);
+    status = TypedReadResult(status, type == expectedType);
     if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && size != sizeof(read))) {
-        return ERROR_INVALID_DATA;  // a malformed REG_DWORD
+        return ERROR_INVALID_DATA;
     }
     if (status != ERROR_SUCCESS) {
         return status;
@@ -183,24 +185,14 @@ LONG CRegKeyImpl::QueryDWORDValue(const wchar_t* name, DWORD& value)
     return ERROR_SUCCESS;
 }
 
+LONG CRegKeyImpl::QueryDWORDValue(const wchar_t* name, DWORD& value)
+{
+    return QueryFixedSizeValue(name, REG_DWORD, value);
+}
+
 LONG CRegKeyImpl::QueryQWORDValue(const wchar_t* name, ULONGLONG& value)
 {
-    if (!m_key) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    DWORD type = REG_NONE;
-    ULONGLONG read = 0;
-    DWORD size = sizeof(read);
-    LONG status = QueryValue(name, &type, &read, &size);
-    status = TypedReadResult(status, type == REG_QWORD);
-    if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && size != sizeof(read))) {
-        return ERROR_INVALID_DATA;  // a malformed REG_QWORD
-    }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    value = read;
-    return ERROR_SUCCESS;
+    return QueryFixedSizeValue(name, REG_QWORD, value);
 }
 
 LONG CRegKeyImpl::QueryStringValue(const wchar_t* name, std::wstring& value)

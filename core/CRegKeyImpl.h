@@ -99,6 +99,8 @@ public:
 private:
     // Closes the held key and keeps key, opened or created with access.
     void Replace(HKEY key, REGSAM access);
+    template <typename Value>
+    [[nodiscard]] LONG QueryFixedSizeValue(const wchar_t* name, DWORD expectedType, Value& value);
 
     ScopedRegKey m_key;
     REGSAM m_viewBits = 0;
