@@ -69,6 +69,14 @@ DWORD ValidateModulePath(const wchar_t* path)
 
 HMODULE LoadValidatedLibraryEx(const wchar_t* path, DWORD flags)
 {
+    return TrustDetail::LoadLibraryAfterCheck(
+        path, flags, [](const wchar_t* checked, void*) { return ValidateModulePath(checked); }, nullptr);
+}
+
+HMODULE TrustDetail::LoadLibraryAfterCheck(const wchar_t* path, DWORD flags,
+                                           DWORD (*check)(const wchar_t* path, void* context),
+                                           void* context)
+{
     if (path == nullptr || path[0] == L'\0' || !Fundor::IsFullyQualifiedFilePath(path)) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -82,7 +90,7 @@ HMODULE LoadValidatedLibraryEx(const wchar_t* path, DWORD flags)
         ::SetLastError(error != 0 ? error : ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    const DWORD verdict = ValidateModulePath(path);
+    const DWORD verdict = check(path, context);
     if (verdict != 0) {
         ::SetLastError(verdict);
         return nullptr;

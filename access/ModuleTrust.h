@@ -24,6 +24,13 @@ class TrustedPublisherList;
 // as the thread's last error; the caller owns the module.
 [[nodiscard]] HMODULE LoadValidatedLibraryEx(const wchar_t* path, DWORD flags);
 
+namespace TrustDetail {
+// LoadValidatedLibraryEx with the check given: check(path, context) runs while the file is held.
+[[nodiscard]] HMODULE LoadLibraryAfterCheck(const wchar_t* path, DWORD flags,
+                                            DWORD (*check)(const wchar_t* path, void* context),
+                                            void* context);
+}  // namespace TrustDetail
+
 // ValidateModulePath of the module that holds address; 87 when no module holds it or its path
 // cannot be read whole.
 [[nodiscard]] DWORD ValidateModuleOfAddress(const void* address);

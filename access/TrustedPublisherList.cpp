@@ -270,11 +270,27 @@ bool TrustedPublisherList::ParseListText(const char* data, std::size_t size, Sec
     return true;
 }
 
+bool TrustedPublisherList::CheckSections(const SectionMap& sections, DWORD* version)
+{
+    const auto versions = sections.find(L"VER");
+    if (versions == sections.end() || versions->second.size() != 1 ||
+        !ParseVersion(versions->second[0], version)) {
+        return false;
+    }
+    if (const auto thumbprints = sections.find(L"SHA"); thumbprints != sections.end()) {
+        Thumbprint scratch{};
+        for (const std::wstring& text : thumbprints->second) {
+            if (!ParseThumbprint(text, &scratch)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 bool TrustedPublisherList::BuildArrays()
 {
-    const auto version = m_sections.find(L"VER");
-    if (version == m_sections.end() || version->second.size() != 1 ||
-        !ParseVersion(version->second[0], &m_version)) {
+    if (!CheckSections(m_sections, &m_version)) {
         return false;
     }
     if (const auto names = m_sections.find(L"ORG"); names != m_sections.end() && !names->second.empty()) {

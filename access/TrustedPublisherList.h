@@ -82,6 +82,9 @@ public:
 
     // The grammar alone, over the file's bytes: false when a section name is empty.
     [[nodiscard]] static bool ParseListText(const char* data, std::size_t size, SectionMap& sections);
+    // The rules the sections must meet to build a signer list: [VER] holds exactly one decimal
+    // number that fits 32 bits (written to *version), every [SHA] value is 40 hex digits.
+    [[nodiscard]] static bool CheckSections(const SectionMap& sections, DWORD* version);
     // The default path: root of the Windows folder's drive plus
     // "Program Files\Common Files\Tervane\Platform\Core\trusted.js".
     [[nodiscard]] static std::wstring DefaultPath();
