@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the trust tests: where the build's signed test files are, and the test signer lists.
 
+#include "ModuleTrust.h"
 #include "TestSigningData.h"
 #include "TrustedPublisherList.h"
 #include "TrustedSignerList.h"
@@ -28,6 +29,14 @@ inline TrustedPublisherList::Thumbprint ListSignerPin()
     TrustedPublisherList::Thumbprint pin{};
     for (std::size_t i = 0; i < pin.size(); ++i) pin[i] = TestSigning::kListSignerThumbprint[i];
     return pin;
+}
+
+inline std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring text(path, length);
+    return text.substr(0, text.find_last_of(L'\\'));
 }
 
 }  // namespace TrustTesting
