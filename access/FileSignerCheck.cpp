@@ -2,6 +2,7 @@
 
 #include "CryptoHandles.h"
 #include "ModuleTrust.h"
+#include "SignatureChecks.h"
 #include "TimeStampCheck.h"
 
 #include <softpub.h>
@@ -134,24 +135,6 @@ PCCERT_CHAIN_CONTEXT FindListedChain(PCCERT_CHAIN_CONTEXT chain, const BYTE* con
     return nullptr;
 }
 
-bool WinVerifyTrustPasses(const wchar_t* path)
-{
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path;
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = 0;
-    data.dwProvFlags = WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG |
-                       WTD_CACHE_ONLY_URL_RETRIEVAL;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == 0;
-}
-
 enum class SignerResult { Passed, PassedOver, Abort };
 
 SignerResult CheckOneSigner(const wchar_t* path, HCRYPTMSG message, HCERTSTORE store, DWORD index,
@@ -255,7 +238,7 @@ SignerResult CheckOneSigner(const wchar_t* path, HCRYPTMSG message, HCERTSTORE s
     }
 
     // j. The file's hash against the signature.
-    if (!WinVerifyTrustPasses(path)) {
+    if (!FileSignatureVerifies(path)) {
         return SignerResult::PassedOver;
     }
     return SignerResult::Passed;
@@ -314,4 +297,22 @@ int VerifyFileSigner(const wchar_t* path, const TrustedSignerList& list)
         }
     }
     return 0;
+}
+
+bool TrustDetail::FileSignatureVerifies(const wchar_t* path)
+{
+    WINTRUST_FILE_INFO file = {};
+    file.cbStruct = sizeof(file);
+    file.pcwszFilePath = path;
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = 0;
+    data.dwProvFlags = WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG |
+                       WTD_CACHE_ONLY_URL_RETRIEVAL;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == 0;
 }

@@ -235,11 +235,7 @@ DWORD NroValidationClient::IsTrusted(const wchar_t* path)
     }
     NroValidationResult result = {0, 0};
     const DWORD flags = QueryFlags();
-    try {
-        (void)m_control->QueryFileTrust(path, flags, &result);
-    } catch (...) {
-        return ERROR_ACCESS_DENIED;
-    }
+    (void)m_control->QueryFileTrust(path, flags, &result);
     const DWORD trustedBit = m_version < 1505 ? 0x1u : 0x8u;
     return (result.status & 0x2u) != 0 && (result.verdict & trustedBit) != 0 ? 0 : ERROR_ACCESS_DENIED;
 }

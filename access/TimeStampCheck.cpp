@@ -214,8 +214,6 @@ TimeStampResult FromCountersignature(HCRYPTMSG message, HCERTSTORE store, DWORD 
     return Settle(*record.as<CMSG_SIGNER_INFO>(), stampSigner.get(), store, time);
 }
 
-enum class TokenOpen { Opened, NoRecord, DecodeError };
-
 // An RFC 3161 token: a signed message whose content (TSTInfo) carries the hash of this signer's
 // encrypted digest.
 TimeStampResult FromToken(const CMSG_SIGNER_INFO& signer, const CRYPT_ATTR_BLOB& value,

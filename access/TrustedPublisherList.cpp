@@ -1,12 +1,11 @@
 #include "TrustedPublisherList.h"
 
 #include "CryptoHandles.h"
+#include "SignatureChecks.h"
 #include "ScopedResource.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <softpub.h>
-#include <wintrust.h>
 
 #include <cstring>
 #include <cwchar>
@@ -550,17 +549,5 @@ bool VerifyTrustedListSignature(const wchar_t* path,
     if (!::CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &verify)) {
         return false;
     }
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path;
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwProvFlags = WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG |
-                       WTD_CACHE_ONLY_URL_RETRIEVAL;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == 0;
+    return FileSignatureVerifies(path);
 }

@@ -19,40 +19,17 @@ std::wstring SignedServiceFolder() { return ProgramFolder() + L"\\halvorn"; }
 // The service is found through HKLM "Software\Tervane\Halvorn" (32-bit view). These tests use
 // the prefix's real key instead of the registry-isolation fixture: Wine's crypto reads its trust
 // providers, Authenticode decoders and CSPs from HKLM, so with HKLM redirected WinVerifyTrust
-// fails, or (with no providers found) even answers 0. Test programs running in parallel take
-// turns through a named mutex, and each test starts from a fresh key and removes it afterwards.
+// fails, or (with no providers found) even answers 0. HalvornKeyTurn lets the test programs
+// running in parallel take turns, each from a fresh key that is removed afterwards.
 class ValidationService : public ::testing::Test {
 protected:
     static constexpr const wchar_t* kKey = L"Software\\Tervane\\Halvorn";
 
-    void SetUp() override
-    {
-        m_turn = CreateMutexW(nullptr, FALSE, L"OrdwellHalvornRegistryTests");
-        ASSERT_NE(nullptr, m_turn);
-        const DWORD waited = WaitForSingleObject(m_turn, 120000);
-        ASSERT_TRUE(waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED);
-        m_owned = true;
-        RemoveKey();
-    }
+    void SetUp() override { ASSERT_TRUE(m_turn.owned()); }
     void TearDown() override
     {
         if (m_key != nullptr) RegCloseKey(m_key);
         m_key = nullptr;
-        if (m_owned) {
-            RemoveKey();
-            ReleaseMutex(m_turn);
-        }
-        if (m_turn != nullptr) CloseHandle(m_turn);
-    }
-    static void RemoveKey()
-    {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Tervane\\Halvorn");  // 64-bit view: nothing there
-        HKEY parent = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Tervane", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &parent) == ERROR_SUCCESS) {
-            RegDeleteTreeW(parent, L"Halvorn");
-            RegDeleteKeyExW(parent, L"Halvorn", KEY_WOW64_32KEY, 0);
-            RegCloseKey(parent);
-        }
     }
     HKEY Key()
     {
@@ -98,9 +75,8 @@ protected:
         return value;
     }
 
+    HalvornKeyTurn m_turn;
     HKEY m_key = nullptr;
-    HANDLE m_turn = nullptr;
-    bool m_owned = false;
 };
 
 TEST(NroValidationVersion, MajorAndMinorCompareAsAPair)

@@ -151,6 +151,26 @@ TEST(TrustedPublisherList, LoadsOnlyASoundFileSignedByThePinnedSigner)
         EXPECT_FALSE(list.LoadLocked()) << name;
         EXPECT_FALSE(list.IsLoaded()) << name;
     }
+    // One character of the signed text changed.
+    {
+        HANDLE file = CreateFileW(ListFile(L"v8-other.js").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        std::string text(8192, '\0');
+        DWORD read = 0;
+        ASSERT_TRUE(ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr));
+        CloseHandle(file);
+        text.resize(read);
+        const std::size_t at = text.find("Other Maker Ltd");
+        ASSERT_NE(std::string::npos, at);
+        text[at + 14] = 'x';
+        const std::wstring tampered = fixture.folder.File(L"tampered.js");
+        file = CreateFileW(tampered.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file, text.data(), read, &written, nullptr));
+        CloseHandle(file);
+        TrustedPublisherList list(tampered, ListSignerPin(), fixture.atom, 7, 300);
+        EXPECT_FALSE(list.LoadLocked());
+    }
     // The production list pins another signer: the test list never loads there.
     TrustedPublisherList production(ListFile(L"v8-other.js"));
     EXPECT_FALSE(production.LoadLocked());

@@ -1,4 +1,5 @@
-// Test-prefix-only signature handler (SIP) for list files named "*.js", which Wine has none for.
+// Test-prefix-only signature handler (SIP) for list files named "*.js", which Wine has none for,
+// and a message-provider step that makes Wine's WinVerifyTrust check such a file's digest.
 //
 // Signed form: the text, then "\r\n// SIG // Begin signature block\r\n", lines "// SIG // " with
 // the base64 of the PKCS #7 signature, and "// SIG // End signature block\r\n". The signed digest
@@ -9,12 +10,15 @@
 #include <bcrypt.h>
 #include <mssip.h>
 #include <wincrypt.h>
+#include <wintrust.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
+
+const GUID kSubject = {0x6a3c1e52, 0x0f4b, 0x4c8e, {0x9d, 0x21, 0x5b, 0x7e, 0x33, 0xa0, 0x19, 0xc4}};
 
 constexpr char kBegin[] = "\r\n// SIG // Begin signature block\r\n";
 constexpr char kLinePrefix[] = "// SIG // ";
@@ -77,7 +81,6 @@ __declspec(dllexport) BOOL WINAPI ScriptSipIsMyFileName(WCHAR* name, GUID* subje
     const size_t length = wcslen(name);
     if (length < 3 || _wcsicmp(name + length - 3, L".js") != 0) return FALSE;
     // The subject GUID is the one this handler was registered with.
-    static const GUID kSubject = {0x6a3c1e52, 0x0f4b, 0x4c8e, {0x9d, 0x21, 0x5b, 0x7e, 0x33, 0xa0, 0x19, 0xc4}};
     if (subject != nullptr) *subject = kSubject;
     return TRUE;
 }
@@ -124,8 +127,15 @@ __declspec(dllexport) BOOL WINAPI ScriptSipVerifyIndirectData(SIP_SUBJECTINFO* s
     }
     const char* oid = indirect->DigestAlgorithm.pszObjId;
     const wchar_t* algorithm = nullptr;
-    if (oid != nullptr && strcmp(oid, szOID_NIST_sha256) == 0) algorithm = BCRYPT_SHA256_ALGORITHM;
-    if (oid != nullptr && strcmp(oid, szOID_OIWSEC_sha1) == 0) algorithm = BCRYPT_SHA1_ALGORITHM;
+    ULONG digestSize = 0;
+    if (oid != nullptr && strcmp(oid, szOID_NIST_sha256) == 0) {
+        algorithm = BCRYPT_SHA256_ALGORITHM;
+        digestSize = 32;
+    }
+    if (oid != nullptr && strcmp(oid, szOID_OIWSEC_sha1) == 0) {
+        algorithm = BCRYPT_SHA1_ALGORITHM;
+        digestSize = 20;
+    }
     if (algorithm == nullptr) {
         SetLastError(NTE_BAD_ALGID);
         return FALSE;
@@ -138,7 +148,6 @@ __declspec(dllexport) BOOL WINAPI ScriptSipVerifyIndirectData(SIP_SUBJECTINFO* s
     }
     BCRYPT_ALG_HANDLE provider = nullptr;
     BYTE digest[32] = {};
-    const ULONG digestSize = algorithm == BCRYPT_SHA256_ALGORITHM ? 32 : 20;
     bool match = false;
     if (BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&provider, algorithm, nullptr, 0))) {
         if (BCRYPT_SUCCESS(BCryptHash(provider, nullptr, 0, wide.data(), static_cast<ULONG>(wide.size()), digest, digestSize))) {
@@ -151,6 +160,27 @@ __declspec(dllexport) BOOL WINAPI ScriptSipVerifyIndirectData(SIP_SUBJECTINFO* s
         return FALSE;
     }
     return TRUE;
+}
+
+// Wine's object-trust step (SoftpubLoadMessage) checks the file digest of PE images only. This
+// step, registered in the test prefix in its place, runs it and then has this handler check the
+// digest of a list file, as WinVerifyTrust does on Windows.
+__declspec(dllexport) HRESULT WINAPI ScriptSipLoadMessage(CRYPT_PROVIDER_DATA* data)
+{
+    using LoadMessageFn = HRESULT(WINAPI*)(CRYPT_PROVIDER_DATA*);
+    static const LoadMessageFn loadMessage = reinterpret_cast<LoadMessageFn>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryExW(L"wintrust.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
+                                               "SoftpubLoadMessage")));
+    if (loadMessage == nullptr) return S_FALSE;
+    const HRESULT result = loadMessage(data);
+    if (result != S_OK || data == nullptr || data->pPDSip == nullptr || data->pPDSip->gSubject != kSubject) {
+        return result;
+    }
+    if (!ScriptSipVerifyIndirectData(data->pPDSip->psSipSubjectInfo, data->pPDSip->psIndirectData)) {
+        data->padwTrustStepErrors[TRUSTERROR_STEP_FINAL_OBJPROV] = static_cast<DWORD>(TRUST_E_BAD_DIGEST);
+        return S_FALSE;
+    }
+    return S_OK;
 }
 
 }  // extern "C"

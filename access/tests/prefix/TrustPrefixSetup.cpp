@@ -1,7 +1,9 @@
 // Prepares the test Wine prefix for the trust tests (never run anywhere else):
 //   TrustPrefixSetup ROOT.cer... --policy POLICY.dll --sip SIP.dll
 // adds the test roots to the machine "Root" store, registers the chain policy DLL for
-// CERT_CHAIN_POLICY_AUTHENTICODE_TS and the signature handler for "*.js" list files.
+// CERT_CHAIN_POLICY_AUTHENTICODE_TS and the signature handler for "*.js" list files, and puts
+// the handler's object-trust step in place of the generic verify action's, so that Wine checks
+// a list file's digest.
 // Exit code 0 when everything is in place.
 
 #include <windows.h>
@@ -71,6 +73,21 @@ int wmain(int argc, wchar_t** argv)
             fprintf(stderr, "cannot register the script SIP: %lu\n", GetLastError());
             ++failures;
         }
+    }
+    if (sip != nullptr) {
+        HKEY key = nullptr;
+        const wchar_t* path = L"Software\\Microsoft\\Cryptography\\Providers\\Trust\\Message\\"
+                              L"{00AAC56B-CD44-11D0-8CC2-00C04FC295EE}";
+        const wchar_t* function = L"ScriptSipLoadMessage";
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS ||
+            RegSetValueExW(key, L"$DLL", 0, REG_SZ, reinterpret_cast<const BYTE*>(sip),
+                           static_cast<DWORD>((wcslen(sip) + 1) * sizeof(wchar_t))) != ERROR_SUCCESS ||
+            RegSetValueExW(key, L"$Function", 0, REG_SZ, reinterpret_cast<const BYTE*>(function),
+                           static_cast<DWORD>((wcslen(function) + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
+            fprintf(stderr, "cannot register the object-trust step\n");
+            ++failures;
+        }
+        if (key != nullptr) RegCloseKey(key);
     }
     return failures == 0 ? 0 : 1;
 }
