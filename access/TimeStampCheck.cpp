@@ -178,8 +178,144 @@ TimeStampResult Settle(const CMSG_SIGNER_INFO& record, PCCERT_CONTEXT stampSigne
     return TimeStampResult::Stamped;
 }
 
+const wchar_t* HashAlgorithmOf(const char* oid)
+{
+    struct Known {
+        const char* oid;
+        const wchar_t* name;
+    };
+    static const Known kKnown[] = {
+        {"1.3.14.3.2.26", BCRYPT_SHA1_ALGORITHM},
+        {"2.16.840.1.101.3.4.2.1", BCRYPT_SHA256_ALGORITHM},
+        {"2.16.840.1.101.3.4.2.2", BCRYPT_SHA384_ALGORITHM},
+        {"2.16.840.1.101.3.4.2.3", BCRYPT_SHA512_ALGORITHM},
+    };
+    for (const Known& known : kKnown) {
+        if (oid != nullptr && std::strcmp(oid, known.oid) == 0) {
+            return known.name;
+        }
+    }
+    return nullptr;
+}
+
+bool IsRsaSignature(const char* oid)
+{
+    return oid != nullptr &&
+           (std::strcmp(oid, "1.2.840.113549.1.1.1") == 0 || std::strcmp(oid, "1.2.840.113549.1.1.5") == 0 ||
+            std::strcmp(oid, "1.2.840.113549.1.1.11") == 0 || std::strcmp(oid, "1.2.840.113549.1.1.12") == 0 ||
+            std::strcmp(oid, "1.2.840.113549.1.1.13") == 0);
+}
+
+// Hashes data with the named algorithm into digest[64]; the digest length, or 0.
+DWORD HashInto(const wchar_t* algorithm, const BYTE* data, DWORD size, BYTE* digest)
+{
+    BCRYPT_ALG_HANDLE provider = nullptr;
+    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&provider, algorithm, nullptr, 0))) {
+        return 0;
+    }
+    DWORD digestSize = 0;
+    DWORD written = 0;
+    const bool hashed =
+        BCRYPT_SUCCESS(::BCryptGetProperty(provider, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&digestSize),
+                                           sizeof(digestSize), &written, 0)) &&
+        digestSize <= 64 &&
+        BCRYPT_SUCCESS(::BCryptHash(provider, nullptr, 0, const_cast<PUCHAR>(data), size, digest, digestSize));
+    ::BCryptCloseAlgorithmProvider(provider, 0);
+    return hashed ? digestSize : 0;
+}
+
+// The raw authenticated attributes and signature of an encoded signer record: the attributes are
+// signed in their SET OF form, the [0] tag replaced by the SET tag.
+bool ReadSignedParts(const BYTE* data, DWORD size, const BYTE** attributes, DWORD* attributesSize,
+                     const BYTE** signature, DWORD* signatureSize)
+{
+    DerElement record;
+    if (!ReadDer(data, size, &record) || record.tag != 0x30) return false;
+    const BYTE* p = record.contents;
+    DWORD left = record.length;
+    DerElement element;
+    const BYTE* attributesStart = nullptr;
+    for (int index = 0; left > 0; ++index) {
+        const BYTE* start = p;
+        if (!ReadDer(p, left, &element)) return false;
+        if (element.tag == 0xA0) {
+            attributesStart = start;
+            *attributesSize = static_cast<DWORD>(p - start);
+        }
+        if (element.tag == 0x04) {
+            *signature = element.contents;
+            *signatureSize = element.length;
+        }
+    }
+    if (attributesStart == nullptr) return false;
+    *attributes = attributesStart;
+    return true;
+}
+
+// Checks a countersignature the way its signer made it: the messageDigest attribute holds the
+// hash of this signer's encrypted digest, and the countersigner's RSA signature over the
+// authenticated attributes verifies with its certificate's key.
+bool CountersignatureVerifies(const CMSG_SIGNER_INFO& signer, const CMSG_SIGNER_INFO& record,
+                              const CRYPT_ATTR_BLOB& value, PCCERT_CONTEXT stampSigner)
+{
+    const wchar_t* algorithm = HashAlgorithmOf(record.HashAlgorithm.pszObjId);
+    if (algorithm == nullptr || !IsRsaSignature(record.HashEncryptionAlgorithm.pszObjId)) {
+        return false;
+    }
+    const CRYPT_ATTR_BLOB* messageDigest = nullptr;
+    for (DWORD i = 0; i < record.AuthAttrs.cAttr; ++i) {
+        const CRYPT_ATTRIBUTE& attribute = record.AuthAttrs.rgAttr[i];
+        if (attribute.pszObjId != nullptr && std::strcmp(attribute.pszObjId, szOID_PKCS_9_MESSAGE_DIGEST) == 0 &&
+            attribute.cValue == 1) {
+            messageDigest = &attribute.rgValue[0];
+        }
+    }
+    if (messageDigest == nullptr) {
+        return false;
+    }
+    const BYTE* stated = messageDigest->pbData;
+    DWORD statedSize = messageDigest->cbData;
+    DerElement octets;
+    if (!ReadDer(stated, statedSize, &octets) || octets.tag != 0x04 ||
+        !HashEquals(algorithm, signer.EncryptedHash.pbData, signer.EncryptedHash.cbData, octets.contents,
+                    octets.length)) {
+        return false;
+    }
+
+    const BYTE* attributes = nullptr;
+    DWORD attributesSize = 0;
+    const BYTE* signature = nullptr;
+    DWORD signatureSize = 0;
+    if (!ReadSignedParts(value.pbData, value.cbData, &attributes, &attributesSize, &signature, &signatureSize) ||
+        signature == nullptr) {
+        return false;
+    }
+    HeapBuffer signedForm;
+    if (!signedForm.allocate(attributesSize)) {
+        return false;
+    }
+    std::memcpy(signedForm.get(), attributes, attributesSize);
+    signedForm.as<BYTE>()[0] = 0x31;
+    BYTE digest[64] = {};
+    const DWORD digestSize = HashInto(algorithm, signedForm.as<BYTE>(), attributesSize, digest);
+    if (digestSize == 0) {
+        return false;
+    }
+    BCRYPT_KEY_HANDLE key = nullptr;
+    if (!::CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, &stampSigner->pCertInfo->SubjectPublicKeyInfo, 0,
+                                       nullptr, &key)) {
+        return false;
+    }
+    BCRYPT_PKCS1_PADDING_INFO padding = {algorithm};
+    const bool verified = BCRYPT_SUCCESS(::BCryptVerifySignature(key, &padding, digest, digestSize,
+                                                                 const_cast<PUCHAR>(signature), signatureSize,
+                                                                 BCRYPT_PAD_PKCS1));
+    ::BCryptDestroyKey(key);
+    return verified;
+}
+
 // A PKCS #9 countersignature: a signer record over this signer's encrypted digest.
-TimeStampResult FromCountersignature(HCRYPTMSG message, HCERTSTORE store, DWORD index,
+TimeStampResult FromCountersignature(HCERTSTORE store, const CMSG_SIGNER_INFO& signer,
                                      const CRYPT_ATTR_BLOB& value, FILETIME* time)
 {
     DWORD size = 0;
@@ -194,21 +330,7 @@ TimeStampResult FromCountersignature(HCRYPTMSG message, HCERTSTORE store, DWORD 
         return TimeStampResult::Unreadable;
     }
     ScopedCertContext stampSigner(FindCertificate(store, *record.as<CMSG_SIGNER_INFO>()));
-    if (!stampSigner) {
-        return TimeStampResult::None;
-    }
-    DWORD encodedSize = 0;
-    if (!::CryptMsgGetParam(message, CMSG_ENCODED_SIGNER, index, nullptr, &encodedSize)) {
-        return TimeStampResult::None;
-    }
-    HeapBuffer encoded;
-    if (!encoded.allocate(encodedSize) ||
-        !::CryptMsgGetParam(message, CMSG_ENCODED_SIGNER, index, encoded.get(), &encodedSize)) {
-        return TimeStampResult::None;
-    }
-    if (!::CryptMsgVerifyCountersignatureEncodedEx(
-            0, kMessageEncoding, encoded.as<BYTE>(), encodedSize, value.pbData, value.cbData,
-            CMSG_VERIFY_SIGNER_CERT, const_cast<CERT_CONTEXT*>(stampSigner.get()), 0, nullptr)) {
+    if (!stampSigner || !CountersignatureVerifies(signer, *record.as<CMSG_SIGNER_INFO>(), value, stampSigner.get())) {
         return TimeStampResult::None;
     }
     return Settle(*record.as<CMSG_SIGNER_INFO>(), stampSigner.get(), store, time);
@@ -344,7 +466,7 @@ TimeStampResult ReadVerifiedTimeStamp(HCRYPTMSG message, HCERTSTORE store, DWORD
         }
         if (std::strcmp(attribute.pszObjId, kCountersignatureOid) == 0) {
             // The first record obtained settles the time, whether or not it verifies.
-            return FromCountersignature(message, store, index, *value, time);
+            return FromCountersignature(store, signer, *value, time);
         }
         if (std::strcmp(attribute.pszObjId, kRfc3161TokenOid) == 0) {
             bool yieldedRecord = false;

@@ -19,6 +19,7 @@ TEST(VerifyFileSigner, ListedNameUnderListedRootPassesAndEveryFlawFails)
     EXPECT_EQ(1, Verify(L"good.dll", list));
     EXPECT_EQ(0, Verify(L"unsigned.dll", list));
     EXPECT_EQ(0, Verify(L"tampered.dll", list));    // one code byte changed after signing
+    EXPECT_EQ(0, Verify(L"badsignature.dll", list)); // its signed attributes changed after signing
     EXPECT_EQ(0, Verify(L"othername.dll", list));   // "Other Maker Ltd" under the listed root
     EXPECT_EQ(0, Verify(L"wrongroot.dll", list));   // "Tervane, Inc." under a trusted, unlisted root
     EXPECT_EQ(0, VerifyFileSigner(L"", list));
@@ -35,6 +36,16 @@ TEST(VerifyFileSigner, ExpiredSignerNeedsAVerifiedTimeStampWithinItsValidity)
     EXPECT_EQ(0, Verify(L"expired-ts-late.dll", list));        // genuine stamp, but of 2022
     EXPECT_EQ(0, Verify(L"expired-ts-forged.dll", list));      // the 2022 stamp rewritten to 2020
     EXPECT_EQ(0, Verify(L"expired-ts-untrustedtsa.dll", list)); // stamp from an authority of no standing
+}
+
+TEST(VerifyFileSigner, ClassicCountersignatureCountsOnlyWhenItVerifies)
+{
+    const TrustedSignerList list = TestBuiltInList();
+    EXPECT_EQ(1, Verify(L"expired-cs.dll", list));               // countersigned in June 2020
+    EXPECT_EQ(0, Verify(L"expired-cs-forged.dll", list));        // its 2022 time rewritten to 2020
+    EXPECT_EQ(0, Verify(L"expired-cs-late.dll", list));          // countersigned in 2022
+    EXPECT_EQ(0, Verify(L"expired-cs-unbound.dll", list));       // over another signature
+    EXPECT_EQ(0, Verify(L"expired-cs-untrustedtsa.dll", list));  // by an authority of no standing
 }
 
 TEST(VerifyFileSigner, NullListsAcceptAnyNameOrRootButAnEmptyNameListAcceptsNone)
