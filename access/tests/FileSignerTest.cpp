@@ -36,6 +36,7 @@ TEST(VerifyFileSigner, ExpiredSignerNeedsAVerifiedTimeStampWithinItsValidity)
     EXPECT_EQ(0, Verify(L"expired-ts-late.dll", list));        // genuine stamp, but of 2022
     EXPECT_EQ(0, Verify(L"expired-ts-forged.dll", list));      // the 2022 stamp rewritten to 2020
     EXPECT_EQ(0, Verify(L"expired-ts-untrustedtsa.dll", list)); // stamp from an authority of no standing
+    EXPECT_EQ(0, Verify(L"expired-ts-transplanted.dll", list)); // genuine stamp of another signature
 }
 
 TEST(VerifyFileSigner, ClassicCountersignatureCountsOnlyWhenItVerifies)
