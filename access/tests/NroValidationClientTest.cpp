@@ -311,7 +311,8 @@ TEST_F(ValidationService, CheckedCreationAcceptsAClassObjectFromATrustedModule)
         Registration registration(classObjectOf());
         IUnknown* object = nullptr;
         ASSERT_EQ(S_OK, KvCreateInstance2(kTestClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                          reinterpret_cast<void**>(&object), 1));
+                                          reinterpret_cast<void**>(&object), 1))
+            << "needs a process of its own (as CTest runs each test): the validator is built once";
         ASSERT_NE(nullptr, object);
         EXPECT_EQ(1, createdCount());
         object->Release();

@@ -277,13 +277,36 @@ TEST(TrustedPublisherList, InstallsOnlyANewerSignedList)
     EXPECT_TRUE(other.InstallTrustedListIfNewer(ListFile(L"v10-anyname.js").c_str()));
 }
 
-std::vector<std::wstring> ExtractedCopies()
+// Points TMP and TEMP at a folder for the lifetime of the object.
+class TemporaryFolderOverride {
+public:
+    explicit TemporaryFolderOverride(const std::wstring& folder)
+    {
+        for (int i = 0; i < 2; ++i) {
+            wchar_t value[MAX_PATH] = {};
+            const DWORD length = GetEnvironmentVariableW(kNames[i], value, MAX_PATH);
+            m_had[i] = length > 0 && length < MAX_PATH;
+            m_old[i] = value;
+            SetEnvironmentVariableW(kNames[i], folder.c_str());
+        }
+    }
+    ~TemporaryFolderOverride()
+    {
+        for (int i = 0; i < 2; ++i) SetEnvironmentVariableW(kNames[i], m_had[i] ? m_old[i].c_str() : nullptr);
+    }
+
+private:
+    static constexpr const wchar_t* kNames[2] = {L"TMP", L"TEMP"};
+    std::wstring m_old[2];
+    bool m_had[2] = {};
+};
+
+std::vector<std::wstring> ExtractedCopies(const std::wstring& temp)
 {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
     std::vector<std::wstring> found;
     WIN32_FIND_DATAW data = {};
-    HANDLE find = FindFirstFileW((std::wstring(temp) + L"trustedjs*").c_str(), &data);
+    // GetTempFileName keeps the first three letters of the "trustedjs" prefix.
+    HANDLE find = FindFirstFileW((temp + L"\\tru*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do found.emplace_back(data.cFileName); while (FindNextFileW(find, &data));
         FindClose(find);
@@ -294,9 +317,11 @@ std::vector<std::wstring> ExtractedCopies()
 TEST(CabinetExtractor, InstallsANewerListFromTheCabinetAndRemovesTheReadOnlyCopy)
 {
     PrivateList fixture;
+    // The extracted copies go to the temporary folder: this test's own.
+    ScratchFolder temp;
+    TemporaryFolderOverride useTemp(temp.Path());
     CabinetExtractor extractor;
     ASSERT_TRUE(extractor.IsUsable());
-    const auto before = ExtractedCopies();
     EXPECT_FALSE(extractor.ExtractTrustedList(CabFile(L"v7-other.cab").c_str(), fixture.list));
     EXPECT_FALSE(Exists(fixture.path));
     ASSERT_TRUE(extractor.ExtractTrustedList(CabFile(L"v9-both.cab").c_str(), fixture.list));
@@ -304,7 +329,8 @@ TEST(CabinetExtractor, InstallsANewerListFromTheCabinetAndRemovesTheReadOnlyCopy
     EXPECT_FALSE(extractor.ExtractTrustedList(CabFile(L"v8-other.cab").c_str(), fixture.list));  // no rollback
     EXPECT_EQ(9u, LoadedVersion(fixture.list));
     EXPECT_FALSE(extractor.ExtractTrustedList(SignedFile(L"good.dll").c_str(), fixture.list));
-    EXPECT_EQ(before, ExtractedCopies());  // the read-only extracted copies and their .tmp are gone
+    // The extracted copies (read-only, as in the cabinet) and their empty ".tmp" twins are gone.
+    EXPECT_TRUE(ExtractedCopies(temp.Path()).empty());
 }
 
 }  // namespace
