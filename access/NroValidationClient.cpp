@@ -93,7 +93,19 @@ DWORD LoadServiceDll(const wchar_t* name, HMODULE* module)
         }
     }
 
-    DWORD result = path.empty() ? ERROR_FILE_NOT_FOUND : VerifyServiceFile(path);
+    // The file verified is held, readable but neither writable nor deletable, until it is loaded.
+    ScopedHandle hold;
+    auto verifyHeld = [&hold](const std::wstring& candidate) -> DWORD {
+        hold.reset(::CreateFileW(candidate.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!hold) {
+            // A missing folder is a missing file, as WinVerifyTrust would report it.
+            const DWORD error = ::GetLastError();
+            return error == 0 || error == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : error;
+        }
+        return VerifyServiceFile(candidate);
+    };
+    DWORD result = path.empty() ? ERROR_FILE_NOT_FOUND : verifyHeld(path);
     if ((result == ERROR_FILE_NOT_FOUND || result == static_cast<DWORD>(CRYPT_E_FILE_ERROR)) &&
         !asItStands) {
         DebugText(L"NotComDllGetInterface: DLL not found in install location, looking in current directory\n");
@@ -101,7 +113,7 @@ DWORD LoadServiceDll(const wchar_t* name, HMODULE* module)
         const std::size_t slash = program.find_last_of(L'\\');
         if (slash != std::wstring::npos) {
             path = program.substr(0, slash + 1) + name;
-            result = VerifyServiceFile(path);
+            result = verifyHeld(path);
         }
     }
     if (result != 0 && result != static_cast<DWORD>(CRYPT_E_SECURITY_SETTINGS) &&
@@ -112,8 +124,9 @@ DWORD LoadServiceDll(const wchar_t* name, HMODULE* module)
         return result;
     }
     *module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const DWORD error = ::GetLastError();
+    hold.reset();
     if (*module == nullptr) {
-        const DWORD error = ::GetLastError();
         return error != 0 ? error : ERROR_FILE_NOT_FOUND;
     }
     return 0;
