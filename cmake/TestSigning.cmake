@@ -44,3 +44,22 @@ add_custom_command(
     COMMENT "Setting up code signing in the test Wine prefix"
     VERBATIM)
 add_custom_target(trust_test_prefix DEPENDS ${TRUST_PREFIX_STAMP} test_signing)
+
+# ordwell_signed_copy(<target> <folder>): the target's file, signed by the listed test publisher
+# ("Tervane, Inc." under the listed test root), copied into <folder> by the build. Stand-ins are
+# loaded from there by the tests and the demo. Adds the target <target>_signed.
+function(ordwell_signed_copy target folder)
+    set(signed ${folder}/$<TARGET_FILE_NAME:${target}>)
+    add_custom_command(
+        OUTPUT ${folder}/.${target}.signed
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+        COMMAND ${CMAKE_COMMAND} -E rm -f ${signed}
+        COMMAND osslsigncode sign -certs ${TEST_SIGNING_DIR}/pki/leaf-tervane-chain.pem
+                -key ${TEST_SIGNING_DIR}/pki/leaf-tervane.key -h sha256
+                -in $<TARGET_FILE:${target}> -out ${signed}
+        COMMAND ${CMAKE_COMMAND} -E touch ${folder}/.${target}.signed
+        DEPENDS ${target} ${TEST_SIGNING_STAMP}
+        COMMENT "Signing a test copy of ${target}"
+        VERBATIM)
+    add_custom_target(${target}_signed ALL DEPENDS ${folder}/.${target}.signed)
+endfunction()
