@@ -244,6 +244,9 @@ bool ParseVersionFolderName(const wchar_t* name, std::array<DWORD, 4>& version)
 
 int FindNewestVersionFolder(const wchar_t* folder, wchar_t* out, DWORD outCount)
 {
+    if (out != nullptr && outCount != 0) {
+        out[0] = L'\0';
+    }
     if (folder == nullptr || folder[0] == L'\0' || out == nullptr || outCount == 0) {
         return 0;
     }

@@ -74,7 +74,7 @@ private:
 // The sub-folder of folder named by four numbers "a,b,c,d" with the highest version, compared
 // number by number; an equal version keeps the folder enumerated first. Only entries whose
 // attributes are exactly FILE_ATTRIBUTE_DIRECTORY count. 1 with out = folder + "\" + name, else
-// 0 (also when that path does not fit outCount characters; out is then emptied).
+// 0 (also when that path does not fit outCount characters) with out emptied when it is given.
 [[nodiscard]] int FindNewestVersionFolder(const wchar_t* folder, wchar_t* out, DWORD outCount);
 
 // Reads a version folder name the way "%lu,%lu,%lu,%lu" does (white space and a plus sign may

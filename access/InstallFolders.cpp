@@ -62,7 +62,7 @@ std::wstring ProductServerFolder()
     }
     const wchar_t* slash = std::wcsrchr(server, L'\\');
     // A bare file name names no folder.
-    return slash != nullptr ? std::wstring(server, slash + 1) : std::wstring();
+    return slash != nullptr ? std::wstring(server, static_cast<std::size_t>(slash + 1 - server)) : std::wstring();
 }
 
 DWORD LookUpFolder(const wchar_t* valueName, bool productFolder, int csidl, const wchar_t* shellSuffix,
@@ -127,8 +127,9 @@ int _ModulePathFromCLSID(const wchar_t* clsid, wchar_t* out, int outCount)
     if (!OpenServerKey(clsid, key)) {
         return 0;
     }
-    // Room for the terminator is kept back, so a value of any length ends terminated.
-    const DWORD capacity = static_cast<DWORD>(outCount) - 1;
+    // The text may take outCount - 1 characters: a value stored with its terminator fills the
+    // whole buffer, one stored without it must leave the last place for the terminator.
+    const DWORD capacity = static_cast<DWORD>(outCount);
     DWORD type = REG_NONE;
     DWORD size = capacity * sizeof(wchar_t);
     const LONG read = RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(out), &size);
@@ -136,7 +137,13 @@ int _ModulePathFromCLSID(const wchar_t* clsid, wchar_t* out, int outCount)
         out[0] = L'\0';
         return 0;
     }
-    out[size / sizeof(wchar_t) < capacity ? size / sizeof(wchar_t) : capacity] = L'\0';
+    DWORD characters = size / sizeof(wchar_t);
+    while (characters > 0 && out[characters - 1] == L'\0') --characters;
+    if (characters >= capacity) {
+        out[0] = L'\0';
+        return 0;
+    }
+    out[characters] = L'\0';
     if (type == REG_EXPAND_SZ) {
         try {
             const std::wstring unexpanded(out);

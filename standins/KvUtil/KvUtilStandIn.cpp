@@ -24,6 +24,7 @@ namespace {
 
 volatile LONG g_isNTAdminCalls = 0;
 
+#ifndef KVUTIL_WITHOUT_ISNTADMIN
 DWORD AnswerFromToken(DWORD* isAdmin)
 {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
@@ -39,6 +40,7 @@ DWORD AnswerFromToken(DWORD* isAdmin)
     if (checked) *isAdmin = member ? 1 : 0;
     return error;
 }
+#endif
 
 }  // namespace
 
