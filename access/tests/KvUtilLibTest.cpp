@@ -360,10 +360,29 @@ TEST_F(RealBinding, LaunchKvUpdateStartsTheTrustedUpdaterBesideItsServer)
     Trust({SignedKvUtilFolder() + L"\\KvUtil.dll", updater});
     ASSERT_EQ(0u, LaunchKvUpdate(arguments));
     const std::wstring record = WaitForRecord(log);
-    EXPECT_EQ(0, _wcsicmp((updater + L"\n" + arguments).c_str(), record.c_str())) << record;
+    const std::size_t lineEnd = record.find(L'\n');
+    ASSERT_NE(std::wstring::npos, lineEnd) << record;
+    EXPECT_EQ(0, _wcsicmp(updater.c_str(), record.substr(0, lineEnd).c_str())) << record;
+    EXPECT_EQ(arguments, record.substr(lineEnd + 1));
     // The temporary binding is gone with the call.
     EXPECT_EQ(nullptr, GetModuleHandleW((SignedKvUtilFolder() + L"\\KvUtil.dll").c_str()));
-    EXPECT_EQ(GetFileAttributesW((log + L".tmp").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(RealBinding, LaunchKvUpdateReturnsTheShellsCodeWhenTheStartFails)
+{
+    // A trusted "KvUpdate.exe" that is no program: the shell refuses to start it.
+    ScratchFolder server;
+    HANDLE file = CreateFileW(server.File(L"KvUpdate.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    WriteFile(file, "not a program", 13, &written, nullptr);
+    CloseHandle(file);
+    m_installDir.Set(SignedKvUtilFolder());
+    Trust({SignedKvUtilFolder() + L"\\KvUtil.dll", server.File(L"KvUpdate.exe")});
+    RegisterUpdaterServer(server.File(L"KvUpdateHost.exe"));
+    const DWORD result = LaunchKvUpdate(L"-x");
+    // The shell's code as it stands: a file that is no program is a bad format.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_FORMAT), result);
 }
 
 }  // namespace
