@@ -290,17 +290,23 @@ TEST_F(RealBinding, NewestVersionFolderUnderCommonFilesIsLoadedAndRemembered)
     EXPECT_EQ(std::nullopt, m_installDir.Get());
 }
 
-// Runs the probe copied into folder; returns "<Initialize result>\n<bound library path>".
-std::wstring RunProbe(const std::wstring& folder, const std::wstring& report)
+// Runs the probe copied into folder, under token when one is given; returns its report
+// "<Initialize result>\n<bound library path>\n<IsProcessAdmin>,<member but disabled>".
+std::wstring RunProbe(const std::wstring& folder, const std::wstring& report, HANDLE token = nullptr)
 {
     const std::wstring program = folder + L"\\KvUtilProbe.exe";
     std::wstring commandLine = L"\"" + program + L"\" \"" + report + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process)) {
-        return L"<not started>";
+    const BOOL started =
+        token != nullptr
+            ? CreateProcessAsUserW(token, program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                                   CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)
+            : CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                             nullptr, &startup, &process);
+    if (!started) {
+        return L"<not started: " + std::to_wstring(GetLastError()) + L">";
     }
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
     CloseHandle(process.hThread);
@@ -308,23 +314,71 @@ std::wstring RunProbe(const std::wstring& folder, const std::wstring& report)
     return ReadWholeFile(report);
 }
 
+std::wstring CopyProbeInto(const ScratchFolder& folder)
+{
+    const std::wstring copy = folder.File(L"KvUtilProbe.exe");
+    EXPECT_TRUE(CopyFileW((TrustTesting::ProgramFolder() + L"\\KvUtilProbe.exe").c_str(), copy.c_str(), TRUE));
+    return copy;
+}
+
+std::wstring ProcessAdminLine()
+{
+    DWORD memberButDisabled = 0;
+    const int admin = CKvUtilLib::IsProcessAdmin(&memberButDisabled);
+    return std::to_wstring(admin) + L"," + std::to_wstring(memberButDisabled);
+}
+
 TEST_F(RealBinding, TheProgramsOwnFolderWinsOverTheRegistryFolder)
 {
     ScratchFolder program;
     const std::wstring signedLibrary = SignedKvUtilFolder() + L"\\KvUtil.dll";
-    ASSERT_TRUE(CopyFileW((TrustTesting::ProgramFolder() + L"\\KvUtilProbe.exe").c_str(),
-                          program.File(L"KvUtilProbe.exe").c_str(), TRUE));
+    CopyProbeInto(program);
     ASSERT_TRUE(CopyFileW(signedLibrary.c_str(), program.File(L"KvUtil.dll").c_str(), TRUE));
     Trust({program.File(L"KvUtil.dll"), signedLibrary});
     m_installDir.Set(SignedKvUtilFolder());
 
     std::wstring report = RunProbe(program.Path(), program.File(L"report-1.txt"));
-    EXPECT_EQ(0, _wcsicmp((L"0\n" + program.File(L"KvUtil.dll")).c_str(), report.c_str())) << report;
+    EXPECT_EQ(0, _wcsicmp((L"0\n" + program.File(L"KvUtil.dll") + L"\n" + ProcessAdminLine()).c_str(),
+                          report.c_str())) << report;
 
     // The registry folder is the next place.
     ASSERT_TRUE(DeleteFileW(program.File(L"KvUtil.dll").c_str()));
     report = RunProbe(program.Path(), program.File(L"report-2.txt"));
-    EXPECT_EQ(0, _wcsicmp((L"0\n" + signedLibrary).c_str(), report.c_str())) << report;
+    EXPECT_EQ(0, _wcsicmp((L"0\n" + signedLibrary + L"\n" + ProcessAdminLine()).c_str(), report.c_str()))
+        << report;
+}
+
+TEST_F(RealBinding, OnlyAnAdministratorProcessRemembersTheVersionFolder)
+{
+    const std::wstring folder = m_commonFiles.Path() + L"\\kvutil\\3,0,0,0";
+    MakeFolder(m_commonFiles.Path() + L"\\kvutil");
+    MakeFolder(folder);
+    ASSERT_TRUE(CopyFileW((SignedKvUtilFolder() + L"\\KvUtil.dll").c_str(), (folder + L"\\KvUtil.dll").c_str(), TRUE));
+    Trust({folder + L"\\KvUtil.dll"});
+    ScratchFolder program;
+    CopyProbeInto(program);
+
+    // The same user with the Administrators group kept for deny only.
+    HANDLE own = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own));
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                         0, 0, 0, 0, &administrators));
+    SID_AND_ATTRIBUTES denyOnly = {administrators, 0};
+    HANDLE restricted = nullptr;
+    const BOOL made = CreateRestrictedToken(own, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted);
+    FreeSid(administrators);
+    CloseHandle(own);
+    ASSERT_TRUE(made) << GetLastError();
+    std::wstring report = RunProbe(program.Path(), program.File(L"report-restricted.txt"), restricted);
+    CloseHandle(restricted);
+    EXPECT_EQ(0, _wcsicmp((L"0\n" + folder + L"\\KvUtil.dll\n0,1").c_str(), report.c_str())) << report;
+    EXPECT_EQ(std::nullopt, m_installDir.Get());
+
+    report = RunProbe(program.Path(), program.File(L"report-admin.txt"));
+    EXPECT_EQ(0, _wcsicmp((L"0\n" + folder + L"\\KvUtil.dll\n1,0").c_str(), report.c_str())) << report;
+    EXPECT_EQ(folder, m_installDir.Get().value_or(L"<none>"));
 }
 
 // Waits for the updater stand-in's record; empty when none came.

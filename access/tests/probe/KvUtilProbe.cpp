@@ -1,7 +1,7 @@
 // Test helper: binds the utility library the way the host does, from wherever this program was
 // copied to, and reports what it got. Usage: KvUtilProbe.exe <report file>.
-// The report (UTF-16, no byte-order mark) is "<Initialize result>\n<path of the bound library>";
-// the exit code is the Initialize result.
+// The report (UTF-16, no byte-order mark) is "<Initialize result>\n<path of the bound library>\n
+// <IsProcessAdmin>,<member but disabled>"; the exit code is the Initialize result.
 
 #include "CKvUtilLib.h"
 
@@ -16,7 +16,10 @@ int wmain(int argc, wchar_t** argv)
     const DWORD result = utility.Initialize();
     wchar_t path[MAX_PATH] = {};
     if (utility.Module() != nullptr) GetModuleFileNameW(utility.Module(), path, MAX_PATH);
-    const std::wstring report = std::to_wstring(result) + L"\n" + path;
+    DWORD memberButDisabled = 0;
+    const int admin = CKvUtilLib::IsProcessAdmin(&memberButDisabled);
+    const std::wstring report = std::to_wstring(result) + L"\n" + path + L"\n" + std::to_wstring(admin) + L"," +
+                                std::to_wstring(memberButDisabled);
     HANDLE file = CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1000;
     DWORD written = 0;
