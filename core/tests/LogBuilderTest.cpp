@@ -182,13 +182,5 @@ TEST_F(LogBuilderTest, AFactoryThatFailsGivesNoLogger)
     EXPECT_EQ(nullptr, logger);
 }
 
-TEST_F(LogBuilderTest, BuildLoggerPassesNoApplicationName)
-{
-    CLoggingIf* logger = nullptr;
-    ASSERT_TRUE(m_builder.BuildLogger(L"Group", nullptr, L"Host", 0, &logger, nullptr));
-    delete logger;
-    EXPECT_EQ(L"etw:InitializeEx|null|Group|null|Host", Journal::Instance().Events()[1]);
-}
-
 }  // namespace
 }  // namespace ETWLogging::testing

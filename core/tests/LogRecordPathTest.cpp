@@ -194,11 +194,5 @@ TEST(LogRecordPath, LevelNamedSlotsWriteTheirLevelAndCutAt4159)
     EXPECT_EQ(L"slots:WriteText|3|S.cpp|S::Information|5|i3", events[4]);
 }
 
-TEST(LogRecordPath, ThisModuleIsTheImageHoldingTheFrontEnd)
-{
-    // The core library is linked into this test program.
-    EXPECT_EQ(::GetModuleHandleW(nullptr), GetThisModuleHandle());
-}
-
 }  // namespace
 }  // namespace ETWLogging::testing
