@@ -86,8 +86,9 @@ void DestroyHolderAtExit() noexcept
     }
     // Another thread may still be inside a record; give it a moment, and rather leak the logger
     // than delete it under that thread.
-    for (int waited = 0; g_uses.load() != 0; ++waited) {
-        if (waited == 500) {
+    const ULONGLONG deadline = ::GetTickCount64() + 500;
+    while (g_uses.load() != 0) {
+        if (::GetTickCount64() > deadline) {
             return;
         }
         ::Sleep(1);

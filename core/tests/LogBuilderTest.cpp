@@ -2,6 +2,8 @@
 
 #include "AnsiRegKey.h"
 #include "Logging/CDefaultLogBuilder.h"
+#include "Logging/CETWLogging.h"
+#include "Logging/CLogging.h"
 #include "CObfuscatedRegKey.h"
 #include "CRegKey.h"
 #include "LoggingTestSupport.h"
@@ -180,6 +182,23 @@ TEST_F(LogBuilderTest, AFactoryThatFailsGivesNoLogger)
     EXPECT_FALSE(empty.BuildLoggerEx(nullptr, L"g", nullptr, L"h", 0, &logger, nullptr));
     EXPECT_FALSE(empty.BuildLoggerEx(nullptr, L"g", nullptr, L"h", 1, &logger, nullptr));
     EXPECT_EQ(nullptr, logger);
+}
+
+TEST_F(LogBuilderTest, TheDefaultBuilderMakesTheProductionLoggers)
+{
+    CDefaultLogBuilder production;
+    CLoggingIf* logger = nullptr;
+    ASSERT_TRUE(production.BuildLoggerEx(nullptr, L"_no_group", ::GetModuleHandleW(nullptr), L"_no_host", 0, &logger,
+                                         nullptr));
+    std::unique_ptr<CLoggingIf> etw(logger);
+    EXPECT_NE(nullptr, dynamic_cast<CETWLogging*>(etw.get()));
+
+    WriteEncipheredMechanism(1);
+    logger = nullptr;
+    ASSERT_TRUE(production.BuildLoggerEx(nullptr, L"_no_group", ::GetModuleHandleW(nullptr), L"_no_host", 0, &logger,
+                                         nullptr));
+    std::unique_ptr<CLoggingIf> file(logger);
+    EXPECT_NE(nullptr, dynamic_cast<CLogging*>(file.get()));
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // test program (the holder is built once per process). The child reports through the journal
 // mirror, also during its exit; the parent checks the report.
 
+#include "CObfuscatedRegKey.h"
 #include "Logging/CDefaultLogBuilder.h"
+#include "Logging/CETWLogging.h"
+#include "Logging/CLogging.h"
 #include "Logging/CFundorLogHandler.h"
 #include "Logging/CLogger.h"
 #include "Logging/LogStream.h"
@@ -13,9 +16,13 @@
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
+#include <shlobj.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -275,6 +282,60 @@ void StreamBuildFailureScenario()
     LogStreamRecord(2, 5, L"Stream::Plain", L"s.cpp") << L"text with %s and %d";
 }
 
+// The production loggers behind the front end.
+void ProductionEtwScenario()
+{
+    Fundor::testing::RegistryIsolation registry;
+    Note(L"enabled 1=" + Flag(IsLogLevelEnabled(1)) + L" enabled 3=" + Flag(IsLogLevelEnabled(3)));
+    Note(L"ETW logger=" + Flag(dynamic_cast<CETWLogging*>(GetLogger()->logger.load()) != nullptr));
+    LogMessage(3, L"Front.cpp", L"Front::ToEtw", 12, L"through the front end %d", 7);
+    CLogger::Log(2, L"core.cpp", L"Fundor::ToEtw", 13, L"core message");
+    Note(L"bridge registered=" + Flag(CLogger::RegisteredHandler() == &CFundorLogHandler::Instance()));
+}
+
+void ProductionFileScenario()
+{
+    Fundor::testing::RegistryIsolation registry;
+    Fundor::CObfuscatedRegKey key;
+    const bool written = key.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tervane\\Logging") == ERROR_SUCCESS &&
+                         key.SetDWORDValue(L"Logging Mechanism", 1) == ERROR_SUCCESS;
+    Note(L"mechanism written=" + Flag(written));
+    const std::wstring group = Fundor::testing::UniqueName(L"FrontEnd");
+    Note(L"parameters set=" + Flag(SetModuleLoggingParameters({.group = group.c_str()})));
+    Note(L"enabled 3=" + Flag(IsLogLevelEnabled(3)) + L" enabled 2=" + Flag(IsLogLevelEnabled(2)));
+    Note(L"file logger=" + Flag(dynamic_cast<CLogging*>(GetLogger()->logger.load()) != nullptr));
+    LogMessage(4, L"Front.cpp", L"Front::ToFile", 12, L"through the front end %d", 7);
+    CLogger::Log(2, L"core.cpp", L"Fundor::ToFile", 13, L"core message");
+
+    wchar_t* programData = nullptr;
+    if (::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData) != S_OK) return;
+    const std::wstring folder = std::wstring(programData) + L"\\Tervane\\KVLOGS\\" + group;
+    ::CoTaskMemFree(programData);
+    std::ifstream in((folder + L"\\core_tests\\core_tests__no_host000.log").c_str(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    in.close();
+    const std::string data = bytes.str();
+    std::wstring text(data.size() / 2, L'\0');
+    std::memcpy(text.data(), data.data(), text.size() * 2);
+    Note(L"byte-order mark=" + Flag(text.rfind(L"\xFEFF", 0) == 0));
+    std::wistringstream lines(text);
+    for (std::wstring line; std::getline(lines, line);) {
+        for (const wchar_t* message : {L"through the front end 7", L"core message"}) {
+            const std::size_t at = line.find(message);
+            if (at != std::wstring::npos) Note(L"line ends with: " + line.substr(at));
+        }
+    }
+    std::vector<wchar_t> from(folder.begin(), folder.end());
+    from.push_back(L'\0');
+    from.push_back(L'\0');
+    SHFILEOPSTRUCTW remove = {};
+    remove.wFunc = FO_DELETE;
+    remove.pFrom = from.data();
+    remove.fFlags = FOF_NO_UI;
+    ::SHFileOperationW(&remove);
+}
+
 TEST(LoggingProcess, DISABLED_Child)
 {
     const std::optional<std::wstring> scenario = EnvironmentVariable(kScenarioVariable);
@@ -297,6 +358,8 @@ TEST(LoggingProcess, DISABLED_Child)
         {L"builder-plain", [] { BuilderScenario(false); }},
         {L"stream", StreamScenario},
         {L"stream-build-failure", StreamBuildFailureScenario},
+        {L"production-etw", ProductionEtwScenario},
+        {L"production-file", ProductionFileScenario},
     };
     const auto found = scenarios.find(*scenario);
     ASSERT_NE(scenarios.end(), found);
@@ -546,6 +609,29 @@ TEST(LoggingProcess, AStreamThatCannotBeBuiltLeavesNoCallerSpinning)
                   L"file:deleted",
               }),
               run.report);
+}
+
+TEST(LoggingProcess, TheProductionLoggersServeTheFrontEnd)
+{
+    const ChildRun etw = RunScenario(L"production-etw");
+    EXPECT_CHILD_PASSED(etw);
+    // The ETW logger lets level 3 through at its starting Severity 3, and nothing below it.
+    EXPECT_EQ((std::vector<std::wstring>{L"note:enabled 1=0 enabled 3=1", L"note:ETW logger=1",
+                                         L"note:bridge registered=1"}),
+              etw.report);
+
+    const ChildRun file = RunScenario(L"production-file");
+    EXPECT_CHILD_PASSED(file);
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"note:mechanism written=1",
+                  L"note:parameters set=1",
+                  L"note:enabled 3=1 enabled 2=0",
+                  L"note:file logger=1",
+                  L"note:byte-order mark=1",
+                  L"note:line ends with: through the front end 7\\r",
+                  L"note:line ends with: core message\\r",
+              }),
+              file.report);
 }
 
 }  // namespace
