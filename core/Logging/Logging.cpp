@@ -21,10 +21,24 @@ bool FormatsEmptyText(const wchar_t* format, va_list arguments) noexcept
     return Fundor::FormatWV(probe, 1, format, arguments) == 0;
 }
 
+// Callers log between a failing call and their GetLastError(): a log call keeps the thread's
+// last-error value as it found it.
+class LastErrorKeeper {
+public:
+    LastErrorKeeper() noexcept : m_error(::GetLastError()) {}
+    ~LastErrorKeeper() { ::SetLastError(m_error); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+private:
+    DWORD m_error;
+};
+
 }  // namespace
 
 bool IsLogLevelEnabled(LogLevel level) noexcept
 {
+    const LastErrorKeeper keepLastError;
     try {
         internal::HolderUse use;
         LoggerHolder* holder = GetLogger();
@@ -53,6 +67,7 @@ namespace internal {
 void LogMessageArguments(LogLevel level, const wchar_t* file, const wchar_t* function, int line,
                          const wchar_t* format, ...) noexcept
 {
+    const LastErrorKeeper keepLastError;
     HolderUse use;
     LoggerHolder* holder = GetLogger();
     if (holder == nullptr) {

@@ -196,3 +196,24 @@ TEST(LogRecordPath, LevelNamedSlotsWriteTheirLevelAndCutAt4159)
 
 }  // namespace
 }  // namespace ETWLogging::testing
+
+namespace ETWLogging {
+namespace {
+
+TEST(LogRecordPathProcess, LogCallsKeepTheCallersLastError)
+{
+    // The process-wide logger is built by the first call below (the ETW logger over Wine's stubs,
+    // whose registry reads and trace calls set errors of their own).
+    for (const DWORD error : {DWORD{ERROR_ACCESS_DENIED}, DWORD{0}, DWORD{0x8007000E}}) {
+        ::SetLastError(error);
+        const bool enabled = IsLogLevelEnabled(kLevelError);
+        EXPECT_EQ(error, ::GetLastError());
+        ::SetLastError(error);
+        LogMessage(kLevelError, L"LogRecordPathTest.cpp", L"LogRecordPathProcess::LastError", __LINE__,
+                   L"failed with %lu", error);
+        EXPECT_EQ(error, ::GetLastError()) << "enabled=" << enabled;
+    }
+}
+
+}  // namespace
+}  // namespace ETWLogging
