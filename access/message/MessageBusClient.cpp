@@ -400,6 +400,12 @@ ModuleStatus MessageBusClient::addPatternSubscription(const std::wstring& namePa
     return MODULE_STATUS_SUCCESS;
 }
 
+bool MessageBusClient::hasAlias(const std::wstring& alias)
+{
+    std::lock_guard<std::mutex> lock(m_subscriptionLock);
+    return m_subscriptions.find(alias) != m_subscriptions.end();
+}
+
 ModuleStatus MessageBusClient::unsubscribe(const std::wstring& alias)
 {
     constexpr const wchar_t* kFunction = L"Velmo::MessageBusClient::unsubscribe";

@@ -76,6 +76,9 @@ public:
     // or failed request (no message). 0, or MODULE_STATUS_NOT_FOUND for an unknown index.
     [[nodiscard]] ModuleStatus replyCallback(std::uint32_t replyIndex, std::shared_ptr<Message> reply, ModuleStatus status);
 
+    // Whether any subscription is held under the alias (a failed subscribe leaves none).
+    [[nodiscard]] bool hasAlias(const std::wstring& alias);
+
     // The Windows session this client filters on (0: no filtering).
     [[nodiscard]] std::uint32_t sessionId() const noexcept { return m_sessionId; }
 
