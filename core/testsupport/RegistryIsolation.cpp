@@ -1,6 +1,5 @@
 #include "RegistryIsolation.h"
 
-#include <shellapi.h>
 
 #include <atomic>
 #include <stdexcept>
@@ -31,6 +30,35 @@ HKEY CreateScratchKey(HKEY realUser, const std::wstring& path)
     return key;
 }
 
+// Removes folder and everything below it. A link (reparse point) is removed as a link, never
+// entered, so a test can never delete what lies outside its scratch folder.
+void DeleteTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring path = folder + L"\\" + name;
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            const DWORD attributes = found.dwFileAttributes;
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                DeleteTree(path);
+            } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                ::RemoveDirectoryW(path.c_str());
+            } else {
+                ::DeleteFileW(path.c_str());
+            }
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+    }
+    ::SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::RemoveDirectoryW(folder.c_str());
+}
+
 }  // namespace
 
 std::wstring UniqueName(const wchar_t* prefix)
@@ -45,8 +73,11 @@ std::wstring UniqueName(const wchar_t* prefix)
     for (wchar_t& c : name) {
         if (c == L'/' || c == L'\\') c = L'_';
     }
+    // Wine reuses process ids between runs: the performance counter keeps names apart.
+    LARGE_INTEGER now = {};
+    ::QueryPerformanceCounter(&now);
     name += L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-            std::to_wstring(g_uniqueCounter.fetch_add(1) + 1);
+            std::to_wstring(g_uniqueCounter.fetch_add(1) + 1) + L"_" + std::to_wstring(now.QuadPart);
     return name;
 }
 
@@ -91,15 +122,9 @@ ScratchFolder::ScratchFolder()
 
 ScratchFolder::~ScratchFolder()
 {
-    // Double-terminated list for the shell's delete.
-    std::vector<wchar_t> from(m_path.begin(), m_path.end());
-    from.push_back(L'\0');
-    from.push_back(L'\0');
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.data();
-    operation.fFlags = FOF_NO_UI;
-    ::SHFileOperationW(&operation);
+    // Long-path form: a tree deeper than MAX_PATH must still be removed from here, never
+    // resolved against the current directory.
+    DeleteTree(L"\\\\?\\" + m_path);
 }
 
 }  // namespace Fundor::testing

@@ -15,6 +15,9 @@ namespace {
 
 constexpr LANGID kMappedLanguage = 1031;
 
+// Serialises appends: Wine's FILE_APPEND_DATA is not atomic between concurrent writers.
+SRWLOCK g_recordLock = SRWLOCK_INIT;
+
 // Appends one line to the log; keeps the caller's last error.
 void Record(const char* format, ...)
 {
@@ -32,6 +35,7 @@ void Record(const char* format, ...)
                 length = static_cast<int>(sizeof line) - 2;
             }
             line[length++] = '\n';
+            ::AcquireSRWLockExclusive(&g_recordLock);
             const HANDLE file = ::CreateFileW(logPath, FILE_APPEND_DATA,
                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -40,6 +44,7 @@ void Record(const char* format, ...)
                 (void)::WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
                 ::CloseHandle(file);
             }
+            ::ReleaseSRWLockExclusive(&g_recordLock);
         }
     }
     ::SetLastError(savedError);

@@ -1,0 +1,17 @@
+#pragma once
+// Starts the maker's updater "KvUpdate.exe", which lives beside the server registered for
+// {E0EC0F2B-773D-4dd7-BE6C-7D85D6AA6269}. Nothing here logs or throws.
+
+#include <windows.h>
+
+inline constexpr wchar_t kUpdaterServerClsid[] = L"{E0EC0F2B-773D-4dd7-BE6C-7D85D6AA6269}";
+inline constexpr wchar_t kUpdaterFileName[] = L"KvUpdate.exe";
+
+// Binds the utility library for the time of the call (it must be loadable; its code is
+// returned when it is not), finds the updater, checks it with the module trust check and starts
+// it with the shell's "open" verb and the given arguments (may be null). The file stays open
+// against writing and deletion from before the check until the start returns.
+// 0 started; 3 the CLSID names no server; 123 the server path holds no backslash; 206 the
+// updater's path does not fit MAX_PATH characters; the trust check's code; the shell's own
+// result (32 or below) when the start fails, 8 when the shell reports no resources (0).
+[[nodiscard]] DWORD LaunchKvUpdate(const wchar_t* arguments);

@@ -1,0 +1,780 @@
+#include "CLogging.h"
+
+#include "CObfuscatedIniReader.h"
+#include "FileSystemHelpers.h"
+#include "StringFormat.h"
+
+#include <knownfolders.h>
+
+#include <cstdarg>
+#include <cwchar>
+#include <iterator>
+
+namespace ETWLogging {
+namespace {
+
+constexpr wchar_t kConfigSection[] = L"Config";
+constexpr wchar_t kIniFileName[] = L"log.ini";
+constexpr wchar_t kLastLogIdxKey[] = L"LastLogIdx";
+constexpr wchar_t kByteOrderMark = 0xFEFF;  // written as FF FE
+constexpr DWORD kFileAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL;
+constexpr DWORD kFileSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr std::uint32_t kProgramDataChars = MAX_PATH;
+
+constexpr std::uint32_t kSmallestMaxEntries = 2;
+constexpr std::uint32_t kLargestSeverity = 6;
+
+class SharedLock {
+public:
+    explicit SharedLock(SRWLOCK& lock) : m_lock(lock) { ::AcquireSRWLockShared(&m_lock); }
+    ~SharedLock() { ::ReleaseSRWLockShared(&m_lock); }
+    SharedLock(const SharedLock&) = delete;
+    SharedLock& operator=(const SharedLock&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
+
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) : m_lock(lock) { ::AcquireSRWLockExclusive(&m_lock); }
+    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&m_lock); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
+
+// Holds the rotation mutex for one record. A wait that times out goes on without it rather than
+// losing the record; an abandoned mutex (its holder died) is taken over.
+class RotationLock {
+public:
+    explicit RotationLock(HANDLE mutex)
+    {
+        if (mutex == nullptr) {
+            return;
+        }
+        const DWORD wait = ::WaitForSingleObject(mutex, CLogging::kRotationWaitMs);
+        if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+            m_owned = mutex;
+        }
+    }
+    ~RotationLock()
+    {
+        if (m_owned != nullptr) {
+            ::ReleaseMutex(m_owned);
+        }
+    }
+    RotationLock(const RotationLock&) = delete;
+    RotationLock& operator=(const RotationLock&) = delete;
+
+private:
+    HANDLE m_owned = nullptr;
+};
+
+const wchar_t* LevelName(LogLevel level)
+{
+    switch (level) {
+    case kLevelNormal: return L"Normal";
+    case kLevelWarning: return L"Warning";
+    case kLevelInformation: return L"Information";
+    case kLevelError: return L"Error";
+    case kLevelCritical: return L"Critical";
+    case kLevelInformation2: return L"Information";
+    default: return nullptr;
+    }
+}
+
+std::wstring StripExtension(const std::wstring& name)
+{
+    const std::size_t dot = name.rfind(L'.');
+    return dot == std::wstring::npos ? name : name.substr(0, dot);
+}
+
+// At most width characters from the front of the name, padded on the left to width.
+void AppendFixedWidth(std::wstring& out, const wchar_t* name, std::size_t width)
+{
+    const std::size_t length = ::wcsnlen(name, width);
+    out.append(width - length, L' ');
+    out.append(name, length);
+}
+
+std::wstring BuildLine(const SYSTEMTIME& time, LogLevel level, std::uint32_t options,
+                       const std::optional<std::wstring>& moduleTag, DWORD processId, DWORD threadId,
+                       const wchar_t* file, int line, const wchar_t* function, const wchar_t* text)
+{
+    // 12-hour clock: hour 0 is 12 AM, 12 is 12 PM.
+    const WORD hour = time.wHour % 12 == 0 ? static_cast<WORD>(12) : static_cast<WORD>(time.wHour % 12);
+    wchar_t head[96];
+    (void)Fundor::FormatW(head, std::size(head), L"%02hu/%02hu/%hu %02hu:%02hu:%02hu %s$ -- (%s)$", time.wMonth,
+                          time.wDay, time.wYear, hour, time.wMinute, time.wSecond,
+                          time.wHour < 12 ? L"AM" : L"PM", LevelName(level));
+
+    const std::size_t textLength = std::wcslen(text);
+    std::wstring out;
+    out.reserve(std::size(head) + 160 + textLength + 2);
+    out += head;
+    if ((options & CLogging::kOptionModuleTag) != 0) {
+        out += L' ';
+        if (moduleTag) {
+            out += L'[';
+            AppendFixedWidth(out, moduleTag->c_str(), 15);
+            out += L"]$";
+        }
+    }
+    if ((options & CLogging::kOptionProcessIds) != 0) {
+        wchar_t ids[48];
+        (void)Fundor::FormatW(ids, std::size(ids), L" [PID:%5lu TID:%5lu]$", processId, threadId);
+        out += ids;
+    }
+    if ((options & CLogging::kOptionSourceFile) != 0) {
+        out += L' ';
+        const wchar_t* name = file;
+        if (name != nullptr) {
+            if (const wchar_t* separator = std::wcsrchr(name, L'\\')) {
+                name = separator + 1;
+            }
+        }
+        if (name != nullptr && *name != L'\0') {
+            wchar_t number[24];
+            (void)Fundor::FormatW(number, std::size(number), L":%5d]$", line);
+            out += L'[';
+            AppendFixedWidth(out, name, 20);
+            out += number;
+        }
+    }
+    if ((options & CLogging::kOptionFunction) != 0) {
+        out += L' ';
+        if (function != nullptr && *function != L'\0') {
+            out += L'[';
+            AppendFixedWidth(out, function, 40);
+            out += L"()]$";
+        }
+    }
+    out += L' ';
+    out.append(text, textLength);
+    if (text[textLength - 1] != L'\n') {
+        out += L"\r\n";
+    }
+    return out;
+}
+
+// One mutex per log folder for every process on the session: the name is a hash of the folder
+// path (object names cannot hold '\' and are limited in length), taken without case because the
+// file system compares names without case.
+std::wstring RotationMutexName(const std::wstring& folder)
+{
+    std::wstring upper(folder);
+    const int mapped = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, folder.c_str(),
+                                       static_cast<int>(folder.size()), upper.data(),
+                                       static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (mapped != static_cast<int>(upper.size())) {
+        upper = folder;
+    }
+    std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
+    for (const wchar_t c : upper) {
+        hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3ull;
+    }
+    wchar_t name[64];
+    (void)Fundor::FormatW(name, std::size(name), L"Local\\TervaneKvLogsRotation_%016llX",
+                          static_cast<unsigned long long>(hash));
+    return name;
+}
+
+// Every write to a log file, from any thread, process or session, is made while holding an
+// exclusive lock on one byte far beyond the end of any log file. An append-only handle alone is
+// not enough: where end of file is looked up and then written to in two steps (as Wine does),
+// two writers could both write at the same offset. The locked byte never holds data, so readers
+// are never blocked.
+//
+// The lock is held until the handle is closed, which the caller does right after its write: no
+// UnlockFileEx, one round trip to the file system fewer per record. That handle is the only one
+// to its file object (not inheritable, never duplicated), so closing it releases the lock at once.
+[[nodiscard]] DWORD LockForWriting(HANDLE file)
+{
+    OVERLAPPED region{};
+    region.OffsetHigh = 0x7FFFFFFF;
+    return ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region) != FALSE ? ERROR_SUCCESS : ::GetLastError();
+}
+
+enum class FileWrite { Written, Full, Failed };
+
+// Takes the file's write lock (the caller closes the handle right afterwards), then writes
+// nothing when the file has reached fullAt bytes (0: no limit), else the byte-order mark when the
+// file is empty and the line, in one write.
+FileWrite WriteUnderFileLock(HANDLE file, const std::wstring& line, std::uint64_t fullAt, DWORD& error)
+{
+    if (const DWORD locked = LockForWriting(file); locked != ERROR_SUCCESS) {
+        error = locked;
+        return FileWrite::Failed;
+    }
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file, &size) == FALSE) {
+        error = ::GetLastError();
+        return FileWrite::Failed;
+    }
+    if (fullAt != 0 && static_cast<std::uint64_t>(size.QuadPart) >= fullAt) {
+        return FileWrite::Full;
+    }
+    std::wstring marked;
+    const std::wstring* data = &line;
+    if (size.QuadPart == 0) {
+        marked.reserve(line.size() + 1);
+        marked += kByteOrderMark;
+        marked += line;
+        data = &marked;
+    }
+    if (data->empty()) {
+        return FileWrite::Written;
+    }
+    const std::size_t bytes = data->size() * sizeof(wchar_t);
+    if (bytes > MAXDWORD) {
+        error = ERROR_INVALID_PARAMETER;
+        return FileWrite::Failed;
+    }
+    DWORD written = 0;
+    if (::WriteFile(file, data->data(), static_cast<DWORD>(bytes), &written, nullptr) == FALSE) {
+        error = ::GetLastError();
+        return FileWrite::Failed;
+    }
+    if (written != bytes) {
+        error = ERROR_WRITE_FAULT;
+        return FileWrite::Failed;
+    }
+    return FileWrite::Written;
+}
+
+bool AnyValue(int) { return true; }
+bool ValidMaxSize(int value)
+{
+    return value >= static_cast<int>(CLogging::kDefaultMaxSize) && value <= static_cast<int>(CLogging::kLargestMaxSize);
+}
+bool ValidMaxEntries(int value)
+{
+    return value >= static_cast<int>(kSmallestMaxEntries) && value <= static_cast<int>(CLogging::kLargestMaxEntries);
+}
+bool ValidSeverity(int value) { return value >= 0 && value <= static_cast<int>(kLargestSeverity); }
+
+// One setting: the folder ini wins over the root ini. An out-of-range value is replaced by the
+// default in its file; when that write fails the setting is not applied at all.
+std::optional<int> ReadSetting(Fundor::CObfuscatedIniReader& folderIni, Fundor::CObfuscatedIniReader& rootIni,
+                               const wchar_t* key, int fallback, bool (*valid)(int))
+{
+    int value = 0;
+    if (folderIni.ReadInt(kConfigSection, key, value)) {
+        if (valid(value)) {
+            return value;
+        }
+        if (!folderIni.WriteInt(kConfigSection, key, fallback)) {
+            return std::nullopt;
+        }
+    }
+    value = 0;
+    if (rootIni.ReadInt(kConfigSection, key, value)) {
+        if (valid(value)) {
+            return value;
+        }
+        if (!rootIni.WriteInt(kConfigSection, key, fallback)) {
+            return std::nullopt;
+        }
+    }
+    return fallback;
+}
+
+}  // namespace
+
+bool CLogging::IniStamp::operator==(const IniStamp& other) const
+{
+    return exists == other.exists && lastWrite.dwLowDateTime == other.lastWrite.dwLowDateTime &&
+           lastWrite.dwHighDateTime == other.lastWrite.dwHighDateTime && size.QuadPart == other.size.QuadPart;
+}
+
+CLogging::CLogging() : CLogging(nullptr, nullptr) {}
+
+CLogging::CLogging(std::shared_ptr<LogClock> clock, std::shared_ptr<Fundor::ShlObjAPI> shell)
+    : m_clock(clock ? std::move(clock) : std::make_shared<LogClock>()),
+      m_shell(shell ? std::move(shell) : std::make_shared<Fundor::ShlObjAPI>())
+{
+}
+
+CLogging::~CLogging()
+{
+    ExclusiveLock lock(m_stateLock);
+    ResetLocked();
+}
+
+std::uint32_t CLogging::Initialize(const wchar_t* group, HMODULE module, const wchar_t* host,
+                                   LoggingConfigListenerIf* /*listener*/)
+{
+    ExclusiveLock lock(m_stateLock);
+    if (m_initialised) {
+        return kErrorAlreadyInitialized;
+    }
+    std::uint32_t result = ERROR_NOT_ENOUGH_MEMORY;
+    try {
+        result = InitializeLocked(group, module, host);
+    } catch (...) {
+        // Only the copies and the ini readers allocate.
+        result = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (result != ERROR_SUCCESS) {
+        ResetLocked();
+    }
+    return result;
+}
+
+std::uint32_t CLogging::InitializeLocked(const wchar_t* group, HMODULE module, const wchar_t* host)
+{
+    m_initialised = false;
+    if ((group != nullptr && *group == L'\0') || (host != nullptr && *host == L'\0')) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    m_group.reset();
+    if (group != nullptr) {
+        m_group = group;
+    }
+
+    std::wstring processName;
+    if (!Fundor::GetModuleFileNameOnly(nullptr, processName)) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    m_moduleTag = processName;
+    m_baseName = StripExtension(processName);
+    std::wstring moduleName;
+    if (module != nullptr && Fundor::GetModuleFileNameOnly(module, moduleName)) {
+        // The module names the folder and the files; no module tag is written then.
+        m_moduleTag.reset();
+        m_baseName = StripExtension(moduleName);
+    }
+
+    // No host is fine: the file names then carry none.
+    m_host.reset();
+    if (host != nullptr) {
+        m_host = host;
+    }
+
+    if (m_baseName.empty()) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    wchar_t programData[kProgramDataChars];
+    if (const std::uint32_t result = GetProgramDataFolder(programData, kProgramDataChars); result != ERROR_SUCCESS) {
+        return result;
+    }
+    const std::wstring root = std::wstring(programData) + L"\\Tervane\\" + L"KVLOGS" + L"\\";
+    m_folder = m_group ? root + *m_group + L"\\" + m_baseName : root + m_baseName;
+    m_folderIni = m_folder + L"\\" + kIniFileName;
+    m_rootIni = root + kIniFileName;
+
+    ReadConfiguration();
+
+    m_processId = ::GetCurrentProcessId();
+    // Without the mutex (the name is taken by an object of another kind) records still go out;
+    // only the move to the next file is then not coordinated between processes.
+    m_rotationMutex.reset(::CreateMutexW(nullptr, FALSE, RotationMutexName(m_folder).c_str()));
+    m_initialised = true;
+    return ERROR_SUCCESS;
+}
+
+void CLogging::ReadConfiguration()
+{
+    const bool folderIniExists = Fundor::IsFile(m_folderIni.c_str());
+    const bool rootIniExists = !m_rootIni.empty() && Fundor::IsFile(m_rootIni.c_str());
+    if (!folderIniExists && !rootIniExists) {
+        return;
+    }
+    // A missing file still binds the reader's path; nothing is written to it unless it held a value.
+    Fundor::CObfuscatedIniReader folderIni;
+    Fundor::CObfuscatedIniReader rootIni;
+    (void)folderIni.Load(m_folderIni);
+    (void)rootIni.Load(m_rootIni);
+
+    if (const auto value = ReadSetting(folderIni, rootIni, L"Enable", 1, AnyValue)) {
+        m_enabled = *value != 0;
+    }
+    if (const auto value = ReadSetting(folderIni, rootIni, L"MaxSize", kDefaultMaxSize, ValidMaxSize)) {
+        SetMaxSize(static_cast<std::uint32_t>(*value));
+    }
+    if (const auto value = ReadSetting(folderIni, rootIni, L"MaxEntries", kDefaultMaxEntries, ValidMaxEntries)) {
+        SetMaxEntries(static_cast<std::uint32_t>(*value));
+    }
+    if (const auto value = ReadSetting(folderIni, rootIni, L"Severity", kDefaultSeverity, ValidSeverity)) {
+        m_severity = static_cast<std::uint32_t>(*value);
+    }
+    if (const auto value = ReadSetting(folderIni, rootIni, L"Options", kDefaultOptions, AnyValue)) {
+        m_options = static_cast<std::uint32_t>(*value);
+    }
+}
+
+void CLogging::ResetLocked()
+{
+    m_group.reset();
+    m_baseName.clear();
+    m_moduleTag.reset();
+    m_host.reset();
+    m_folder.clear();
+    m_rootIni.clear();
+    m_folderIni.clear();
+    m_rotationMutex.reset();
+    m_processId = 0;
+    m_maxSize = kDefaultMaxSize;
+    m_maxEntries = kDefaultMaxEntries;
+    m_severity = kDefaultSeverity;
+    m_options = kDefaultOptions;
+    m_enabled = true;
+    m_readiness = Readiness::FolderCheck;
+    m_indexCache = IndexCache{};
+    m_initialised = false;
+    // The reference count is the object's lifetime, not its configuration: resetting it here
+    // would let a later Release delete a logger that is still held.
+}
+
+std::uint32_t CLogging::EnsureReady(LogLevel, const wchar_t*, const wchar_t*) { return ERROR_SUCCESS; }
+
+void CLogging::GetGroupPath(std::wstring&) {}
+
+void CLogging::GetGroupName(std::wstring&) {}
+
+std::uint32_t CLogging::Uninitialize()
+{
+    ExclusiveLock lock(m_stateLock);
+    if (!m_initialised) {
+        return kErrorNotInitialized;
+    }
+    ResetLocked();
+    return ERROR_SUCCESS;
+}
+
+bool CLogging::SetEnabled(bool enabled)
+{
+    m_enabled = enabled;
+    return enabled;
+}
+
+bool CLogging::IsEnabled() { return m_enabled; }
+
+void CLogging::Log(LogLevel level, const wchar_t* file, const wchar_t* function, int line, const wchar_t* format,
+                   ...)
+{
+    if (!IsLevelEnabled(level)) {
+        return;
+    }
+    wchar_t text[kLevelTextBufferChars];
+    va_list args;
+    va_start(args, format);
+    (void)Fundor::FormatWV(text, kLevelTextBufferChars, format, args);
+    va_end(args);
+    (void)WriteText(file, function, line, level, text);
+}
+
+std::uint32_t CLogging::WriteText(const wchar_t* file, const wchar_t* function, int line, LogLevel level,
+                                  const wchar_t* text)
+{
+    if (text == nullptr || *text == L'\0' || LevelName(level) == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    // Every path into the file (the front end's, the core library's handler, the level-named
+    // calls) passes here: a disabled logger or a level that is off touches no file.
+    if (!IsLevelEnabled(level)) {
+        return ERROR_SUCCESS;
+    }
+    SharedLock lock(m_stateLock);
+    if (!m_initialised || !EnsureFolder()) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    try {
+        const SYSTEMTIME now = m_clock->LocalTime();
+        const std::uint32_t options = m_options;
+        const std::wstring record = BuildLine(now, level, options, m_moduleTag, m_processId, ::GetCurrentThreadId(),
+                                              file, line, function, text);
+        const std::uint32_t result = AppendRecord(record);
+        if ((options & kOptionDebugger) != 0) {
+            ::OutputDebugStringW(record.c_str());
+        }
+        return result;
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+bool CLogging::IsLevelEnabled(LogLevel level) { return m_enabled && level >= m_severity; }
+
+void CLogging::SetMaxEntries(std::uint32_t count)
+{
+    m_maxEntries = count < kSmallestMaxEntries ? kSmallestMaxEntries
+                   : count > kLargestMaxEntries ? kLargestMaxEntries
+                                                : count;
+}
+
+std::uint32_t CLogging::GetMaxEntries() { return m_maxEntries; }
+
+void CLogging::SetMaxSize(std::uint32_t bytes)
+{
+    m_maxSize = bytes < kDefaultMaxSize ? kDefaultMaxSize : bytes > kLargestMaxSize ? kLargestMaxSize : bytes;
+}
+
+std::uint32_t CLogging::GetMaxSize() { return m_maxSize; }
+
+void CLogging::SetSeverity(std::uint32_t severity)
+{
+    m_severity = severity == 0 ? 1 : severity > kLargestSeverity ? kLargestSeverity : severity;
+}
+
+std::uint32_t CLogging::GetSeverity() { return m_severity; }
+
+std::uint32_t CLogging::AddRef() { return ++m_referenceCount; }
+
+std::uint32_t CLogging::Release()
+{
+    const std::uint32_t count = --m_referenceCount;
+    if (count == 0) {
+        delete this;
+    }
+    return count;
+}
+
+std::uint32_t CLogging::GetProgramDataFolder(wchar_t* buffer, std::uint32_t size)
+{
+    if (buffer == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (size > 0) {
+        buffer[0] = L'\0';
+    }
+    PWSTR path = nullptr;
+    const HRESULT hr = m_shell->SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, &path);
+    const Fundor::ScopedCoTaskMemory owner(path);
+    if (FAILED(hr) || path == nullptr || *path == L'\0') {
+        return ERROR_INVALID_PARAMETER;
+    }
+    // A cut folder would put the logs somewhere else: refuse instead.
+    const std::size_t length = std::wcslen(path);
+    if (length >= size) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    std::wmemcpy(buffer, path, length + 1);
+    return ERROR_SUCCESS;
+}
+
+bool CLogging::EnsureFolder()
+{
+    switch (m_readiness.load()) {
+    case Readiness::Ready: return true;
+    case Readiness::NeverReady: return false;
+    case Readiness::FolderCheck: break;
+    }
+    if (!m_folder.empty() && Fundor::CreateDirectoryPath(m_folder.c_str())) {
+        m_readiness = Readiness::Ready;
+        return true;
+    }
+    // Nowhere to write: stay silent for the life of the object rather than retry every record.
+    m_enabled = false;
+    m_severity = kSilencedSeverity;
+    m_readiness = Readiness::NeverReady;
+    return false;
+}
+
+std::wstring CLogging::LogFilePath(std::uint32_t index) const
+{
+    std::wstring path = m_folder + L"\\" + m_baseName;
+    if (m_host) {
+        path += L'_';
+        path += *m_host;
+    }
+    wchar_t number[24];
+    (void)Fundor::FormatW(number, std::size(number), L"%0.3lu%s", static_cast<unsigned long>(index), L".log");
+    return path + number;
+}
+
+std::uint32_t CLogging::AppendRecord(const std::wstring& line)
+{
+    if (m_folder.empty() || m_baseName.empty() || (m_host && m_host->empty())) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    // The common case takes no lock: the file in use exists, has its mark and is not full.
+    const std::uint32_t index = CurrentIndex();
+    if (index < m_maxEntries) {
+        DWORD error = ERROR_SUCCESS;
+        switch (TryAppend(LogFilePath(index), line, false, error)) {
+        case AppendOutcome::Written: return ERROR_SUCCESS;
+        case AppendOutcome::Failed: return error;
+        case AppendOutcome::NeedsRotationLock: break;
+        }
+    }
+    return AppendUnderRotationLock(line);
+}
+
+std::uint32_t CLogging::AppendUnderRotationLock(const std::wstring& line)
+{
+    RotationLock rotation(m_rotationMutex.get());
+    // Another thread or process may have moved on while this one waited.
+    std::uint32_t index = ReadIndexFromIni();
+    if (index >= m_maxEntries) {
+        index = 0;
+        if (const DWORD error = CreateAnew(LogFilePath(index)); error != ERROR_SUCCESS) {
+            return error;
+        }
+        SaveIndex(index);
+    } else {
+        const FileState current = QueryFile(LogFilePath(index));
+        if (!current.exists) {
+            if (const DWORD error = CreateAnew(LogFilePath(index)); error != ERROR_SUCCESS) {
+                return error;
+            }
+        } else if (current.size >= m_maxSize) {
+            std::uint32_t target = index;
+            if (const std::uint32_t error = MoveToNextFile(index, current, target); error != ERROR_SUCCESS) {
+                return error;
+            }
+            index = target;
+        }
+    }
+    DWORD error = ERROR_SUCCESS;
+    return TryAppend(LogFilePath(index), line, true, error) == AppendOutcome::Written ? ERROR_SUCCESS : error;
+}
+
+std::uint32_t CLogging::MoveToNextFile(std::uint32_t index, const FileState& current, std::uint32_t& target)
+{
+    const std::uint32_t maxEntries = m_maxEntries;
+    const std::uint64_t maxSize = m_maxSize;
+    const auto following = [maxEntries](std::uint32_t i) { return i + 1 < maxEntries ? i + 1 : 0; };
+
+    // "LastLogIdx" may lag behind when it could not be saved (by this process or another). A
+    // following file at least as new as the full one was moved to already: go on appending to it
+    // (or follow it when it is full too) instead of emptying it again. An older one is left from
+    // an earlier round and is started afresh.
+    std::uint32_t from = index;
+    FileState fromState = current;
+    for (std::uint32_t step = 0; step + 1 < maxEntries; ++step) {
+        const std::uint32_t candidate = following(from);
+        const FileState state = QueryFile(LogFilePath(candidate));
+        if (!state.exists) {
+            break;
+        }
+        if (state.size < maxSize) {
+            if (state.lastWrite.QuadPart < fromState.lastWrite.QuadPart) {
+                break;
+            }
+            target = candidate;
+            SaveIndex(candidate);
+            return ERROR_SUCCESS;
+        }
+        if (state.lastWrite.QuadPart <= fromState.lastWrite.QuadPart) {
+            break;
+        }
+        from = candidate;
+        fromState = state;
+    }
+    target = following(from);
+    if (const DWORD error = CreateAnew(LogFilePath(target)); error != ERROR_SUCCESS) {
+        return error;
+    }
+    SaveIndex(target);
+    return ERROR_SUCCESS;
+}
+
+CLogging::AppendOutcome CLogging::TryAppend(const std::wstring& path, const std::wstring& line, bool rotationLocked,
+                                            DWORD& error)
+{
+    // Append-only access: a write lands at the end of the file, never over another record.
+    Fundor::ScopedHandle file(::CreateFileW(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA, kFileSharing, nullptr,
+                                            OPEN_EXISTING, kFileAttributes, nullptr));
+    if (!file.valid()) {
+        error = ::GetLastError();
+        return !rotationLocked && error == ERROR_FILE_NOT_FOUND ? AppendOutcome::NeedsRotationLock
+                                                                : AppendOutcome::Failed;
+    }
+    // Outside the rotation lock a full file is left to it; under it the file has been chosen.
+    switch (WriteUnderFileLock(file.get(), line, rotationLocked ? 0 : m_maxSize.load(), error)) {
+    case FileWrite::Written: return AppendOutcome::Written;
+    case FileWrite::Full: return AppendOutcome::NeedsRotationLock;
+    case FileWrite::Failed: break;
+    }
+    return AppendOutcome::Failed;
+}
+
+DWORD CLogging::CreateAnew(const std::wstring& path)
+{
+    Fundor::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kFileSharing, nullptr,
+                                            CREATE_ALWAYS, kFileAttributes, nullptr));
+    if (!file.valid()) {
+        return ::GetLastError();
+    }
+    // Only the mark, and only if no record got in first (it then wrote the mark itself).
+    DWORD error = ERROR_SUCCESS;
+    return WriteUnderFileLock(file.get(), std::wstring(), 0, error) == FileWrite::Written ? ERROR_SUCCESS : error;
+}
+
+CLogging::FileState CLogging::QueryFile(const std::wstring& path) const
+{
+    FileState state;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) == FALSE ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return state;
+    }
+    state.exists = true;
+    state.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    state.lastWrite.LowPart = data.ftLastWriteTime.dwLowDateTime;
+    state.lastWrite.HighPart = data.ftLastWriteTime.dwHighDateTime;
+    return state;
+}
+
+CLogging::IniStamp CLogging::StampFolderIni() const
+{
+    IniStamp stamp;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExW(m_folderIni.c_str(), GetFileExInfoStandard, &data) == FALSE ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return stamp;
+    }
+    stamp.exists = true;
+    stamp.lastWrite = data.ftLastWriteTime;
+    stamp.size.LowPart = data.nFileSizeLow;
+    stamp.size.HighPart = data.nFileSizeHigh;
+    return stamp;
+}
+
+std::uint32_t CLogging::CurrentIndex()
+{
+    // The folder ini is read again only when it changed since it was last read or written here.
+    const IniStamp stamp = StampFolderIni();
+    {
+        SharedLock cache(m_indexLock);
+        if (m_indexCache.valid && m_indexCache.stamp == stamp) {
+            return m_indexCache.index;
+        }
+    }
+    return ReadIndexFromIni();
+}
+
+std::uint32_t CLogging::ReadIndexFromIni()
+{
+    // Stamp first: a change made while reading then shows as a change on the next record.
+    const IniStamp stamp = StampFolderIni();
+    int value = 0;
+    if (stamp.exists) {
+        Fundor::CObfuscatedIniReader ini;
+        if (ini.Load(m_folderIni)) {
+            (void)ini.ReadInt(kConfigSection, kLastLogIdxKey, value);
+        }
+    }
+    const auto index = static_cast<std::uint32_t>(value);  // a negative index is out of range
+    ExclusiveLock cache(m_indexLock);
+    m_indexCache = IndexCache{true, stamp, index};
+    return index;
+}
+
+void CLogging::SaveIndex(std::uint32_t index)
+{
+    Fundor::CObfuscatedIniReader ini;
+    (void)ini.Load(m_folderIni);
+    (void)ini.WriteInt(kConfigSection, kLastLogIdxKey, static_cast<int>(index));
+    // Saved or not, this process goes on with the new index until the folder ini changes; when
+    // the save failed, a record that finds the old index follows the newer files instead.
+    const IniStamp stamp = StampFolderIni();
+    ExclusiveLock cache(m_indexLock);
+    m_indexCache = IndexCache{true, stamp, index};
+}
+
+}  // namespace ETWLogging

@@ -1,0 +1,174 @@
+#pragma once
+// The rolling file logger: UTF-16LE text files, one line per record, below the program-data
+// folder, in a fixed number of files used in turn.
+//
+//   <ProgramData>\Tervane\KVLOGS\                         root, holds the root "log.ini"
+//   <root><group>\<base name>\  (or <root><base name>\)   folder, holds the folder "log.ini"
+//   <folder>\<base name>[_<host>]NNN.log                   NNN = 000 .. MaxEntries-1
+//
+// Settings come from the two "log.ini" files (section "Config"), and count only when stored in
+// the enciphered ini form; they are read once, by Initialize. "LastLogIdx" in the folder ini
+// names the file in use and is rewritten (enciphered) whenever the logger moves to the next file.
+//
+// Threads and processes: every record opens the file, appends its line with one write and closes
+// it again; no file handle outlives a record. The write goes through an append-only handle while
+// the record holds an exclusive byte-range lock of the file (one byte far beyond its end, so
+// readers are never blocked), taken by every writer in every process and session: lines of
+// several writers never overwrite each other and stay whole, and the byte-order mark is written
+// only by the writer that finds the file empty. Moving to the next file (reading and saving
+// "LastLogIdx", emptying the next file) happens under a named mutex derived from the folder path,
+// shared by the processes of one session that log into that folder; a record waits for it up to
+// kRotationWaitMs and then goes on without it.
+//
+// Calls never throw. Results are Win32-style codes.
+
+#include "CLoggingIf.h"
+#include "LogClock.h"
+#include "ScopedResource.h"
+#include "ShlObjAPI.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace ETWLogging {
+
+class CLogging : public CLoggingIf {
+public:
+    // Defaults: MaxSize 0x40000, MaxEntries 3, Severity 3, Options 16, enabled; not initialised.
+    static constexpr std::uint32_t kDefaultMaxSize = 0x40000;
+    static constexpr std::uint32_t kLargestMaxSize = 0xA00000;
+    static constexpr std::uint32_t kDefaultMaxEntries = 3;
+    static constexpr std::uint32_t kLargestMaxEntries = 100;
+    static constexpr std::uint32_t kDefaultSeverity = 3;
+    static constexpr std::uint32_t kDefaultOptions = 16;
+    // Options bits.
+    static constexpr std::uint32_t kOptionDebugger = 1;     // also OutputDebugStringW
+    static constexpr std::uint32_t kOptionProcessIds = 4;   // [PID:%5lu TID:%5lu]$
+    static constexpr std::uint32_t kOptionSourceFile = 8;   // [file:line]$
+    static constexpr std::uint32_t kOptionModuleTag = 16;   // [process file name]$
+    static constexpr std::uint32_t kOptionFunction = 32;    // [function()]$
+    // Severity of a logger whose folder cannot be created: no level is ever on again.
+    static constexpr std::uint32_t kSilencedSeverity = 10000;
+    // How long a record waits for another thread or process to finish moving to the next file.
+    static constexpr DWORD kRotationWaitMs = 7000;
+
+    // Production: local time from the system clock, the program-data folder from the shell.
+    CLogging();
+    // Tests bind their own clock or known-folder call; a null argument binds the production one.
+    CLogging(std::shared_ptr<LogClock> clock, std::shared_ptr<Fundor::ShlObjAPI> shell);
+    ~CLogging() override;                                                              // 0
+    CLogging(const CLogging&) = delete;
+    CLogging& operator=(const CLogging&) = delete;
+
+    // group and host: null for none, never empty (87). module: the module whose file name names
+    // the folder and the files; null, or a handle whose name cannot be had, takes the process's
+    // file name and writes it as the module tag. The listener is not used. 20001 when already
+    // initialised; any failure leaves the logger not initialised.
+    [[nodiscard]] std::uint32_t Initialize(const wchar_t* group, HMODULE module, const wchar_t* host,
+                                           LoggingConfigListenerIf* listener) override;  // 1
+    [[nodiscard]] std::uint32_t EnsureReady(LogLevel level, const wchar_t* file,
+                                            const wchar_t* function) override;           // 2: 0
+    void GetGroupPath(std::wstring& path) override;                                    // 3: no effect
+    void GetGroupName(std::wstring& name) override;                                    // 4: no effect
+    [[nodiscard]] std::uint32_t Uninitialize() override;                               // 5
+    bool SetEnabled(bool enabled) override;                                            // 6
+    [[nodiscard]] bool IsEnabled() override;                                           // 7
+    void Log(LogLevel level, const wchar_t* file, const wchar_t* function, int line,
+             const wchar_t* format, ...) override;                                     // 8
+    // Writes one line. A record is dropped (result 0) when the logger is disabled or the level is
+    // below Severity, before any file is touched. 87: null or empty text, a level outside 1 to 6,
+    // a logger that is not initialised or whose folder cannot be created; 14: out of memory;
+    // else the Win32 error of the file operation that failed.
+    [[nodiscard]] std::uint32_t WriteText(const wchar_t* file, const wchar_t* function, int line,
+                                          LogLevel level, const wchar_t* text) override;  // 9
+    // Enabled and level >= Severity.
+    [[nodiscard]] bool IsLevelEnabled(LogLevel level) override;                        // 10
+    void SetMaxEntries(std::uint32_t count) override;                                  // 11: 2..100
+    [[nodiscard]] std::uint32_t GetMaxEntries() override;                              // 12
+    void SetMaxSize(std::uint32_t bytes) override;                                     // 13: 0x40000..0xA00000
+    [[nodiscard]] std::uint32_t GetMaxSize() override;                                 // 14
+    void SetSeverity(std::uint32_t severity) override;                                 // 15: 0 -> 1, >6 -> 6
+    [[nodiscard]] std::uint32_t GetSeverity() override;                                // 16
+    std::uint32_t AddRef() override;                                                   // 17
+    std::uint32_t Release() override;                                                  // 18: deletes at 0
+
+    // Copies the program-data folder (FOLDERID_ProgramData, created when missing) into
+    // buffer[size]. 0 on success; 87 for a null buffer or when the folder cannot be had; 122
+    // (ERROR_INSUFFICIENT_BUFFER) when it does not fit with its terminator. On failure the buffer
+    // holds an empty string when size > 0.
+    [[nodiscard]] virtual std::uint32_t GetProgramDataFolder(wchar_t* buffer, std::uint32_t size);  // 24
+
+private:
+    enum class Readiness { FolderCheck, Ready, NeverReady };
+
+    // "LastLogIdx" as last read or written, with what the folder ini looked like at that time.
+    struct IniStamp {
+        bool exists = false;
+        FILETIME lastWrite{};
+        ULARGE_INTEGER size{};
+        [[nodiscard]] bool operator==(const IniStamp& other) const;
+    };
+    struct IndexCache {
+        bool valid = false;
+        IniStamp stamp;
+        std::uint32_t index = 0;
+    };
+    struct FileState {
+        bool exists = false;
+        std::uint64_t size = 0;
+        ULARGE_INTEGER lastWrite{};
+    };
+    enum class AppendOutcome { Written, NeedsRotationLock, Failed };
+
+    [[nodiscard]] std::uint32_t InitializeLocked(const wchar_t* group, HMODULE module, const wchar_t* host);
+    void ReadConfiguration();
+    void ResetLocked();
+    [[nodiscard]] bool EnsureFolder();
+    [[nodiscard]] std::wstring LogFilePath(std::uint32_t index) const;
+
+    [[nodiscard]] std::uint32_t AppendRecord(const std::wstring& line);
+    [[nodiscard]] std::uint32_t AppendUnderRotationLock(const std::wstring& line);
+    [[nodiscard]] AppendOutcome TryAppend(const std::wstring& path, const std::wstring& line,
+                                          bool rotationLocked, DWORD& error);
+    [[nodiscard]] std::uint32_t MoveToNextFile(std::uint32_t index, const FileState& current,
+                                               std::uint32_t& target);
+    [[nodiscard]] DWORD CreateAnew(const std::wstring& path);
+    [[nodiscard]] FileState QueryFile(const std::wstring& path) const;
+    [[nodiscard]] IniStamp StampFolderIni() const;
+    [[nodiscard]] std::uint32_t CurrentIndex();
+    [[nodiscard]] std::uint32_t ReadIndexFromIni();
+    void SaveIndex(std::uint32_t index);
+
+    std::shared_ptr<LogClock> m_clock;
+    std::shared_ptr<Fundor::ShlObjAPI> m_shell;
+
+    // Held shared by records, exclusively by Initialize, Uninitialize and the destructor: the
+    // strings and the rotation mutex below change only under it.
+    SRWLOCK m_stateLock = SRWLOCK_INIT;
+    bool m_initialised = false;
+    std::optional<std::wstring> m_group;
+    std::wstring m_baseName;
+    std::optional<std::wstring> m_moduleTag;
+    std::optional<std::wstring> m_host;
+    DWORD m_processId = 0;
+    std::wstring m_folder;
+    std::wstring m_rootIni;
+    std::wstring m_folderIni;
+    Fundor::ScopedHandle m_rotationMutex;
+
+    std::atomic<std::uint32_t> m_referenceCount{0};
+    std::atomic<std::uint32_t> m_maxSize{kDefaultMaxSize};
+    std::atomic<std::uint32_t> m_maxEntries{kDefaultMaxEntries};
+    std::atomic<std::uint32_t> m_severity{kDefaultSeverity};
+    std::atomic<std::uint32_t> m_options{kDefaultOptions};
+    std::atomic<bool> m_enabled{true};
+    std::atomic<Readiness> m_readiness{Readiness::FolderCheck};
+
+    SRWLOCK m_indexLock = SRWLOCK_INIT;
+    IndexCache m_indexCache;  // under m_indexLock
+};
+
+}  // namespace ETWLogging

@@ -1,0 +1,12 @@
+#include "DefaultLoggerFactories.h"
+
+#include "CETWLogging.h"
+#include "CLogging.h"
+
+namespace ETWLogging {
+
+std::unique_ptr<CLoggingIf> CreateEtwLogger() { return std::make_unique<CETWLogging>(); }
+
+std::unique_ptr<CLoggingIf> CreateFileLogger() { return std::make_unique<CLogging>(); }
+
+}  // namespace ETWLogging

@@ -1,0 +1,14 @@
+#include "LogClock.h"
+
+namespace ETWLogging {
+
+LogClock::~LogClock() = default;
+
+SYSTEMTIME LogClock::LocalTime()
+{
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return now;
+}
+
+}  // namespace ETWLogging

@@ -1,0 +1,77 @@
+// Writes records through the production file logger from several threads at once.
+//
+//   OrdwellLogWriter.exe <group> <host> <threads> <records per thread> <ready semaphore> <start event>
+//
+// The logger is built as the host builds it (program-data folder, this module's handle). Each
+// record's text is "P<process id> T<thread number> N<record number>" and a fixed padding, and
+// its line number is the record number. The writer releases the semaphore once it is ready and
+// starts writing when the event is set. Exit code: 0, or the first failing WriteText result.
+
+#include "Logging/CLogging.h"
+#include "ScopedResource.h"
+#include "StringFormat.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kStartTimeoutMs = 60000;
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc != 7) {
+        return 2;
+    }
+    const wchar_t* group = argv[1];
+    const wchar_t* host = argv[2];
+    const unsigned long threads = std::wcstoul(argv[3], nullptr, 10);
+    const unsigned long records = std::wcstoul(argv[4], nullptr, 10);
+
+    ETWLogging::CLogging logger;
+    if (const auto result = logger.Initialize(group, ::GetModuleHandleW(nullptr), host, nullptr); result != 0) {
+        return static_cast<int>(result);
+    }
+    const Fundor::ScopedHandle ready(::OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, argv[5]));
+    const Fundor::ScopedHandle start(::OpenEventW(SYNCHRONIZE, FALSE, argv[6]));
+    if (!ready.valid() || !start.valid()) {
+        return 3;
+    }
+    (void)::ReleaseSemaphore(ready.get(), 1, nullptr);
+    if (::WaitForSingleObject(start.get(), kStartTimeoutMs) != WAIT_OBJECT_0) {
+        return 4;
+    }
+
+    std::atomic<std::uint32_t> firstFailure{0};
+    std::vector<std::thread> workers;
+    for (unsigned long t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            for (unsigned long n = 0; n < records; ++n) {
+                if (!logger.IsLevelEnabled(ETWLogging::kLevelInformation)) {
+                    continue;
+                }
+                wchar_t text[256];
+                (void)Fundor::FormatW(text, std::size(text),
+                                      L"P%lu T%lu N%lu "
+                                      L"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx",
+                                      ::GetCurrentProcessId(), t, n);
+                const std::uint32_t result = logger.WriteText(L"src\\LogWriter.cpp", L"Writer::Run", static_cast<int>(n),
+                                                              ETWLogging::kLevelInformation, text);
+                if (result != 0) {
+                    std::uint32_t none = 0;
+                    (void)firstFailure.compare_exchange_strong(none, result);
+                }
+            }
+        });
+    }
+    for (auto& worker : workers) {
+        worker.join();
+    }
+    return static_cast<int>(firstFailure.load());
+}
