@@ -18,6 +18,9 @@ DllLoader::~DllLoader() = default;
 bool DllLoader::loadDLL(const std::wstring& path, HMODULE* handle)
 {
     constexpr const wchar_t* kFunction = L"Velmo::DllLoader::loadDLL";
+    if (ETWLogging::IsLogLevelEnabled(1)) {
+        ETWLogging::LogMessage(1, kSource, kFunction, __LINE__, L"Entering loadDLL for %ls", path);
+    }
     if (handle == nullptr) {
         if (ETWLogging::IsLogLevelEnabled(2)) {
             ETWLogging::LogMessage(2, kSource, kFunction, __LINE__, L"Invalid pHandle specified. Exiting.");
@@ -47,6 +50,9 @@ bool DllLoader::loadDLL(const std::wstring& path, HMODULE* handle)
         return false;
     }
     *handle = module;
+    if (ETWLogging::IsLogLevelEnabled(1)) {
+        ETWLogging::LogMessage(1, kSource, kFunction, __LINE__, L"Leaving loadDLL: loaded.");
+    }
     return true;
 }
 

@@ -10,7 +10,7 @@
 //
 // Usage:
 //     Velmo::SharedLibrary library(L"Corvane.dll", {L"$(App.Folder)", L"$(Brannock.InstallDir)"});
-//     auto create = reinterpret_cast<CreateObjectFn>(library.getFunctions()->CreateObject);
+//     auto create = Velmo::ExportAs<CreateObjectFn>(library.getFunctions()->CreateObject);
 // The constructor throws Velmo::ModuleException when the library cannot be loaded or one of the
 // four exports is missing; nothing stays loaded then. The destructor frees the library, so the
 // bound pointers are valid only while the object lives. One thread uses an object.
@@ -36,6 +36,14 @@ struct SharedLibraryFunctions {
     FARPROC GetVersionStr = nullptr;
     FARPROC GetVersionNum = nullptr;
 };
+
+// An export cast to the caller's function type (by way of a generic function pointer, so the
+// compiler takes the cast as intended).
+template <typename Function>
+[[nodiscard]] Function ExportAs(FARPROC address) noexcept
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
 
 class SharedLibrary {
 public:
