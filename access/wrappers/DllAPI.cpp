@@ -20,8 +20,6 @@ bool DllAPI::loadLibrary(const std::wstring& path, HMODULE& module)
             ETWLogging::LogMessage(4, kSource, L"Velmo::DllAPI::loadLibrary", __LINE__, L"LoadLibrary Failed. GLE: %lu",
                                    error);
         }
-        // The logger may change the thread's last error; the caller reads the load's.
-        ::SetLastError(error);
         return false;
     }
     module = loaded;
