@@ -1,4 +1,5 @@
 #include "TrustedPublisherList.h"
+#include "SrwLockGuard.h"
 
 #include "CryptoHandles.h"
 #include "SignatureChecks.h"
@@ -24,27 +25,8 @@ constexpr TrustedPublisherList::Thumbprint kProductionListSigner = {
     0x5e, 0x1a, 0x93, 0x0c, 0xd7, 0x42, 0x8b, 0x6f, 0x21, 0xe4,
     0x0a, 0x7c, 0x39, 0xb5, 0x58, 0xf2, 0x14, 0x8d, 0xc6, 0x03};
 
-class SharedLock {
-public:
-    explicit SharedLock(SRWLOCK& lock) : m_lock(lock) { ::AcquireSRWLockShared(&m_lock); }
-    ~SharedLock() { ::ReleaseSRWLockShared(&m_lock); }
-    SharedLock(const SharedLock&) = delete;
-    SharedLock& operator=(const SharedLock&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
-
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& lock) : m_lock(lock) { ::AcquireSRWLockExclusive(&m_lock); }
-    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&m_lock); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
+using SharedLock = Fundor::SharedSrwLock;
+using ExclusiveLock = Fundor::ExclusiveSrwLock;
 
 // A byte-range lock over the whole list file, so that another process cannot replace the file
 // while it is read (shared) or written (exclusive). The wait for it is bounded: a holder that

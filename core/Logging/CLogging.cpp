@@ -1,4 +1,5 @@
 #include "CLogging.h"
+#include "SrwLockGuard.h"
 
 #include "CObfuscatedIniReader.h"
 #include "FileSystemHelpers.h"
@@ -24,27 +25,8 @@ constexpr std::uint32_t kProgramDataChars = MAX_PATH;
 constexpr std::uint32_t kSmallestMaxEntries = 2;
 constexpr std::uint32_t kLargestSeverity = 6;
 
-class SharedLock {
-public:
-    explicit SharedLock(SRWLOCK& lock) : m_lock(lock) { ::AcquireSRWLockShared(&m_lock); }
-    ~SharedLock() { ::ReleaseSRWLockShared(&m_lock); }
-    SharedLock(const SharedLock&) = delete;
-    SharedLock& operator=(const SharedLock&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
-
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& lock) : m_lock(lock) { ::AcquireSRWLockExclusive(&m_lock); }
-    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&m_lock); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
+using SharedLock = Fundor::SharedSrwLock;
+using ExclusiveLock = Fundor::ExclusiveSrwLock;
 
 // Holds the rotation mutex for one record. A wait that times out goes on without it rather than
 // losing the record; an abandoned mutex (its holder died) is taken over.
