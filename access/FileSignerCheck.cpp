@@ -265,19 +265,7 @@ int VerifyFileSigner(const wchar_t* path, const TrustedSignerList& list)
     }
     ScopedCertStore store;
     ScopedCryptMsg message;
-    DWORD encoding = 0;
-    DWORD contentType = 0;
-    DWORD formatType = 0;
-    HCERTSTORE rawStore = nullptr;
-    HCRYPTMSG rawMessage = nullptr;
-    const bool queried = ::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path,
-                                            CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding,
-                                            &contentType, &formatType, &rawStore, &rawMessage,
-                                            nullptr) != FALSE;
-    store.reset(rawStore);
-    message.reset(rawMessage);
-    if (!queried || !store || !message) {
+    if (!OpenEmbeddedSignature(path, store, message)) {
         return 0;
     }
     DWORD signerCount = 0;
@@ -297,6 +285,28 @@ int VerifyFileSigner(const wchar_t* path, const TrustedSignerList& list)
         }
     }
     return 0;
+}
+
+bool TrustDetail::OpenEmbeddedSignature(const wchar_t* path, ScopedCertStore& store, ScopedCryptMsg& message)
+{
+    DWORD encoding = 0;
+    DWORD contentType = 0;
+    DWORD formatType = 0;
+    HCERTSTORE rawStore = nullptr;
+    HCRYPTMSG rawMessage = nullptr;
+    const bool queried = ::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path,
+                                            CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding,
+                                            &contentType, &formatType, &rawStore, &rawMessage,
+                                            nullptr) != FALSE;
+    store.reset(rawStore);
+    message.reset(rawMessage);
+    if (!queried || !store || !message) {
+        store.reset();
+        message.reset();
+        return false;
+    }
+    return true;
 }
 
 bool TrustDetail::FileSignatureVerifies(const wchar_t* path)

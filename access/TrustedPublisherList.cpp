@@ -477,19 +477,9 @@ bool VerifyTrustedListSignature(const wchar_t* path,
     if (path == nullptr || path[0] == L'\0') {
         return false;
     }
-    DWORD encoding = 0;
-    DWORD contentType = 0;
-    DWORD formatType = 0;
-    HCERTSTORE rawStore = nullptr;
-    HCRYPTMSG rawMessage = nullptr;
-    const bool queried = ::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path,
-                                            CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding,
-                                            &contentType, &formatType, &rawStore, &rawMessage,
-                                            nullptr) != FALSE;
-    ScopedCertStore store(rawStore);
-    ScopedCryptMsg message(rawMessage);
-    if (!queried || !store || !message) {
+    ScopedCertStore store;
+    ScopedCryptMsg message;
+    if (!OpenEmbeddedSignature(path, store, message)) {
         return false;
     }
     DWORD signerCount = 0;
