@@ -223,13 +223,15 @@ bool RemoveDirectoryPath(const wchar_t* folder)
     if (root == 0 || full.size() <= root) {
         return false;
     }
+    // Everything from here works on the checked full path: the folder as given may be drive-
+    // relative ("C:"), and joined with "\*.*" it would name the root instead.
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return RemoveFolderLink(path, attributes);
+        return RemoveFolderLink(full, attributes);
     }
-    const std::wstring pattern = path + L"\\*.*";
+    const std::wstring pattern = full + L"\\*.*";
     const bool treeDeleted = DeleteDirectoryTree(pattern.c_str(), true);
-    ClearReadOnly(path, ::GetFileAttributesW(path.c_str()));
-    const bool removed = ::RemoveDirectoryW(path.c_str()) != FALSE;
+    ClearReadOnly(full, ::GetFileAttributesW(full.c_str()));
+    const bool removed = ::RemoveDirectoryW(full.c_str()) != FALSE;
     return treeDeleted && removed;
 }
 

@@ -362,11 +362,24 @@ TEST(FileSystemHelpers, RemoveDirectoryPathRefusesADriveRoot)
 
     const bool rootRemoved = RemoveDirectoryPath(root.c_str());
     const bool bareRemoved = RemoveDirectoryPath(root.substr(0, 2).c_str());
+    // "Y:" with the current directory below the root names that directory, never the root.
+    const std::wstring below = root + L"below";
+    const bool belowMade = ::CreateDirectoryW(below.c_str(), nullptr) != FALSE;
+    WriteFile(below + L"\\inside.txt");
+    wchar_t savedDirectory[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, savedDirectory);
+    const bool entered = ::SetCurrentDirectoryW(below.c_str()) != FALSE;
+    (void)RemoveDirectoryPath(root.substr(0, 2).c_str());
+    ::SetCurrentDirectoryW(savedDirectory);
+    const bool insideGone = !Exists(below + L"\\inside.txt");
     const bool preciousKept = Exists(root + L"precious.txt");
     RunHostCommand(L"Z:\\bin\\rm " + device, scratch.Path(), [&] { return !Exists(root); });
 
     EXPECT_FALSE(rootRemoved);
     EXPECT_FALSE(bareRemoved);
+    EXPECT_TRUE(belowMade);
+    EXPECT_TRUE(entered);
+    EXPECT_TRUE(insideGone);
     EXPECT_TRUE(preciousKept);
     EXPECT_TRUE(Exists(scratch.File(L"precious.txt")));
 }
