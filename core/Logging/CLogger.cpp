@@ -37,6 +37,40 @@ unsigned int Low32(const void* pointer) noexcept
 
 }  // namespace
 
+namespace {
+
+// Formats and hands one message to handler. Allocation failures send the fixed line instead; a
+// handler that throws loses its message.
+void SendTo(ILoggingHandler* handler, std::uint32_t level, const wchar_t* file, const wchar_t* function,
+            int line, const wchar_t* format, va_list arguments) noexcept
+{
+    try {
+        std::wstring text;
+        try {
+            text = FormatStringV(format, arguments);
+        } catch (const std::bad_alloc&) {
+            handler->HandleMessage(kLevelError, file, function, line,
+                                   L"General memory-allocation failure in Fundor logger.");
+            return;
+        }
+        handler->HandleMessage(level, file, function, line, text.c_str());
+    } catch (...) {
+    }
+}
+
+// A complaint meant for one handler goes to it directly: swapping the process-wide registration
+// to route it would let another thread's registration be refused or overwritten meanwhile.
+void LogTo(ILoggingHandler* handler, std::uint32_t level, const wchar_t* file, const wchar_t* function, int line,
+           const wchar_t* format, ...) noexcept
+{
+    va_list arguments;
+    va_start(arguments, format);
+    SendTo(handler, level, file, function, line, format, arguments);
+    va_end(arguments);
+}
+
+}  // namespace
+
 void CLogger::Log(std::uint32_t level, const wchar_t* file, const wchar_t* function, int line,
                   const wchar_t* format, ...) noexcept
 {
@@ -49,23 +83,10 @@ void CLogger::Log(std::uint32_t level, const wchar_t* file, const wchar_t* funct
             return;
         }
     }
-    try {
-        std::wstring text;
-        va_list arguments;
-        va_start(arguments, format);
-        try {
-            text = FormatStringV(format, arguments);
-        } catch (const std::bad_alloc&) {
-            va_end(arguments);
-            handler->HandleMessage(kLevelError, file, function, line,
-                                   L"General memory-allocation failure in Fundor logger.");
-            return;
-        }
-        va_end(arguments);
-        handler->HandleMessage(level, file, function, line, text.c_str());
-    } catch (...) {
-        // A handler that throws loses its message; the caller never sees it.
-    }
+    va_list arguments;
+    va_start(arguments, format);
+    SendTo(handler, level, file, function, line, format, arguments);
+    va_end(arguments);
 }
 
 std::uint32_t CLogger::RegisterHandler(ILoggingHandler* handler) noexcept
@@ -102,20 +123,17 @@ std::uint32_t CLogger::UnregisterHandler(ILoggingHandler* handler) noexcept
     }
     ErrorText(kErrorInvalidState, text);
     if (current == nullptr) {
-        // Registered for the moment, so that the complaint reaches the handler concerned.
-        g_handler.store(handler);
-        Log(kLevelError, kInternalFile, kUnregisterFunction, 107,
-            L"%s: Request to Unregister Logging handler 0x%08X, but none are registered", text, Low32(handler));
-        g_handler.store(nullptr);
+        LogTo(handler, kLevelError, kInternalFile, kUnregisterFunction, 107,
+              L"%s: Request to Unregister Logging handler 0x%08X, but none are registered", text, Low32(handler));
         return kErrorInvalidState;
     }
     // The mismatch goes to both handlers: the registered one, then the requested one.
     constexpr const wchar_t* kMismatch =
         L"%s: Failed to Unregister Logging handler (requested handler 0x%08X != registered handler 0x%08X)";
-    Log(kLevelError, kInternalFile, kUnregisterFunction, 115, kMismatch, text, Low32(handler), Low32(current));
-    g_handler.store(handler);
-    Log(kLevelError, kInternalFile, kUnregisterFunction, 120, kMismatch, text, Low32(handler), Low32(current));
-    g_handler.store(current);
+    LogTo(current, kLevelError, kInternalFile, kUnregisterFunction, 115, kMismatch, text, Low32(handler),
+          Low32(current));
+    LogTo(handler, kLevelError, kInternalFile, kUnregisterFunction, 120, kMismatch, text, Low32(handler),
+          Low32(current));
     return kErrorInvalidState;
 }
 
