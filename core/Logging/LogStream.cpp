@@ -37,10 +37,10 @@ void DestroyStreamAtExit() noexcept
     logstream* stream = g_stream;
     g_stream = nullptr;
     if (stream != nullptr) {
-        // Let a record being written end first.
+        // Let a record being written end first. The stream itself is left to the ending process:
+        // a thread that took the pointer just before it was cleared may still lock it.
         stream->Lock();
         stream->Unlock();
-        delete stream;
     }
 }
 
