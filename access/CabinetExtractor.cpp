@@ -57,9 +57,13 @@ FNFDINOTIFY(CabNotify)
             target.erase(dot);
         }
         target += ".js";
-        state->target = target;
-        return ::_open(target.c_str(), _O_BINARY | _O_CREAT | _O_TRUNC | _O_WRONLY,
-                       _S_IREAD | _S_IWRITE);
+        // A new file only: a file or link planted under the guessable name is never written through.
+        const int handle = ::_open(target.c_str(), _O_BINARY | _O_CREAT | _O_EXCL | _O_WRONLY,
+                                   _S_IREAD | _S_IWRITE);
+        if (handle != -1) {
+            state->target = target;
+        }
+        return handle;
     }
     case fdintCLOSE_FILE_INFO:
         state->closed = ::_close(static_cast<int>(pfdin->hf)) == 0;

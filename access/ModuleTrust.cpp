@@ -264,9 +264,14 @@ int CheckAgainstTrustLists(const wchar_t* path, const TrustedSignerList& builtIn
             case FileListOutcome::NotTrusted:
                 // Someone replaced the list file since it was loaded: re-check against the new one.
                 if (::GlobalFindAtomW(listFile.AtomName().c_str()) != 0 && listFile.Reload()) {
-                    const FileListOutcome again = CheckWithFileList(path, builtIn, listFile);
-                    if (again != FileListOutcome::NotInForce) {
-                        return again == FileListOutcome::Trusted ? 1 : 0;
+                    switch (CheckWithFileList(path, builtIn, listFile)) {
+                    case FileListOutcome::Trusted:
+                        return 1;
+                    case FileListOutcome::NotTrusted:
+                        return 0;
+                    case FileListOutcome::NotInForce:
+                        // The reloaded list is not newer than the built-in one: that one decides.
+                        return VerifyFileSigner(path, builtIn);
                     }
                 }
                 if (listFile.IsLoaded()) {

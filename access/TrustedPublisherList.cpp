@@ -317,6 +317,13 @@ bool TrustedPublisherList::LoadUnlocked() noexcept
         if (m_path.empty() || !FileExists(m_path)) {
             return false;
         }
+        // Held without write or delete sharing from the signature check until the text is read:
+        // the file read is the file checked.
+        const Fundor::ScopedHandle checkedFile(::CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!checkedFile.valid()) {
+            return false;
+        }
         if (!VerifyTrustedListSignature(m_path.c_str(), m_pinnedSigner)) {
             return false;
         }

@@ -99,7 +99,7 @@ ModuleStatus SharedLibrary::loadLibrary()
         }
         usable.push_back(folder);
     }
-    m_pathSearch->addSearchPaths(usable);
+    m_pathSearch->setSearchPaths(usable);  // only the checked folders, once each
 
     std::wstring folder;
     if (!m_pathSearch->findFilePath(m_fileName, folder)) {

@@ -91,6 +91,20 @@ TEST(CheckAgainstTrustLists, AFailedReloadFallsBackToTheBuiltInListNotToAnySigne
     EXPECT_EQ(0, disk.Check(L"unsigned.dll"));
 }
 
+TEST(CheckAgainstTrustLists, AReloadedListNotAboveTheBuiltInVersionLeavesTheBuiltInListDeciding)
+{
+    ListOnDisk disk;
+    disk.Place(L"v8-other.js");
+    ASSERT_EQ(1, disk.Check(L"othername.dll"));
+    // The file becomes a version-7 list and the atom appears: the reload succeeds, but that list
+    // is not in force, so the built-in one decides.
+    disk.Place(L"v7-other.js");
+    GlobalAddAtomW(disk.atom.c_str());
+    EXPECT_EQ(1, disk.Check(L"good.dll"));
+    EXPECT_TRUE(disk.list.IsLoaded());
+    EXPECT_EQ(0, disk.Check(L"othername.dll"));
+}
+
 TEST(CheckAgainstTrustLists, ASkipListInTheFilePassesOverItsSerial)
 {
     ListOnDisk disk;

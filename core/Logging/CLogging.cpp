@@ -248,8 +248,9 @@ std::optional<int> ReadSetting(Fundor::CObfuscatedIniReader& folderIni, Fundor::
         if (valid(value)) {
             return value;
         }
-        // The folder file now holds the default, and it wins over the root file from now on.
-        return folderIni.WriteInt(kConfigSection, key, fallback) ? std::optional<int>(fallback) : std::nullopt;
+        if (!folderIni.WriteInt(kConfigSection, key, fallback)) {
+            return std::nullopt;
+        }
     }
     value = 0;
     if (rootIni.ReadInt(kConfigSection, key, value)) {
@@ -380,7 +381,7 @@ void CLogging::ReadConfiguration()
         SetMaxEntries(static_cast<std::uint32_t>(*value));
     }
     if (const auto value = ReadSetting(folderIni, rootIni, L"Severity", kDefaultSeverity, ValidSeverity)) {
-        SetSeverity(static_cast<std::uint32_t>(*value));
+        m_severity = static_cast<std::uint32_t>(*value);  // stored as it is, 0 included
     }
     if (const auto value = ReadSetting(folderIni, rootIni, L"Options", kDefaultOptions, AnyValue)) {
         m_options = static_cast<std::uint32_t>(*value);
