@@ -1,4 +1,5 @@
 #include "CKvUtilLib.h"
+#include "LastError.h"
 
 #include "InstallFolders.h"
 #include "ModuleTrust.h"
@@ -27,12 +28,6 @@ bool BuildLibraryPath(const wchar_t* folder, wchar_t* path)
     const std::size_t length = std::wcslen(folder);
     const wchar_t* separator = length > 0 && folder[length - 1] == L'\\' ? L"" : L"\\";
     return Fundor::FormatW(path, MAX_PATH, L"%s%s%s", folder, separator, kKvUtilFileName) >= 0;
-}
-
-DWORD LastErrorOr(DWORD fallback)
-{
-    const DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
 }
 
 }  // namespace
@@ -111,7 +106,7 @@ DWORD CKvUtilLib::LoadFrom(const wchar_t* folder)
         wchar_t program[MAX_PATH] = {};
         const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
         if (length == 0) {
-            return LastErrorOr(ERROR_MOD_NOT_FOUND);
+            return Fundor::LastErrorOr(ERROR_MOD_NOT_FOUND);
         }
         // A cut name would name some other folder.
         if (length >= MAX_PATH) {
@@ -144,7 +139,7 @@ DWORD CKvUtilLib::LoadFrom(const wchar_t* folder)
     try {
         loaded = LoadValidatedLibraryEx(path, 0);
         if (loaded == nullptr) {
-            return LastErrorOr(ERROR_MOD_NOT_FOUND);
+            return Fundor::LastErrorOr(ERROR_MOD_NOT_FOUND);
         }
     } catch (...) {
         return kUnhandledException;

@@ -1,4 +1,5 @@
 #include "RegistrySecurity.h"
+#include "LastError.h"
 
 #include "ScopedResource.h"
 
@@ -7,12 +8,6 @@ namespace {
 
 // Registry key names are at most 255 characters.
 constexpr DWORD kSubKeyNameChars = 256;
-
-LONG LastErrorOr(LONG fallback)
-{
-    const DWORD error = ::GetLastError();
-    return error != ERROR_SUCCESS ? static_cast<LONG>(error) : fallback;
-}
 
 class ScopedSid {
 public:
@@ -79,7 +74,7 @@ LONG GrantEveryoneFullAccess(const SecurityFunctionTable& functions, HKEY key, E
         return outOfMemoryCode;
     }
     if (!functions.InitializeSecurityDescriptor(current.get(), SECURITY_DESCRIPTOR_REVISION)) {
-        return LastErrorOr(ERROR_INVALID_SECURITY_DESCR);
+        return Fundor::LastErrorOr(ERROR_INVALID_SECURITY_DESCR);
     }
     status = functions.RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, current.get(), &size);
     if (status != ERROR_SUCCESS) {
@@ -89,7 +84,7 @@ LONG GrantEveryoneFullAccess(const SecurityFunctionTable& functions, HKEY key, E
     BOOL defaulted = FALSE;
     PACL currentList = nullptr;
     if (!functions.GetSecurityDescriptorDacl(current.get(), &present, &currentList, &defaulted)) {
-        return LastErrorOr(ERROR_INVALID_SECURITY_DESCR);
+        return Fundor::LastErrorOr(ERROR_INVALID_SECURITY_DESCR);
     }
     if (!present) {
         currentList = nullptr;
@@ -99,7 +94,7 @@ LONG GrantEveryoneFullAccess(const SecurityFunctionTable& functions, HKEY key, E
     ScopedSid everyone(functions);
     if (!functions.AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
                                             everyone.put())) {
-        return LastErrorOr(ERROR_INVALID_SID);
+        return Fundor::LastErrorOr(ERROR_INVALID_SID);
     }
     EXPLICIT_ACCESS_W entry = {};
     entry.grfAccessPermissions = GENERIC_ALL;
@@ -121,7 +116,7 @@ LONG GrantEveryoneFullAccess(const SecurityFunctionTable& functions, HKEY key, E
     }
     if (!functions.InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) ||
         !functions.SetSecurityDescriptorDacl(descriptor.get(), TRUE, mergedList, FALSE)) {
-        return LastErrorOr(ERROR_INVALID_SECURITY_DESCR);
+        return Fundor::LastErrorOr(ERROR_INVALID_SECURITY_DESCR);
     }
     status = functions.RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.get());
     if (status != ERROR_SUCCESS || scope == EveryoneAccessScope::KeyOnly) {

@@ -1,4 +1,5 @@
 #include "RegistryTextConversion.h"
+#include "LastError.h"
 
 #include <climits>
 #include <cstring>
@@ -6,12 +7,6 @@
 
 namespace Fundor::internal {
 namespace {
-
-LONG LastErrorOr(LONG fallback)
-{
-    const DWORD error = ::GetLastError();
-    return error != ERROR_SUCCESS ? static_cast<LONG>(error) : fallback;
-}
 
 LONG AppendWide(UINT codePage, const char* text, std::size_t bytes, std::wstring& out)
 {
@@ -24,12 +19,12 @@ LONG AppendWide(UINT codePage, const char* text, std::size_t bytes, std::wstring
     const int length = static_cast<int>(bytes);
     const int needed = ::MultiByteToWideChar(codePage, 0, text, length, nullptr, 0);
     if (needed <= 0) {
-        return LastErrorOr(ERROR_NO_UNICODE_TRANSLATION);
+        return Fundor::LastErrorOr(ERROR_NO_UNICODE_TRANSLATION);
     }
     const std::size_t at = out.size();
     out.resize(at + static_cast<std::size_t>(needed));
     if (::MultiByteToWideChar(codePage, 0, text, length, out.data() + at, needed) != needed) {
-        return LastErrorOr(ERROR_NO_UNICODE_TRANSLATION);
+        return Fundor::LastErrorOr(ERROR_NO_UNICODE_TRANSLATION);
     }
     return ERROR_SUCCESS;
 }
@@ -45,12 +40,12 @@ LONG AppendNarrow(UINT codePage, const wchar_t* text, std::size_t characters, st
     const int length = static_cast<int>(characters);
     const int needed = ::WideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
     if (needed <= 0) {
-        return LastErrorOr(ERROR_NO_UNICODE_TRANSLATION);
+        return Fundor::LastErrorOr(ERROR_NO_UNICODE_TRANSLATION);
     }
     const std::size_t at = out.size();
     out.resize(at + static_cast<std::size_t>(needed));
     if (::WideCharToMultiByte(codePage, 0, text, length, out.data() + at, needed, nullptr, nullptr) != needed) {
-        return LastErrorOr(ERROR_NO_UNICODE_TRANSLATION);
+        return Fundor::LastErrorOr(ERROR_NO_UNICODE_TRANSLATION);
     }
     return ERROR_SUCCESS;
 }

@@ -1,4 +1,5 @@
 #include "CETWLogging.h"
+#include "LastError.h"
 
 #include "CETWConfigurationListener.h"
 #include "EtwEventDataBuffer.h"
@@ -48,12 +49,6 @@ public:
 
 // The thread's last error, or fallback when the failing call left none: a failure is never
 // reported as success.
-ULONG LastErrorOr(ULONG fallback)
-{
-    const DWORD error = ::GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
-}
-
 }  // namespace
 
 CETWLogging::CETWLogging() : CETWLogging(nullptr) {}
@@ -364,7 +359,7 @@ ULONG CETWLogging::ControlCallback(WMIDPREQUESTCODE request, void*, void* buffer
         ::SetLastError(ERROR_SUCCESS);
         const TRACEHANDLE session = m_api->GetTraceLoggerHandle(buffer);
         if (session == kInvalidTraceHandle) {
-            return LastErrorOr(ERROR_INVALID_HANDLE);
+            return Fundor::LastErrorOr(ERROR_INVALID_HANDLE);
         }
         TRACEHANDLE stored = 0;
         if (!m_session.compare_exchange_strong(stored, session) && stored != session) {
@@ -376,7 +371,7 @@ ULONG CETWLogging::ControlCallback(WMIDPREQUESTCODE request, void*, void* buffer
         ::SetLastError(ERROR_SUCCESS);
         const UCHAR level = m_api->GetTraceEnableLevel(session);
         if (level == 0) {
-            return LastErrorOr(ERROR_INVALID_PARAMETER);
+            return Fundor::LastErrorOr(ERROR_INVALID_PARAMETER);
         }
         const ULONG flags = m_api->GetTraceEnableFlags(session);
         m_listener->ApplyState(true, level, flags);
