@@ -39,65 +39,54 @@ LONG ConvertNames(const wchar_t* subKey, const wchar_t* valueName, AnsiNames& na
     return internal::WideNameToAnsi(valueName, names.valueName);
 }
 
+// Converts the names to the ANSI code page, opens (or creates) the key, and runs the value
+// operation on it; the key is closed when the call returns.
+template <typename Operation>
+LONG WithValueKey(HKEY root, const wchar_t* subKey, const wchar_t* valueName, bool create, REGSAM access,
+                  DWORD flags, Operation&& operation)
+{
+    try {
+        AnsiNames names;
+        LONG status = ConvertNames(subKey, valueName, names);
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+        AnsiRegKey key;
+        status = create ? key.Create(root, names.subKey.c_str(), nullptr, flags, access)
+                        : key.Open(root, names.subKey.c_str(), access);
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+        return operation(key, names.valueName.c_str());
+    } catch (const std::bad_alloc&) {
+        return ERROR_OUTOFMEMORY;
+    }
+}
+
 }  // namespace
 
 LONG ObfuscatedRegQueryValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName, DWORD* type, void* data,
                              DWORD* size, DWORD flags)
 {
-    try {
-        AnsiNames names;
-        LONG status = ConvertNames(subKey, valueName, names);
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        AnsiRegKey key;
-        status = key.Open(root, names.subKey.c_str(), KEY_READ | ViewAccess(flags));
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        return AsMoreData(key.QueryValue(names.valueName.c_str(), type, data, size, flags, true));
-    } catch (const std::bad_alloc&) {
-        return ERROR_OUTOFMEMORY;
-    }
+    return WithValueKey(root, subKey, valueName, false, KEY_READ | ViewAccess(flags), flags,
+                        [&](AnsiRegKey& key, const char* name) {
+                            return AsMoreData(key.QueryValue(name, type, data, size, flags, true));
+                        });
 }
 
 LONG ObfuscatedRegSetValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName, DWORD type, const void* data,
                            DWORD size, DWORD flags)
 {
-    try {
-        AnsiNames names;
-        LONG status = ConvertNames(subKey, valueName, names);
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        AnsiRegKey key;
-        status = key.Create(root, names.subKey.c_str(), nullptr, flags, KEY_ALL_ACCESS | ViewAccess(flags));
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        return AsMoreData(key.SetValue(names.valueName.c_str(), type, data, size, flags, true));
-    } catch (const std::bad_alloc&) {
-        return ERROR_OUTOFMEMORY;
-    }
+    return WithValueKey(root, subKey, valueName, true, KEY_ALL_ACCESS | ViewAccess(flags), flags,
+                        [&](AnsiRegKey& key, const char* name) {
+                            return AsMoreData(key.SetValue(name, type, data, size, flags, true));
+                        });
 }
 
 LONG ObfuscatedRegDeleteValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName, DWORD flags)
 {
-    try {
-        AnsiNames names;
-        LONG status = ConvertNames(subKey, valueName, names);
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        AnsiRegKey key;
-        status = key.Open(root, names.subKey.c_str(), KEY_WRITE | ViewAccess(flags));
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        return ::RegDeleteValueA(key.Handle(), names.valueName.c_str());
-    } catch (const std::bad_alloc&) {
-        return ERROR_OUTOFMEMORY;
-    }
+    return WithValueKey(root, subKey, valueName, false, KEY_WRITE | ViewAccess(flags), flags,
+                        [](AnsiRegKey& key, const char* name) { return ::RegDeleteValueA(key.Handle(), name); });
 }
 
 }  // namespace Fundor
