@@ -6,6 +6,7 @@
 #include "message/ReplyImpl.h"
 
 #include <new>
+#include <regex>
 #include <stdexcept>
 #include <vector>
 
@@ -373,11 +374,9 @@ ModuleStatus MessageBusClient::addPatternSubscription(const std::wstring& namePa
     constexpr const wchar_t* kFunction = L"Velmo::MessageBusClient::subscribeFilter";
     MethodTrace trace(kFunction);
     if (!callback) return MODULE_STATUS_INVALID_PARAMETER;
-    // A pattern the library cannot compile never reaches the DLL.
-    std::wregex compiled;
+    // A pattern the library cannot compile never reaches the DLL; the bus DLL does the matching.
     try {
-        compiled = std::wregex(namePattern, std::regex_constants::ECMAScript | std::regex_constants::nosubs |
-                                                std::regex_constants::optimize);
+        static_cast<void>(std::wregex(namePattern, std::regex_constants::ECMAScript | std::regex_constants::nosubs));
     } catch (const std::regex_error& error) {
         Log(4, kFunction, __LINE__, L"subscribeFilter failed. Regex error with regex \"%ls\" [caught: %hs]",
             namePattern, error.what());
@@ -392,7 +391,7 @@ ModuleStatus MessageBusClient::addPatternSubscription(const std::wstring& namePa
     }
     try {
         std::lock_guard<std::mutex> lock(m_subscriptionLock);
-        m_subscriptions[alias].patterns.push_back(PatternSubscription{id, namePattern, std::move(compiled), holder});
+        m_subscriptions[alias].patterns.push_back(PatternSubscription{id, namePattern, holder});
     } catch (...) {
         static_cast<void>(m_transport->unsubscribe(id));
         throw;

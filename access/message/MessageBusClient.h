@@ -21,7 +21,6 @@
 #include <list>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -91,7 +90,6 @@ private:
     struct PatternSubscription {
         std::uint32_t id = 0;
         std::wstring pattern;
-        std::wregex compiled;
         std::shared_ptr<SubscriberCallback> callback;
     };
     struct AliasEntry {
