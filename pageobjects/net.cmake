@@ -1,0 +1,17 @@
+# The network connectivity module and its tests.
+add_library(kvplatformnet STATIC
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvPlatformNet.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvNetCallbackMap.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvNetWorkerHolder.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvNetLibraryBinding.cpp)
+target_include_directories(kvplatformnet PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+# Winsock, RAS, IP helper and WinINet are bound at run time: no import library of theirs is linked.
+target_link_libraries(kvplatformnet PUBLIC core advapi32)
+
+# Runs with nothing but the process-wide object built, and reports what that left behind.
+add_executable(kvplatformnet_probe ${CMAKE_CURRENT_SOURCE_DIR}/tests/net/ConstructionProbe.cpp)
+target_link_libraries(kvplatformnet_probe PRIVATE kvplatformnet)
+
+file(GLOB KVPLATFORMNET_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/net/*Test.cpp)
+ordwell_add_test(kvplatformnet_tests SOURCES ${KVPLATFORMNET_TEST_SOURCES} LIBS kvplatformnet core_testsupport ws2_32)
+add_dependencies(kvplatformnet_tests kvplatformnet_probe)
