@@ -83,11 +83,6 @@ TEST_F(NetTest, EachEntryIsToldOnceForItsFirstChangeAndTheWorkerEndsWithTheLast)
     EXPECT_EQ(onlyDisconnected.connected, 0);
     EXPECT_EQ(net.CallbackCount(), 0u);
 
-    // A new registration starts a new worker.
-    Calls again;
-    DWORD cookie = 0;
-    ASSERT_EQ(net.RegisterNetCallback(nullptr, &OnDisconnected, &again, &cookie), 0u);
-    EXPECT_TRUE(WaitFor([&] { return again.disconnected == 1; }));
 }
 
 TEST_F(NetTest, TheFirstRegistrationStartsTheWorkerAndRemovingTheLastStopsIt)
@@ -168,38 +163,6 @@ TEST_F(NetTest, ACookieAlreadyInUseIsDrawnAgain)
     EXPECT_EQ(net.UnregisterCallback(first), 0u);
     EXPECT_EQ(net.UnregisterCallback(second), 0u);
     EXPECT_TRUE(draws->empty());
-}
-
-TEST(KvNetWorkerHolder, StopsOnlyAThreadItHolds)
-{
-    const std::string name = nettest::Narrow(Fundor::testing::UniqueName(L"HolderExit"));
-    KvNetWorkerHolder holder;
-    EXPECT_EQ(holder.Start([](void*) -> unsigned { return 0; }, nullptr), kNetMapNotInitialized);
-    EXPECT_EQ(holder.Initialize(name.c_str()), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    Fundor::ScopedHandle exitEvent(::CreateEventA(nullptr, TRUE, TRUE, name.c_str()));
-    ASSERT_TRUE(exitEvent);
-    ASSERT_EQ(holder.Initialize(name.c_str()), 0u);
-    EXPECT_EQ(holder.Initialize(name.c_str()), kNetMapInitializedTwice);
-    // No thread: nothing to wait for or end.
-    EXPECT_EQ(holder.Stop(), 0);
-    EXPECT_FALSE(holder.HasThread());
-
-    // The thread runs until the exit event is set; a start resets it first.
-    const auto waitForExit = [](void* event) -> unsigned {
-        return ::WaitForSingleObject(static_cast<HANDLE>(event), 10000) == WAIT_OBJECT_0 ? 0 : 1;
-    };
-    ASSERT_EQ(holder.Start(waitForExit, exitEvent.get()), 0u);
-    EXPECT_EQ(::WaitForSingleObject(exitEvent.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    const DWORD thread = holder.ThreadId();
-    ASSERT_EQ(holder.Start(waitForExit, exitEvent.get()), 0u);
-    EXPECT_EQ(holder.StartCount(), 2);
-    EXPECT_EQ(holder.ThreadId(), thread);
-    EXPECT_EQ(holder.Stop(), 1);
-    EXPECT_TRUE(holder.HasThread());
-    EXPECT_EQ(holder.Stop(), 0);
-    EXPECT_FALSE(holder.HasThread());
-    EXPECT_TRUE(ThreadHasEnded(thread));
-    EXPECT_EQ(holder.Stop(), 0);
 }
 
 }  // namespace

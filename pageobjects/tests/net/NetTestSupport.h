@@ -82,19 +82,15 @@ enum class Table { Lan, LoopbackOnly, Fails };
 // What the fakes answer and what they saw.
 struct FakeNetState {
     std::atomic<Table> table{Table::Lan};
-    std::atomic<int> rasConnections{0};   // 0: the size probe answers success
-    std::atomic<int> rasConnectedIndex{-1};
     std::atomic<unsigned long> resolvedAddress{0};  // 0: the name does not resolve
     std::atomic<int> connectResult{0};              // 0 connects
     std::atomic<unsigned long> lastConnectAddress{0};
     std::atomic<unsigned short> lastConnectPort{0};
     std::atomic<int> connectCalls{0};
     std::atomic<int> tableCalls{0};
-    std::atomic<DWORD> proxyAccessType{INTERNET_OPEN_TYPE_DIRECT};
     std::atomic<bool> detectSucceeds{false};
     std::mutex mutex;
     std::string lastResolvedName;
-    std::string proxyList;
 };
 
 inline FakeNetState& Fake()
@@ -156,65 +152,6 @@ inline int WSAAPI FakeConnect(SOCKET, const sockaddr* target, int)
     return Fake().connectResult;
 }
 
-inline DWORD WINAPI FakeRasEnumConnections(void* entries, DWORD* bytes, DWORD* count)
-{
-    const DWORD connections = static_cast<DWORD>(Fake().rasConnections.load());
-    if (connections == 0) {
-        *count = 0;
-        return ERROR_SUCCESS;
-    }
-    const DWORD needed = connections * 416;
-    if (entries == nullptr || *bytes < needed) {
-        *bytes = needed;
-        *count = connections;
-        return 603;
-    }
-    auto* bytesOut = static_cast<BYTE*>(entries);
-    if (*reinterpret_cast<DWORD*>(bytesOut) != 416) {
-        return 632;  // the first entry's size field was not set
-    }
-    for (DWORD i = 0; i < connections; ++i) {
-        const HANDLE connection = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x100 + i));
-        std::memcpy(bytesOut + i * 416 + 8, &connection, sizeof(connection));
-    }
-    *count = connections;
-    return ERROR_SUCCESS;
-}
-
-inline DWORD WINAPI FakeRasGetConnectStatus(HANDLE connection, void* status)
-{
-    auto* fields = static_cast<DWORD*>(status);
-    if (fields[0] != 160) {
-        return 632;
-    }
-    const int index = static_cast<int>(reinterpret_cast<uintptr_t>(connection) - 0x100);
-    fields[1] = index == Fake().rasConnectedIndex ? 0x2000 : 1;
-    return ERROR_SUCCESS;
-}
-
-inline BOOL WINAPI FakeInternetQueryOption(HINTERNET, DWORD option, void* buffer, DWORD* size)
-{
-    static char list[300];
-    if (option != 38) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (buffer == nullptr || *size < sizeof(INTERNET_PROXY_INFO)) {
-        *size = sizeof(INTERNET_PROXY_INFO);
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    {
-        std::lock_guard<std::mutex> lock(Fake().mutex);
-        std::strncpy(list, Fake().proxyList.c_str(), sizeof(list) - 1);
-    }
-    auto* info = static_cast<INTERNET_PROXY_INFO*>(buffer);
-    info->dwAccessType = Fake().proxyAccessType;
-    info->lpszProxy = reinterpret_cast<LPCTSTR>(list);
-    info->lpszProxyBypass = nullptr;
-    return TRUE;
-}
-
 inline BOOL WINAPI FakeDetectAutoProxyUrl(char* url, DWORD length, DWORD)
 {
     if (!Fake().detectSucceeds) {
@@ -225,17 +162,16 @@ inline BOOL WINAPI FakeDetectAutoProxyUrl(char* url, DWORD length, DWORD)
     return TRUE;
 }
 
-// Every network-facing function faked: nothing leaves the process.
+// Every network-facing function faked (the process's WinINet proxy setting left out): nothing
+// leaves the process.
 inline std::shared_ptr<FakeNetBinding> MakeFakeNetwork()
 {
     auto binding = std::make_shared<FakeNetBinding>();
     binding->Override("GetIpAddrTable", &FakeGetIpAddrTable);
     binding->Override("gethostbyname", &FakeGetHostByName);
     binding->Override("connect", &FakeConnect);
-    binding->Override("RasEnumConnectionsA", &FakeRasEnumConnections);
-    binding->Override("RasGetConnectStatusA", &FakeRasGetConnectStatus);
-    binding->Override("InternetQueryOptionA", &FakeInternetQueryOption);
     binding->Override("DetectAutoProxyUrl", &FakeDetectAutoProxyUrl);
+    binding->missingFunctions.insert("InternetQueryOptionA");
     return binding;
 }
 
@@ -301,19 +237,15 @@ protected:
     {
         FakeNetState& fake = Fake();
         fake.table = Table::Lan;
-        fake.rasConnections = 0;
-        fake.rasConnectedIndex = -1;
         fake.resolvedAddress = 0;
         fake.connectResult = -1;
         fake.lastConnectAddress = 0;
         fake.lastConnectPort = 0;
         fake.connectCalls = 0;
         fake.tableCalls = 0;
-        fake.proxyAccessType = INTERNET_OPEN_TYPE_DIRECT;
         fake.detectSucceeds = false;
         std::lock_guard<std::mutex> lock(fake.mutex);
         fake.lastResolvedName.clear();
-        fake.proxyList.clear();
     }
 };
 
