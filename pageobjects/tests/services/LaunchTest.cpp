@@ -61,10 +61,11 @@ std::vector<std::wstring> Split(const std::wstring& arguments)
 // before and after.
 class Launch : public KvUtilTesting::RealKvUtilBinding {
 protected:
+    static constexpr const wchar_t* kTestScheme = L"SOFTWARE\\Classes\\h6test";
     static constexpr const wchar_t* kOwnedTrees[] = {
         L"SOFTWARE\\Tervane\\QRN\\AppInfo", L"SOFTWARE\\Tervane\\QRN\\Settings\\Links",
         L"SOFTWARE\\Tervane\\QRN\\overrides", L"SOFTWARE\\Tervane\\QRN\\plugins",
-        L"SOFTWARE\\Tervane\\QRN\\Packages", L"SOFTWARE\\Tervane\\Volatile"};
+        L"SOFTWARE\\Tervane\\QRN\\Packages", L"SOFTWARE\\Tervane\\Volatile", kTestScheme};
 
     void SetUp() override
     {
@@ -160,14 +161,13 @@ TEST_F(Launch, AProgramTargetStartsOnlyWhenTrusted)
     EXPECT_EQ(std::optional<std::wstring>(L""), TakeUpdaterArguments());
 }
 
-class SchemeLaunch : public Fundor::testing::RegistryIsolatedTest {};
-
-TEST_F(SchemeLaunch, TheSchemesProgramReceivesTheUrlAsOneArgument)
+TEST_F(Launch, TheSchemesProgramReceivesTheUrlAsOneArgument)
 {
+    // The shell reads associations from the machine's classes, not from a redirected root.
     const std::wstring recorder = UnsignedUpdater();
-    SetString(L"h6test", nullptr, L"URL:h6test", HKEY_CLASSES_ROOT);
-    SetString(L"h6test", L"URL Protocol", L"", HKEY_CLASSES_ROOT);
-    SetString(L"h6test\\shell\\open\\command", nullptr, L"\"" + recorder + L"\" \"%1\"", HKEY_CLASSES_ROOT);
+    SetString(kTestScheme, nullptr, L"URL:h6test");
+    SetString(kTestScheme, L"URL Protocol", L"");
+    SetString(std::wstring(kTestScheme) + L"\\shell\\open\\command", nullptr, L"\"" + recorder + L"\" \"%1\"");
     ScratchFolder records;
     const std::wstring log = records.File(L"scheme.log");
     SetEnvironmentVariableW(L"ORDWELL_KVUPDATE_LOG", log.c_str());
