@@ -1,0 +1,27 @@
+# The page services: URL expansion and launching, named parameters, override hives, registry
+# storage and the application list. No window code.
+add_library(pageservices STATIC
+    ${CMAKE_CURRENT_SOURCE_DIR}/CAppInfoReg.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/CKvRegStorage.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/CNamedParameterMap.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/GetActivePackageId.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvExitWindows.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvHive.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvPartnerCustomizationBase.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvRegistryOverride.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvRegistryPath.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvResDllCache.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvShellExecute.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvUrlExpansion.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/_SplitRegPath.cpp)
+target_include_directories(pageservices PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(pageservices PUBLIC kvshortpath access core wininet shlwapi shell32 ole32 oleaut32 advapi32)
+
+file(GLOB PAGESERVICES_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/*.cpp)
+ordwell_add_test(pageservices_tests SOURCES ${PAGESERVICES_TEST_SOURCES} LIBS pageservices core_testsupport)
+# The launch tests start the signed updater stand-in, with the utility library and the
+# validation service of the test PKI (the access tests' support header sets them up).
+target_include_directories(pageservices_tests PRIVATE ${TEST_SIGNING_DIR} ${CMAKE_SOURCE_DIR}/standins/KvUtil
+    ${CMAKE_SOURCE_DIR}/access/tests)
+add_dependencies(pageservices_tests trust_test_prefix standin_kvutil_full_signed standin_kvupdate_signed
+    standin_kvupdate)
