@@ -52,8 +52,9 @@ TEST_F(LocaleStringsTest, TokensAreReplacedFromACountedList)
 
     EXPECT_EQ(L"Welcome to Ordwell, Ann. Ordwell keeps you safe.", Load(40001, L"%PRODUCT%,%USER%", {L"Ordwell", L"Ann"}));
     EXPECT_EQ(0u, m_code);
-    // Inserted text is not searched again.
-    EXPECT_EQ(L"Welcome to %USER%!, Bo. %USER%! keeps you safe.", Load(40001, L"%PRODUCT%,%USER%", {L"%USER%!", L"Bo"}));
+    // A token's own replacement is not searched again for that token.
+    EXPECT_EQ(L"Welcome to Ordwell, %USER%%USER%. Ordwell keeps you safe.",
+              Load(40001, L"%PRODUCT%,%USER%", {L"Ordwell", L"%USER%%USER%"}));
     EXPECT_EQ(L"", Load(40001, L"%PRODUCT%,%USER%", {L"Ordwell"}));
     EXPECT_EQ(13u, m_code);
     EXPECT_EQ(L"", Load(40001, L"%PRODUCT%", {L"a", L"b"}));
