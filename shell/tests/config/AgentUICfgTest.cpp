@@ -117,29 +117,6 @@ TEST_F(AgentUICfgTest, FallbackDllBesideTheProgramServesWhenTheClassIsNotRegiste
     EXPECT_EQ(nullptr, config.UiLanguageTag());
 }
 
-TEST_F(AgentUICfgTest, RegisteredComponentIsCreatedByClass)
-{
-    // A copy elsewhere, so that the log tells which file served.
-    const std::wstring copy = m_scratch.File(L"KvUiCfg.dll");
-    ASSERT_TRUE(::CopyFileW(BinFile(L"KvUiCfg.dll").c_str(), copy.c_str(), FALSE));
-    shelltest::SetRegistryString(HKEY_CLASSES_ROOT, L"CLSID\\{2CF7C0ED-0BC8-4CA5-AB2E-798E15D6EDDB}\\InprocServer32",
-                                 nullptr, copy);
-    shelltest::SetRegistryString(HKEY_CLASSES_ROOT, L"CLSID\\{2CF7C0ED-0BC8-4CA5-AB2E-798E15D6EDDB}\\InprocServer32",
-                                 L"ThreadingModel", L"Both");
-    {
-        CAgentUICfg config(&FakeScreen);
-        ASSERT_EQ(0u, config.Load(m_file.c_str(), L"en-us", 0));
-        EXPECT_FALSE(config.LoadedThroughFallbackDll());
-        EXPECT_EQ(800u, Read(config, L"main.html").width);
-    }
-    const auto lines = m_log.Lines();
-    ASSERT_GE(lines.size(), 2u);
-    const std::string expectedPrefix = "open " + std::string(m_file.begin(), m_file.end()) + " by " +
-                                       std::string(copy.begin(), copy.end()) + " ->";
-    EXPECT_EQ(expectedPrefix, lines[1].substr(0, expectedPrefix.size()));
-    ::CoFreeUnusedLibrariesEx(0, 0);
-}
-
 TEST_F(AgentUICfgTest, LoadRefusesBadArgumentsAndFilesThatDoNotOpen)
 {
     CAgentUICfg config(&FakeScreen);
@@ -185,35 +162,6 @@ TEST_F(AgentUICfgTest, ScreenClassFollowsTheScreenSize)
         EXPECT_EQ(c.width, layout.width) << c.screen.cx << "x" << c.screen.cy;
         EXPECT_EQ(c.face, layout.face) << c.screen.cx << "x" << c.screen.cy;
     }
-}
-
-// The display mode belongs to the whole Wine session: it is changed for a moment and put back.
-TEST_F(AgentUICfgTest, RealDisplayModeChoosesTheScreenClass)
-{
-    DEVMODEW original = {};
-    original.dmSize = sizeof original;
-    ASSERT_TRUE(::EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &original));
-    CAgentUICfg config;  // the system's screen metrics
-    ASSERT_EQ(0u, config.Load(m_file.c_str(), L"en-us", 0));
-
-    DEVMODEW small = original;
-    small.dmPelsWidth = 800;
-    small.dmPelsHeight = 600;
-    small.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
-    ASSERT_EQ(DISP_CHANGE_SUCCESSFUL, ::ChangeDisplaySettingsExW(nullptr, &small, nullptr, 0, nullptr));
-    const KvScreenSize changed = CAgentUICfg::SystemScreenSize();
-    const Layout lores = Read(config, L"abouto.html");
-    DEVMODEW back = original;
-    back.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
-    ASSERT_EQ(DISP_CHANGE_SUCCESSFUL, ::ChangeDisplaySettingsExW(nullptr, &back, nullptr, 0, nullptr));
-    const Layout hires = Read(config, L"abouto.html");
-
-    EXPECT_EQ(800, changed.cx);
-    EXPECT_EQ(600, changed.cy);
-    EXPECT_EQ(500u, lores.width);
-    EXPECT_EQ(L"Verdana", lores.face);
-    EXPECT_EQ(1024u, original.dmPelsWidth);
-    EXPECT_EQ(640u, hires.width);
 }
 
 TEST_F(AgentUICfgTest, MissingLanguageElementsFallBackToTheDefaultLanguageSeparately)
