@@ -2,7 +2,9 @@
 //
 // Serves each export with its Windows namesake, but answers so that a caller can tell it was
 // asked: the mapped language is 1031 and strings carry the mark "[KvRtMui] " (plain export) or
-// "[KvRtMui <language>] " ("Ex" export). Every call, the reference hooks, loading and unloading
+// "[KvRtMui <language>] " ("Ex" export). A test chooses another mapped language with the
+// environment variable "KVRTMUI_STANDIN_LANGID" (a decimal LANGID), and turns the marks off
+// with "KVRTMUI_STANDIN_MARK" = "0" (strings then come exactly as LoadStringW gives them). Every call, the reference hooks, loading and unloading
 // each append one line to the file named by the environment variable "KVRTMUI_STANDIN_LOG" (no
 // log when it is unset). Built with KVRTMUI_WITHOUT_LOADICONEX it lacks "RtMUILoadIconEx".
 
@@ -14,6 +16,34 @@
 namespace {
 
 constexpr LANGID kMappedLanguage = 1031;
+
+// The mapped language: the test's choice when it names a number up to 0xFFFF, else 1031.
+LANGID MappedLanguage()
+{
+    wchar_t text[16];
+    const DWORD length = ::GetEnvironmentVariableW(L"KVRTMUI_STANDIN_LANGID", text, 16);
+    if (length == 0 || length >= 16) {
+        return kMappedLanguage;
+    }
+    unsigned long value = 0;
+    for (DWORD i = 0; i < length; ++i) {
+        if (text[i] < L'0' || text[i] > L'9') {
+            return kMappedLanguage;
+        }
+        value = value * 10 + static_cast<unsigned long>(text[i] - L'0');
+        if (value > 0xFFFF) {
+            return kMappedLanguage;
+        }
+    }
+    return static_cast<LANGID>(value);
+}
+
+bool MarksStrings()
+{
+    wchar_t text[4];
+    const DWORD length = ::GetEnvironmentVariableW(L"KVRTMUI_STANDIN_MARK", text, 4);
+    return !(length == 1 && text[0] == L'0');
+}
 
 // Serialises appends: Wine's FILE_APPEND_DATA is not atomic between concurrent writers.
 SRWLOCK g_recordLock = SRWLOCK_INIT;
@@ -70,8 +100,8 @@ const char* Reserved(const void* reserved) { return reserved == nullptr ? "null"
 // LoadStringW's text behind a mark, bounded by the caller's buffer.
 int MarkedString(HINSTANCE module, UINT id, LPWSTR buffer, int bufferMax, LANGID language)
 {
-    if (buffer == nullptr || bufferMax <= 0) {
-        return ::LoadStringW(module, id, buffer, bufferMax);  // the read-only pointer form, unmarked
+    if (buffer == nullptr || bufferMax <= 0 || !MarksStrings()) {
+        return ::LoadStringW(module, id, buffer, bufferMax);  // read-only pointer form or marks off
     }
     wchar_t text[256];
     const int textLength = ::LoadStringW(module, id, text, 256);
@@ -136,7 +166,7 @@ void WINAPI DllRelease(void) { Record("DllRelease"); }
 LANGID WINAPI RtMUIGetMappedLocale(void* reserved)
 {
     Record("RtMUIGetMappedLocale reserved=%s", Reserved(reserved));
-    return kMappedLanguage;
+    return MappedLanguage();
 }
 
 HMODULE WINAPI RtMUILoadLibrary(LPCWSTR fileName, void* reserved)
