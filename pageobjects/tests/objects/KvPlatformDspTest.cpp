@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include <iostream>
+
 using Microsoft::WRL::ComPtr;
 using namespace PageObjectTesting;
 
@@ -164,6 +166,69 @@ TEST_F(PlatformDispatch, MakesAdminProvidersInTheSurrogateOnce)
         "self provider GetProperty 6",
     };
     EXPECT_EQ(expected, m_log.Lines());
+}
+
+}  // namespace
+
+namespace {
+
+// Runs the surrogate stand-in program with one switch; its exit code.
+DWORD RunStandIn(const wchar_t* option)
+{
+    std::wstring command = L"\"" + TrustTesting::ProgramFolder() + L"\\surrogate\\KvSurrogate.exe\" " + option;
+    STARTUPINFOW startup = {sizeof(startup)};
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return GetLastError();
+    }
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+// The stand-in registered as the helper's local server (and its type library) for the test.
+class LocalServerRegistration {
+public:
+    LocalServerRegistration() { EXPECT_EQ(0u, RunStandIn(L"-RegServer")); }
+    ~LocalServerRegistration() { EXPECT_EQ(0u, RunStandIn(L"-UnregServer")); }
+};
+
+TEST_F(PlatformDispatch, MakesAdminProvidersInTheSurrogateProgram)
+{
+    TrustedFiles trusted({ProgramPath()});
+    LocalServerRegistration server;
+    // Checked creation validates the module that holds the class object's code: across
+    // processes that is the platform's proxy code, which the validation service must vouch for.
+    std::wstring proxyModule;
+    {
+        ComPtr<IUnknown> classObject;
+        ASSERT_EQ(S_OK, CoGetClassObject(CLSID_KvSurrogateHelper, CLSCTX_LOCAL_SERVER, nullptr,
+                                         {0xFD542581, 0x722E, 0x45BE, {0xBE, 0xD4, 0x62, 0xA1, 0xBE, 0x46, 0xAF, 0x03}},
+                                         reinterpret_cast<void**>(classObject.GetAddressOf())));
+        wchar_t path[MAX_PATH] = {};
+        ASSERT_EQ(0u, FindModuleOfAddress((*reinterpret_cast<void* const* const*>(classObject.Get()))[0], path));
+        proxyModule = path;
+        std::wcout << L"class object proxy code: " << proxyModule << std::endl;
+    }
+    EXPECT_EQ(L"<empty>", Get(1, 1)) << "the proxy module is not vouched for yet";
+    trusted.Trust({ProgramPath(), proxyModule});
+
+    const std::wstring systemInfo = Get(1, 1);
+    ASSERT_EQ(0u, systemInfo.rfind(L"IKvDspSystemInfo ", 0)) << systemInfo;
+    const std::wstring server_process = systemInfo.substr(17);
+    EXPECT_NE(kSelf, server_process);
+    EXPECT_EQ(systemInfo, Get(1, 1));
+    EXPECT_EQ(L"property 6 " + server_process, Get(5, 1));
+    EXPECT_EQ(L"IAnalyticsShim " + server_process, Get(11, 1));
+    EXPECT_EQ(L"<empty>", Get(8, 1));
+    EXPECT_EQ(1, m_log.Count("other helper LoadSurrogate " + std::to_string(GetCurrentProcessId())));
+    EXPECT_EQ(1, m_log.Count("other create " + GuidText(kKvDspSystemInfo.clsid)));
+    EXPECT_EQ(1, m_log.Count("other provider GetProperty 6"));
+    m_object->Release();
+    m_object = nullptr;
 }
 
 }  // namespace
