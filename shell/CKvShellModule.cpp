@@ -169,6 +169,9 @@ HRESULT CKvShellModule::HandOver()
     return S_FALSE;
 }
 
+// Refusals of the page, the browser binding or the window return S_FALSE: the process then ends
+// quietly with exit code 0, as the suite's starters expect; only the utility library, the host ID,
+// the access list, the events and COM security fail with an HRESULT.
 HRESULT CKvShellModule::PreMessageLoop(int show)
 {
     const wchar_t* const function = L"CKvShellModule::PreMessageLoop";
@@ -236,6 +239,7 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
         CloseEvents();
         return security;
     }
+    // "H" only chooses this value; the window is created hidden and shown by its zoom timer either way.
     show = (record.flags & kCommandFlagHidden) != 0 ? 0 : 1;
 
     if ((record.flags & kCommandFlagPageOption) != 0) {
@@ -322,6 +326,7 @@ void CKvShellModule::RunMessageLoop()
     // The wait may end with the window alive (exit event set from outside, a failed wait).
     DestroyLiveWindow();
     if (m_mainWindow != nullptr) std::exchange(m_mainWindow, nullptr)->Release();
+    SetShellHostAccess(nullptr);
     DeInitKvBrowser();
     ETWLOG(1, kSource, L"CKvShellModule::RunMessageLoop", L"------------EXITING Application: SARN Shell------------");
 }

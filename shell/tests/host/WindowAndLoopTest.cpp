@@ -261,7 +261,7 @@ TEST(HostMainWindow, ZoomTimerShowsTheWindowAtTheTenthPendingTick)
     EXPECT_EQ(0u, nullObject.window->ZoomRetries());
 }
 
-TEST(HostMainWindow, CornerPositionsFollowTheWorkArea)
+TEST(HostMainWindow, CornerPositionsFollowTheWorkAreaAndADisplayChangeRescales)
 {
     for (unsigned position : {1u, 2u, 3u, 4u}) {
         WindowUnderTest test;
@@ -278,6 +278,20 @@ TEST(HostMainWindow, CornerPositionsFollowTheWorkArea)
         EXPECT_EQ(position <= 2 ? 0 : 738 - 620, rect.top) << position;
         EXPECT_GE(test.browser.fits, 1);
     }
+
+    // A display change rescales from the size first asked for and applies the zoom once.
+    WindowUnderTest test;
+    test.display.desktop = RECT{0, 0, 1920, 1080};
+    const HWND handle = test.Create();
+    ASSERT_NE(nullptr, handle);
+    test.display.dpi = 144;
+    SendMessageW(handle, WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080));
+    RECT rect{};
+    GetWindowRect(handle, &rect);
+    EXPECT_EQ(1050, rect.right - rect.left);
+    EXPECT_EQ(930, rect.bottom - rect.top);
+    EXPECT_EQ(150u, test.window->ZoomPercent());
+    EXPECT_EQ(1, test.browser.webBrowserRequests);
 }
 
 // A plain window that counts what reaches it, for the module's senders.
