@@ -4,7 +4,6 @@ add_library(pageservices STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/CAppInfoReg.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/CKvRegStorage.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/CNamedParameterMap.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/GetActivePackageId.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/KvExitWindows.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/KvHive.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/KvPartnerCustomizationBase.cpp
@@ -15,7 +14,7 @@ add_library(pageservices STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/KvUrlExpansion.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/_SplitRegPath.cpp)
 target_include_directories(pageservices PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(pageservices PUBLIC kvshortpath access core wininet shlwapi shell32 ole32 oleaut32 advapi32)
+target_link_libraries(pageservices PUBLIC kvshortpath activepackage access core wininet shlwapi shell32 ole32 oleaut32 advapi32)
 
 file(GLOB PAGESERVICES_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/*.cpp)
 ordwell_add_test(pageservices_tests SOURCES ${PAGESERVICES_TEST_SOURCES} LIBS pageservices core_testsupport)

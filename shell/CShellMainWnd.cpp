@@ -1,6 +1,6 @@
 #include "CShellMainWnd.h"
 
-#include "ActivePackage.h"
+#include "GetActivePackageId.h"
 #include "CKvShellModule.h"
 #include "Logging/Logging.h"
 #include "ShellWindowHelpers.h"

@@ -1,6 +1,6 @@
 // The command line, the module's reference count and page objects, and the small shell helpers.
 
-#include "ActivePackage.h"
+#include "GetActivePackageId.h"
 #include "CKvPerfCounter.h"
 #include "CNAVMSGDATA.h"
 #include "HostTestSupport.h"
