@@ -1,6 +1,6 @@
 // Calls per second of Tessil.dll's export for a few URL forms, against a floor measured in the
 // same run: one RegOpenKeyExW + RegQueryValueExW pair on the key the export reads for a bare
-// resource name. Run by hand in a prefix of its own:  wine64 TessilBench.exe [milliseconds]
+// resource name. Run by hand:  wine64 TessilBench.exe [milliseconds per URL]
 //
 // HKEY_LOCAL_MACHINE is redirected to a scratch key for the run, which holds the product's
 // install folder (the resource DLLs built into bin\resources\pages) and one active package.
@@ -54,13 +54,13 @@ double CallsPerSecond(int milliseconds, Call&& call)
 
 int wmain(int argc, wchar_t** argv)
 {
-    const int milliseconds = argc > 1 ? _wtoi(argv[1]) : 2000;
+    const int milliseconds = argc > 1 ? _wtoi(argv[1]) : 4000;  // per URL, floor included
     const std::wstring folder = ProgramFolder();
     const std::wstring pages = folder + L"\\resources\\pages";
 
     const std::wstring scratch = L"Software\\OrdwellTessilBench" + std::to_wstring(GetCurrentProcessId());
     HKEY machine = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, scratch.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, scratch.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                         &machine, nullptr) != ERROR_SUCCESS ||
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine) != ERROR_SUCCESS) {
         std::fwprintf(stderr, L"cannot redirect HKEY_LOCAL_MACHINE\n");
@@ -78,7 +78,7 @@ int wmain(int argc, wchar_t** argv)
         status = 1;
     } else {
         const auto handler = reinterpret_cast<Handler>(reinterpret_cast<void*>(GetProcAddress(tessil, "QrnBrwNfHandler")));
-        const double floor = CallsPerSecond(milliseconds, [] {
+        const auto registryPair = [] {
             HKEY key = nullptr;
             if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kApplicationKey, 0, KEY_READ | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
                 wchar_t value[260];
@@ -87,8 +87,7 @@ int wmain(int argc, wchar_t** argv)
                 RegQueryValueExW(key, L"UIDll", nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
                 RegCloseKey(key);
             }
-        });
-        std::wprintf(L"%-40ls %12.0f calls/s\n", L"floor: RegOpenKeyExW+RegQueryValueExW", floor);
+        };
         static const wchar_t* const kUrls[] = {
             L"sarn://main.html",
             L"sarn://oemuild.dll::logo_a",
@@ -96,16 +95,31 @@ int wmain(int argc, wchar_t** argv)
             L"sarn://@{tk:appid_QRN}offer.html",
             L"sarn://@{tk:logo_b}",
         };
+        // The load of the machine changes while the bench runs, so the floor and each URL take
+        // turns in short slices and each is counted over all of its slices.
+        constexpr int kSlices = 20;
+        const int slice = milliseconds / kSlices > 0 ? milliseconds / kSlices : 1;
+        std::wprintf(L"%-36ls %10ls %10ls %8ls\n", L"URL", L"calls/s", L"floor/s", L"ratio");
         for (const wchar_t* url : kUrls) {
             wchar_t buffer[2084];
             DWORD result = 0;
-            const double rate = CallsPerSecond(milliseconds, [&] {
+            const auto callExport = [&] {
                 std::wcscpy(buffer, url);
                 result = handler(1, buffer);
-            });
-            std::wprintf(L"%-40ls %12.0f calls/s  %5.2fx the floor's time  (result %lu)\n", url, rate, floor / rate,
-                         result);
+            };
+            callExport();  // the first call also builds the library's logger
+            double floorSum = 0;
+            double urlSum = 0;
+            for (int i = 0; i < kSlices; ++i) {
+                floorSum += CallsPerSecond(slice, registryPair);
+                urlSum += CallsPerSecond(slice, callExport);
+            }
+            const double floor = floorSum / kSlices;
+            const double rate = urlSum / kSlices;
+            std::wprintf(L"%-36ls %10.0f %10.0f %7.2fx\n    -> %lu %ls\n", url, rate, floor, floor / rate, result,
+                         buffer);
         }
+        std::wprintf(L"ratio: the export's time per call over one RegOpenKeyExW + RegQueryValueExW pair\n");
     }
     if (tessil != nullptr) {
         FreeLibrary(tessil);
