@@ -100,11 +100,13 @@ class TessilExport : public RegistryIsolatedTest {
 protected:
     static void SetUpTestSuite()
     {
+        // A fault ends the test program at once instead of waiting in the debugger.
+        SetErrorMode(GetErrorMode() | SEM_NOGPFAULTERRORBOX);
+        // Loaded once and kept until the program ends.
         s_module = LoadLibraryW((ProgramFolder() + L"\\Tessil.dll").c_str());
         ASSERT_NE(nullptr, s_module);
         s_handler = reinterpret_cast<Handler>(reinterpret_cast<void*>(GetProcAddress(s_module, "QrnBrwNfHandler")));
     }
-    static void TearDownTestSuite() { FreeLibrary(s_module); }
 
     void SetUp() override
     {
