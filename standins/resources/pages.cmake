@@ -1,0 +1,30 @@
+# Resource-only DLLs holding HTML pages (resource type 23, found by name in a DLL loaded as a
+# data file), built into bin/resources/pages/:
+#   qrnuild.dll  the product's own UI DLL: "main.html", "about.html", and the logos "logo_a",
+#                "1001_logo_a", "logo_b", "logo_c", "1001_logo_c", "logo_d"
+#   oemuild.dll  partner logos that win over the product's: "logo_a", "1001_logo_a", "logo_b"
+#   OemUI.dll    co-branded partner pages: "offer.html"
+# "1001" is a package identifier: "<package>_<logo>" is the logo of that one active package.
+# The sources are pages/<dll>.rc and the HTML files in pages/<dll>/.
+set(RES_PAGES_OUTPUT_DIR ${CMAKE_BINARY_DIR}/bin/resources/pages)
+set(RES_PAGES_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/pages)
+
+add_custom_target(res_pages_all)
+
+function(res_pages_add_dll name)
+    set(target res_pages_${name})
+    add_library(${target} SHARED ${RES_PAGES_SOURCE_DIR}/${name}.rc)
+    set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME "${name}" LINKER_LANGUAGE C
+        RUNTIME_OUTPUT_DIRECTORY ${RES_PAGES_OUTPUT_DIR}
+        ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/res_pages)
+    # The .rc files name their HTML files relative to the pages folder.
+    target_include_directories(${target} PRIVATE ${RES_PAGES_SOURCE_DIR})
+    target_link_options(${target} PRIVATE -nostdlib -Wl,-e,0)
+    file(GLOB html CONFIGURE_DEPENDS ${RES_PAGES_SOURCE_DIR}/${name}/*.html)
+    set_source_files_properties(${RES_PAGES_SOURCE_DIR}/${name}.rc PROPERTIES OBJECT_DEPENDS "${html}")
+    add_dependencies(res_pages_all ${target})
+endfunction()
+
+foreach(dll IN ITEMS qrnuild oemuild OemUI)
+    res_pages_add_dll(${dll})
+endforeach()
