@@ -46,6 +46,7 @@
 //     pid=<pid> obj=<id> navigate url=<URL as asked>
 //     pid=<pid> obj=<id> handler code=1 result=<decimal> url=<URL after the handler>
 //     pid=<pid> obj=<id> page resource=<name> scripts=<count> title=<title>
+//     pid=<pid> obj=<id> page_text text=<the page's text, without what scripts write>
 //     pid=<pid> obj=<id> page_error error=<decimal Win32 code or HRESULT> url=<URL read>
 //     pid=<pid> obj=<id> script_engine result=<hex>        (only when the engine fails to start)
 //     pid=<pid> obj=<id> script block=<0-based> result=<hex>
@@ -404,6 +405,7 @@ private:
         }
         Record(L"page resource=" + resourceName + L" scripts=" + std::to_wstring(m_page.scripts.size()) +
                L" title=" + m_page.title);
+        Record(L"page_text text=" + m_page.text);
         if (!m_page.scripts.empty()) {
             const HRESULT started = m_script.Start(m_objects);
             if (FAILED(started)) {

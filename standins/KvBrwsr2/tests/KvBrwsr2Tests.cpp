@@ -231,6 +231,7 @@ TEST_F(KvBrwsr2Test, SarnPageGoesThroughTheHandlerAndItsScriptsCallThePageObject
                             "obj=1 add_object result=0x80070057 name=Nothing", "obj=1 navigate url=sarn://main.html",
                             "obj=1 handler code=1 result=0 url=sarn://" + pages + "::main.html",
                             "obj=1 page resource=main.html scripts=2 title=Test & Page",
+                            "obj=1 page_text text=Heading First line <ok>",
                             "obj=1 script block=0 result=0x00000000", "page_write text=written 7", "page_log text=logged 42",
                             "obj=1 script block=1 result=0x00000000", "obj=1 navigate_result result=0x00000000",
                             "obj=1 property result=0x00000000 name=closeBtnEnabled type=11 value=false",
@@ -271,8 +272,8 @@ TEST_F(KvBrwsr2Test, PagePropertiesAndScriptErrorsAreReportedPerPage)
     EXPECT_THAT(RecordsStartingWith("init"), ElementsAre("init flags=6 handler=no context=no"));
     EXPECT_THAT(RecordsStartingWith("obj=1 handler"), ElementsAre());
     EXPECT_THAT(RecordsStartingWith("obj=1 page"),
-                ElementsAre("obj=1 page resource=open.html scripts=1 title=Open",
-                            "obj=1 page resource=broken.html scripts=2 title=Broken",
+                ElementsAre("obj=1 page resource=open.html scripts=1 title=Open", "obj=1 page_text text=Closing allowed",
+                            "obj=1 page resource=broken.html scripts=2 title=Broken", "obj=1 page_text text=",
                             "obj=1 page_error error=1814 url=sarn://" + Utf8(g_pagesDll) + "::absent.html",
                             "obj=1 page_error error=50 url=sarn://no-separator.html"));
     EXPECT_THAT(RecordsStartingWith("obj=1 script"),
