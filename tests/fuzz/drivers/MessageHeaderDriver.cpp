@@ -46,8 +46,10 @@ public:
         return {HeaderBytes(current, CORVANE_HEADER_SIZE_V2), HeaderBytes(old, CORVANE_HEADER_SIZE_V1)};
     }
 
+    // The version field is read after padding: random padding may itself make a version 2.
     void Shape(Bytes& input, Fuzz::Rng& rng) override
     {
+        while (input.size() < CORVANE_HEADER_SIZE_V1) input.push_back(rng.Byte());
         const std::size_t size = VersionOf(input) == 2 ? CORVANE_HEADER_SIZE_V2 : CORVANE_HEADER_SIZE_V1;
         while (input.size() < size) input.push_back(rng.Byte());
         input.resize(size);
