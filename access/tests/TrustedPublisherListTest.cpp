@@ -189,7 +189,7 @@ TEST(TrustedPublisherList, AHeldFileLockIsWaitedForOnlyBriefly)
     EXPECT_FALSE(fixture.list.LoadLocked());
     const ULONGLONG waited = GetTickCount64() - start;
     EXPECT_GE(waited, 250u);
-    EXPECT_LT(waited, 3000u);
+    EXPECT_LT(waited, 10000u);  // a bound, not a measurement: a busy machine stretches the 300 ms wait
     EXPECT_FALSE(fixture.list.IsLoaded());
     EXPECT_FALSE(fixture.list.Replace(ListFile(L"v9-both.js").c_str()));
 
