@@ -1,0 +1,108 @@
+#include "KvWindowImpl.h"
+
+#include "Logging/Logging.h"
+
+#include <exception>
+
+namespace {
+
+// The object whose window this thread is creating: the first message of the new window binds to it.
+thread_local CKvWindowImplBase* t_creatingWindow = nullptr;
+
+constexpr std::size_t kMaxClassNameCharacters = 255;
+constexpr wchar_t kSource[] = L"KvWindowImpl.cpp";
+
+}  // namespace
+
+CKvWindowImplBase::~CKvWindowImplBase()
+{
+    Unhook();
+}
+
+void CKvWindowImplBase::Unhook() noexcept
+{
+    if (m_hWnd == nullptr) return;
+    if (::IsWindow(m_hWnd)) {
+        ::SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, 0);
+        ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&::DefWindowProcW));
+    }
+    m_hWnd = nullptr;
+}
+
+HWND CKvWindowImplBase::CreateWindowWithClass(HWND parent, const RECT& rect, const wchar_t* title, DWORD style,
+                                              DWORD exStyle, HMENU menu, void* createParameter)
+{
+    if (m_hWnd != nullptr) {
+        ::SetLastError(ERROR_ALREADY_EXISTS);
+        return nullptr;
+    }
+    // Longer names fail to register on Windows and corrupt the window manager's heap under Wine.
+    if (m_classInfo.className.empty() || m_classInfo.className.size() > kMaxClassNameCharacters) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW existing{sizeof(existing)};
+    if (!::GetClassInfoExW(instance, m_classInfo.className.c_str(), &existing)) {
+        WNDCLASSEXW description{sizeof(description)};
+        description.style = m_classInfo.classStyle;
+        description.lpfnWndProc = &CKvWindowImplBase::StartWindowProc;
+        description.hInstance = instance;
+        description.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        description.hbrBackground = m_classInfo.background;
+        description.lpszClassName = m_classInfo.className.c_str();
+        if (::RegisterClassExW(&description) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+            return nullptr;
+        }
+    }
+    CKvWindowImplBase* const previous = t_creatingWindow;
+    t_creatingWindow = this;
+    const HWND window = ::CreateWindowExW(exStyle, m_classInfo.className.c_str(), title, style, rect.left, rect.top,
+                                          rect.right - rect.left, rect.bottom - rect.top, parent, menu, instance,
+                                          createParameter);
+    const DWORD error = ::GetLastError();
+    t_creatingWindow = previous;
+    if (window == nullptr) {
+        m_hWnd = nullptr;
+        ::SetLastError(error == 0 ? ERROR_CANNOT_MAKE : error);
+    }
+    return window;
+}
+
+LRESULT CALLBACK CKvWindowImplBase::StartWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CKvWindowImplBase* const self = t_creatingWindow;
+    if (self == nullptr) {
+        // A window of a class registered by a window object but created outside it.
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+    t_creatingWindow = nullptr;
+    self->m_hWnd = window;
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CKvWindowImplBase::WindowProc));
+    return WindowProc(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK CKvWindowImplBase::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<CKvWindowImplBase*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
+    LRESULT result = 0;
+    BOOL handled = FALSE;
+    try {
+        handled = self->ProcessWindowMessage(window, message, wParam, lParam, result, 0);
+    } catch (const std::exception& error) {
+        ETWLOG(4, kSource, L"CKvWindowImplBase::WindowProc", L"Message 0x%x failed: %hs", message, error.what());
+        handled = FALSE;
+    } catch (...) {
+        ETWLOG(4, kSource, L"CKvWindowImplBase::WindowProc", L"Message 0x%x failed", message);
+        handled = FALSE;
+    }
+    if (!handled) result = ::DefWindowProcW(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        self->m_hWnd = nullptr;
+        self->OnFinalMessage(window);
+    }
+    return result;
+}

@@ -1,0 +1,74 @@
+#pragma once
+// The suite's surrogate helper and the provider classes that the page objects create directly or
+// inside the surrogate process. These are outside components; only what the page objects call
+// is declared.
+
+#include <oaidl.h>
+#include <windows.h>
+
+// {20966775-18A4-4299-B8E3-772C336B52A7}: local server.
+inline constexpr CLSID CLSID_KvSurrogateHelper = {0x20966775, 0x18A4, 0x4299, {0xB8, 0xE3, 0x77, 0x2C, 0x33, 0x6B, 0x52, 0xA7}};
+// {8652BE3F-EB78-463B-8E28-2D2BD58A74F2}
+inline constexpr IID IID_IKvSurrogateHelper = {0x8652BE3F, 0xEB78, 0x463B, {0x8E, 0x28, 0x2D, 0x2B, 0xD5, 0x8A, 0x74, 0xF2}};
+// {55A5222C-119C-4C11-A0FC-197985395FCA}
+inline constexpr IID IID_IKvSurrogate = {0x55A5222C, 0x119C, 0x4C11, {0xA0, 0xFC, 0x19, 0x79, 0x85, 0x39, 0x5F, 0xCA}};
+// {F6F390DB-9953-497B-B2F8-9F9B7C8A1B1C}: the real uninstaller, made inside the surrogate.
+inline constexpr CLSID CLSID_KvUninstaller = {0xF6F390DB, 0x9953, 0x497B, {0xB2, 0xF8, 0x9F, 0x9B, 0x7C, 0x8A, 0x1B, 0x1C}};
+
+struct IKvSurrogateHelper : public IUnknown {
+    // Prepares the surrogate for the calling process; *loader answers IKvSurrogate.
+    virtual HRESULT STDMETHODCALLTYPE LoadSurrogate(DWORD processId, IUnknown** loader) = 0;
+};
+
+struct IKvSurrogate : public IUnknown {
+    // Creates clsid inside the surrogate. Across processes the pointer comes back marshaled as
+    // IUnknown whatever iid was asked, so callers query it for the interface they use.
+    virtual HRESULT STDMETHODCALLTYPE CreateObject(const CLSID* clsid, const IID* iid, IUnknown** object) = 0;
+};
+
+// {EC953143-2FDF-4C10-B651-A43F5318C5AD}
+inline constexpr IID IID_IKvSMProvider = {0xEC953143, 0x2FDF, 0x4C10, {0xB6, 0x51, 0xA4, 0x3F, 0x53, 0x18, 0xC5, 0xAD}};
+struct IKvSMProvider : public IDispatch {
+    // Fills *value with the provider's property number.
+    virtual HRESULT STDMETHODCALLTYPE GetProperty(long number, VARIANT* value) = 0;
+};
+
+// The provider classes and the interface each is created for.
+struct KvProviderClass {
+    CLSID clsid;
+    IID iid;
+};
+// {A8C5E344-038D-46D8-8B41-AED5C5BC9905} / {09CE251C-F88E-4293-87C6-D5539A0CA8C3}
+inline constexpr KvProviderClass kKvDspDatabaseMgr = {
+    {0xA8C5E344, 0x038D, 0x46D8, {0x8B, 0x41, 0xAE, 0xD5, 0xC5, 0xBC, 0x99, 0x05}},
+    {0x09CE251C, 0xF88E, 0x4293, {0x87, 0xC6, 0xD5, 0x53, 0x9A, 0x0C, 0xA8, 0xC3}}};
+// {EEDAC291-85BC-488F-92DF-BA392D4AC6DE} / {D38B2A0A-D751-4795-8CAC-DBCE8EF7D103}
+inline constexpr KvProviderClass kKvDspSystemInfo = {
+    {0xEEDAC291, 0x85BC, 0x488F, {0x92, 0xDF, 0xBA, 0x39, 0x2D, 0x4A, 0xC6, 0xDE}},
+    {0xD38B2A0A, 0xD751, 0x4795, {0x8C, 0xAC, 0xDB, 0xCE, 0x8E, 0xF7, 0xD1, 0x03}}};
+// {78EFC69B-FD0E-4F47-90D6-2FAD478C468D} / {48841D95-169A-4FF5-994B-589CAAFF03D6}
+inline constexpr KvProviderClass kKvDspRegistry = {
+    {0x78EFC69B, 0xFD0E, 0x4F47, {0x90, 0xD6, 0x2F, 0xAD, 0x47, 0x8C, 0x46, 0x8D}},
+    {0x48841D95, 0x169A, 0x4FF5, {0x99, 0x4B, 0x58, 0x9C, 0xAA, 0xFF, 0x03, 0xD6}}};
+// {D8736336-1BE6-4B07-82ED-76995CE281DE} / {53ACEBB4-C309-489F-9EBF-BADC9660AC0A}
+inline constexpr KvProviderClass kKvDspFileSystem = {
+    {0xD8736336, 0x1BE6, 0x4B07, {0x82, 0xED, 0x76, 0x99, 0x5C, 0xE2, 0x81, 0xDE}},
+    {0x53ACEBB4, 0xC309, 0x489F, {0x9E, 0xBF, 0xBA, 0xDC, 0x96, 0x60, 0xAC, 0x0A}}};
+// {495DC25F-9EDE-47B4-968D-445A91B5C73E}
+inline constexpr KvProviderClass kKvSMProvider = {
+    {0x495DC25F, 0x9EDE, 0x47B4, {0x96, 0x8D, 0x44, 0x5A, 0x91, 0xB5, 0xC7, 0x3E}}, IID_IKvSMProvider};
+// {DF659FF1-A244-4D36-9F84-75BB2D03EB2E}, else {72FA3944-C398-4300-BFAF-00F83A7F1B3E} /
+// {771D0F66-DDC6-4E59-9D45-DB8B038FD7DB}
+inline constexpr KvProviderClass kKvQrnHelper = {
+    {0xDF659FF1, 0xA244, 0x4D36, {0x9F, 0x84, 0x75, 0xBB, 0x2D, 0x03, 0xEB, 0x2E}},
+    {0x771D0F66, 0xDDC6, 0x4E59, {0x9D, 0x45, 0xDB, 0x8B, 0x03, 0x8F, 0xD7, 0xDB}}};
+inline constexpr KvProviderClass kKvQrnHelperInQrn = {
+    {0x72FA3944, 0xC398, 0x4300, {0xBF, 0xAF, 0x00, 0xF8, 0x3A, 0x7F, 0x1B, 0x3E}}, kKvQrnHelper.iid};
+// {E66D03F6-C1CF-4D8C-997C-FAE8763375F6} / {9B6C414A-799D-4506-87D1-6EB78D0A3580}
+inline constexpr KvProviderClass kManageOem = {
+    {0xE66D03F6, 0xC1CF, 0x4D8C, {0x99, 0x7C, 0xFA, 0xE8, 0x76, 0x33, 0x75, 0xF6}},
+    {0x9B6C414A, 0x799D, 0x4506, {0x87, 0xD1, 0x6E, 0xB7, 0x8D, 0x0A, 0x35, 0x80}}};
+// {78A8678F-4F7E-4054-9B8C-B0E9136D6547} / {E62D00D1-12A4-41D8-8D87-39D44DE75559}
+inline constexpr KvProviderClass kAnalyticsShim = {
+    {0x78A8678F, 0x4F7E, 0x4054, {0x9B, 0x8C, 0xB0, 0xE9, 0x13, 0x6D, 0x65, 0x47}},
+    {0xE62D00D1, 0x12A4, 0x41D8, {0x8D, 0x87, 0x39, 0xD4, 0x4D, 0xE7, 0x55, 0x59}}};

@@ -1,0 +1,62 @@
+# The page objects: type libraries, the platform dispatch object, the uninstaller shim and the
+# session manager's creator.
+
+# Type libraries. widl reads our own base-type IDL and imports the platform's stdole2.tlb from
+# Wine's Windows library folder.
+find_program(WIDL x86_64-w64-mingw32-widl REQUIRED)
+find_file(STDOLE2_TLB stdole2.tlb
+    PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows /usr/lib64/wine/x86_64-windows
+    NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+get_filename_component(WINE_WINDOWS_LIBRARY_DIR ${STDOLE2_TLB} DIRECTORY)
+
+# ordwell_type_library(<idl file> <tlb file> [further idl files it imports...])
+function(ordwell_type_library idl tlb)
+    get_filename_component(idl_dir ${idl} DIRECTORY)
+    add_custom_command(
+        OUTPUT ${tlb}
+        COMMAND ${WIDL} --win64 -t -L ${WINE_WINDOWS_LIBRARY_DIR} -I ${idl_dir}
+                -I ${CMAKE_SOURCE_DIR}/pageobjects/idl -o ${tlb} ${idl}
+        DEPENDS ${idl} ${ARGN} ${CMAKE_SOURCE_DIR}/pageobjects/idl/KvBaseTypes.idl
+        COMMENT "Compiling the type library ${tlb}"
+        VERBATIM)
+endfunction()
+
+set(PAGEOBJECTS_TLB_DIR ${CMAKE_CURRENT_BINARY_DIR}/typelib)
+set(PAGEOBJECTS_SESSION_TLB ${PAGEOBJECTS_TLB_DIR}/KvQrnCShim.tlb)
+set(PAGEOBJECTS_UNINSTALLER_TLB ${PAGEOBJECTS_TLB_DIR}/KvUnInstShim.tlb)
+ordwell_type_library(${CMAKE_CURRENT_SOURCE_DIR}/idl/KvQrnCShim.idl ${PAGEOBJECTS_SESSION_TLB})
+ordwell_type_library(${CMAKE_CURRENT_SOURCE_DIR}/idl/KvUnInstShim.idl ${PAGEOBJECTS_UNINSTALLER_TLB})
+add_custom_target(pageobjects_tlb DEPENDS ${PAGEOBJECTS_SESSION_TLB} ${PAGEOBJECTS_UNINSTALLER_TLB})
+
+# The resource-script fragment a program's .rc includes (#include "PageObjectTypeLibraries.rc",
+# with PAGEOBJECTS_TLB_DIR on the resource include path): TYPELIB 1 and 2, the numbers
+# PageObjectTypeLibraries.h names. Programs that embed it depend on pageobjects_tlb.
+set(PAGEOBJECTS_TLB_RC ${PAGEOBJECTS_TLB_DIR}/PageObjectTypeLibraries.rc)
+file(CONFIGURE OUTPUT ${PAGEOBJECTS_TLB_RC} CONTENT
+"1 TYPELIB \"${PAGEOBJECTS_SESSION_TLB}\"
+2 TYPELIB \"${PAGEOBJECTS_UNINSTALLER_TLB}\"
+")
+foreach(variable IN ITEMS PAGEOBJECTS_TLB_DIR PAGEOBJECTS_TLB_RC PAGEOBJECTS_SESSION_TLB PAGEOBJECTS_UNINSTALLER_TLB)
+    set(${variable} ${${variable}} PARENT_SCOPE)
+endforeach()
+
+add_library(pageobjects STATIC
+    ${CMAKE_CURRENT_SOURCE_DIR}/TypeLibDispatch.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvSurrogateConnection.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/KvPlatformDsp.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/CFakeKvUninstaller.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/PageObjectFactory.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/SessionManagerFactory.cpp)
+target_include_directories(pageobjects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(pageobjects PUBLIC access core oleaut32 ole32 uuid)
+add_dependencies(pageobjects pageobjects_tlb)
+
+file(GLOB PAGEOBJECTS_OBJECT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/*.cpp)
+ordwell_add_test(pageobjects_tests
+    SOURCES ${PAGEOBJECTS_OBJECT_TEST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc
+    LIBS pageobjects surrogate_standin_objects core_testsupport)
+target_include_directories(pageobjects_tests PRIVATE ${PAGEOBJECTS_TLB_DIR} ${TEST_SIGNING_DIR}
+    ${CMAKE_SOURCE_DIR}/access/tests)
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc PROPERTIES
+    OBJECT_DEPENDS "${PAGEOBJECTS_SESSION_TLB};${PAGEOBJECTS_UNINSTALLER_TLB};${PAGEOBJECTS_TLB_RC}")
+add_dependencies(pageobjects_tests pageobjects_tlb trust_test_prefix standin_surrogate)

@@ -1,0 +1,640 @@
+#include "CKvShellModule.h"
+
+#include "CNAVMSGDATA.h"
+#include "CShellMainWnd.h"
+#include "InstallFolders.h"
+#include "Logging/Logging.h"
+#include "NotQuiteNullDacl.h"
+#include "ShellMessages.h"
+#include "ShellWindowHelpers.h"
+#include "StringFormat.h"
+#include "message/MessageBusClient.h"
+
+#include <shellapi.h>
+#include <shobjidl.h>
+
+#include <cwchar>
+#include <new>
+#include <utility>
+
+namespace {
+
+constexpr wchar_t kSource[] = L"KvShell";
+
+const wchar_t* ReasonText(int reason)
+{
+    switch (reason) {
+    case 1: return L"Child window frame";
+    case 2: return L"External Object Connection";
+    case 4: return L"Navigation Manager Object";
+    case 5: return L"Session Manager Object";
+    case 6: return L"Shell Navigation Object";
+    case 8: return L"Shell Main Frame Window";
+    case 9: return L"Dialog window creation";
+    default: return L"Generic or external reference";
+    }
+}
+
+template <typename Interface>
+void ReleaseAndClear(Interface*& object)
+{
+    if (object != nullptr) std::exchange(object, nullptr)->Release();
+}
+
+// Posted pointer messages carry another sender's pointers: never dispatched.
+bool IsPostedPointerMessage(const MSG& message)
+{
+    return message.message == WM_SHELL_NAVIGATE || message.message == WM_SHELL_GET_CURRENT_URL;
+}
+
+}  // namespace
+
+CKvShellModule& GetShellModule()
+{
+    static CKvShellModule module;
+    return module;
+}
+
+CKvShellModule::CKvShellModule(std::unique_ptr<IHostUiSettings> settings)
+    : m_settings(settings ? std::move(settings) : CreateDefaultHostUiSettings())
+{
+}
+
+CKvShellModule::~CKvShellModule()
+{
+    CloseEvents();
+    FreeCommandRecord(m_commandRecord);
+}
+
+HRESULT CKvShellModule::AddCommonRGSReplacements(IKvRegistrar* registrar)
+{
+    return registrar != nullptr ? registrar->AddReplacement(L"APPID", GetAppId()) : E_POINTER;
+}
+
+bool CKvShellModule::ParseCommandLine(const wchar_t* line, HRESULT* result)
+{
+    if (result == nullptr || line == nullptr) return false;
+    *result = S_OK;
+    int argumentCount = 0;
+    // A line that cannot be split is refused: without a record nothing can run.
+    Fundor::ScopedLocalMemory arguments(::CommandLineToArgvW(line, &argumentCount));
+    if (!arguments) return false;
+    wchar_t** argv = static_cast<wchar_t**>(arguments.get());
+    if (m_commandRecord == nullptr) m_commandRecord = AllocCommandRecord(1);
+    if (m_commandRecord == nullptr) return false;
+    KvCommandRecord& record = *m_commandRecord;
+    if (std::wcslen(line) > kCommandLineCharacters - 1) return false;
+    CopyCut(record.commandLine, kCommandLineCharacters, line);
+    record.flags = 0;
+    record.headerGiven = 0;
+    CopyCut(record.programPath, kProgramPathCharacters - 1, argumentCount > 0 ? argv[0] : L"");
+
+    for (int index = 1; index < argumentCount; ++index) {
+        const wchar_t* argument = argv[index];
+        if (argument == nullptr || argument[0] == L'\0') continue;
+        const wchar_t* option = std::wcspbrk(argument, L"-/");
+        if (option == nullptr) continue;
+        ++option;
+        if (_wcsicmp(option, L"H") == 0) {
+            record.flags |= kCommandFlagHidden;
+        } else if (_wcsnicmp(option, L"header:", 7) == 0) {
+            record.flags |= kCommandFlagPageOption;
+            if (option[7] != L'\0') {
+                CopyCut(record.headerUrl, kUrlCharacters, option + 7);
+                record.headerGiven = 1;
+            }
+        } else if (_wcsnicmp(option, L"body:", 5) == 0) {
+            record.flags |= kCommandFlagPageOption;
+            if (option[5] != L'\0') CopyCut(record.bodyUrl, kUrlCharacters, option + 5);
+        } else if (_wcsnicmp(option, L"id:", 3) == 0) {
+            record.flags |= kCommandFlagPageOption;
+            if (option[3] != L'\0') {
+                CopyCut(record.hostId, kHostIdCharacters, option + 3);
+                LowerCaseField(record.hostId, kHostIdCharacters);
+            }
+        } else if (_wcsnicmp(option, L"mode:", 5) == 0) {
+            if (option[5] != L'\0') {
+                m_mode = option + 5;
+                ::CharLowerBuffW(m_mode.data(), static_cast<DWORD>(m_mode.size()));
+            }
+        } else if (_wcsnicmp(option, L"ngmdata:", 8) == 0) {
+            // The value runs to the end of the whole line, quotes and blanks included.
+            std::wstring lowered(line);
+            ::CharLowerBuffW(lowered.data(), static_cast<DWORD>(lowered.size()));
+            const std::size_t at = lowered.find(L"ngmdata:");
+            if (at != std::wstring::npos && at + 8 < lowered.size()) {
+                m_ngmData = StripQuotes(std::wstring(line + at + 8));
+            }
+        } else if (_wcsnicmp(option, L"simulate:", 9) == 0) {
+            if (option[9] != L'\0') {
+                m_simulate = option + 9;
+                ::CharLowerBuffW(m_simulate.data(), static_cast<DWORD>(m_simulate.size()));
+            }
+        }
+    }
+    // Only the page options count: "mode:", "simulate:", "ngmdata:" and the registration
+    // switches alone start nothing (exit code 0).
+    if (record.flags == 0) return false;
+    arguments.reset();
+    return CKvExeModule::ParseCommandLine(line, result);
+}
+
+HRESULT CKvShellModule::HandOver()
+{
+    KvCommandRecord& record = *m_commandRecord;
+    const std::size_t length = wcsnlen(record.bodyUrl, kUrlCharacters - 1);
+    // Nothing to hand over: the running host is only brought to the front.
+    if (length > 0) {
+        Fundor::ScopedRegKey key;
+        const LONG status = ::RegCreateKeyExW(HKEY_CURRENT_USER, kHandOverKey, 0, nullptr, REG_OPTION_VOLATILE,
+                                              KEY_WRITE, nullptr, key.put(), nullptr);
+        if (status == ERROR_SUCCESS) {
+            // The running host reads the characters back with their count: no terminator.
+            const LONG set = ::RegSetValueExW(key.get(), kHandOverValue, 0, REG_SZ,
+                                              reinterpret_cast<const BYTE*>(record.bodyUrl),
+                                              static_cast<DWORD>(length * sizeof(wchar_t)));
+            if (set != ERROR_SUCCESS) {
+                ETWLOG(4, kSource, L"CKvShellModule::PreMessageLoop",
+                       L"There was an error in RegSetValueExW with error 0x%x", set);
+            }
+        } else {
+            ETWLOG(4, kSource, L"CKvShellModule::PreMessageLoop",
+                   L"There was an error in RegCreateKeyExW with error 0x%x", status);
+        }
+    }
+    ETWLOG(1, kSource, L"CKvShellModule::PreMessageLoop",
+           L"A Host with the given ID: %s already exists. Setting that event", record.hostId);
+    ::SetEvent(m_hostEvent.get());
+    m_hostEvent.reset();
+    return S_FALSE;
+}
+
+HRESULT CKvShellModule::PreMessageLoop(int show)
+{
+    const wchar_t* const function = L"CKvShellModule::PreMessageLoop";
+    const DWORD utilResult = m_utilLib.Initialize();
+    if (utilResult != ERROR_SUCCESS) {
+        ETWLOG(4, kSource, function, L"There was an error initializing KVUTIL library. ERROR: 0x%x", utilResult);
+        return E_FAIL;
+    }
+    m_adminQueryResult = m_utilLib.KvIsNTAdmin(&m_isAdministrator);
+    if (m_adminQueryResult == ERROR_SUCCESS && m_isAdministrator == 0) m_notAdministrator = 1;
+
+    if (m_commandRecord == nullptr || m_commandRecord->hostId[0] == L'\0') {
+        ETWLOG(5, kSource, function, L"Event ID has not been passed as a command line. Cannot proceed");
+        return E_FAIL;
+    }
+    KvCommandRecord& record = *m_commandRecord;
+    if (wcsnlen(record.hostId, kHostIdCharacters) > kMaxHostIdCharacters) {
+        ETWLOG(4, kSource, function, L"The host ID is longer than %d characters. Cannot proceed",
+               static_cast<int>(kMaxHostIdCharacters));
+        return S_FALSE;
+    }
+
+    std::wstring hostEventName(record.hostId, wcsnlen(record.hostId, 260));
+    const std::size_t query = hostEventName.find(L'?');
+    if (query != std::wstring::npos) hostEventName.resize(query);
+
+    NotQuiteNullDacl dacl;
+    if (!dacl.Create()) {
+        ETWLOG(4, kSource, function, L"failed to create our DACl with error 0x%x", dacl.LastError());
+        return E_FAIL;
+    }
+    SECURITY_DESCRIPTOR descriptor{};
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+    if (::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+        ::SetSecurityDescriptorDacl(&descriptor, TRUE, dacl.Acl(), FALSE)) {
+        attributes.lpSecurityDescriptor = &descriptor;
+    }
+
+    bool hostExists = false;
+    m_hostEvent.reset(::CreateEventW(&attributes, FALSE, FALSE, hostEventName.c_str()));
+    if (m_hostEvent) {
+        // Made earlier by someone else with a permissive list: a host exists all the same.
+        hostExists = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    } else {
+        ETWLOG(4, kSource, function, L"create event failed: 0x%x", ::GetLastError());
+        m_hostEvent.reset(::OpenEventW(EVENT_MODIFY_STATE, FALSE, hostEventName.c_str()));
+        if (!m_hostEvent) {
+            ETWLOG(4, kSource, function, L"open event failed: 0x%x", ::GetLastError());
+            return E_ABORT;
+        }
+        hostExists = true;
+    }
+    if (hostExists) return HandOver();
+
+    (void)Fundor::FormatW(m_exitEventName, 520, L"%s_%s", kExitEventPrefix, record.hostId);
+    m_exitEvent.reset(::CreateEventW(&attributes, TRUE, FALSE, m_exitEventName));
+    if (!m_exitEvent) {
+        ETWLOG(5, kSource, function, L"Could not create the shell exit event. Error: 0x%x", ::GetLastError());
+        CloseEvents();
+        return E_FAIL;
+    }
+    const HRESULT security = ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                                    RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    if (FAILED(security)) {
+        CloseEvents();
+        return security;
+    }
+    show = (record.flags & kCommandFlagHidden) != 0 ? 0 : 1;
+
+    if ((record.flags & kCommandFlagPageOption) != 0) {
+        if (record.headerGiven == 1) {
+            LowerCaseField(record.headerUrl, kUrlCharacters);
+            if (!IsSarnUrl(record.headerUrl)) {
+                ETWLOG(4, kSource, function, L"Header URL did not begin with 'sarn::'.");
+                if (record.headerUrl[0] != L'\0') ETWLOG(4, kSource, function, L"    Passed url is '%s'", record.headerUrl);
+                record.headerGiven = 0;
+            }
+        }
+        LowerCaseField(record.bodyUrl, kUrlCharacters);
+        if (!IsSarnUrl(record.bodyUrl)) {
+            ETWLOG(4, kSource, function, L"Body URL did not begin with 'sarn::'.");
+            if (record.bodyUrl[0] != L'\0') ETWLOG(4, kSource, function, L"    Passed url is '%s'", record.bodyUrl);
+            CloseEvents();
+            return S_FALSE;
+        }
+    }
+
+    if (!InitKvBrowser()) {
+        DeInitKvBrowser();
+        CloseEvents();
+        return S_FALSE;
+    }
+    ETWLOG(1, kSource, function, L"------------Fresh Activation: SARN Shell------------");
+    ETWLOG(1, kSource, function, L"Invocation Path: %s", record.programPath);
+    ETWLOG(1, kSource, function, L"Command line: %s", record.commandLine);
+
+    CKvPerfCounter interfacesMarker;
+    interfacesMarker.Start(L"Creating Shell Interfaces and registering shell with protection manager");
+    interfacesMarker.Stop();
+
+    if (CreateMainFrameWnd(show) != S_OK) {
+        ETWLOG(4, kSource, function, L"There was an error creating the main frame window of the application");
+        DeInitKvBrowser();
+        CloseEvents();
+        return S_FALSE;
+    }
+
+    if (!m_noBus) {
+        m_bus = Velmo::MessageBusClient::getInstance();
+        if (m_bus) {
+            (void)m_bus->subscribeAll(L"Nbr.Uninstall.Start",
+                                      [this](std::shared_ptr<Velmo::Message> message) { return OnUninstallStart(message); });
+            (void)m_bus->subscribeSessionAll(L"UiContainer.Destroyed", [this](std::shared_ptr<Velmo::Message> message) {
+                return OnUiContainerDestroyed(message);
+            });
+        }
+    }
+
+    const HWND window = GetMainWindowHandle();
+    ::SendMessageW(window, WM_SHELL_INIT, 0, 0);
+    if (CNAVMSGDATA* navigation = CreateNavMsgData(record.bodyUrl)) {
+        ::SendMessageW(window, WM_SHELL_NAVIGATE, reinterpret_cast<WPARAM>(navigation), 0);
+        navigation->Release();
+    }
+    if (m_mainWindow != nullptr) m_mainWindow->StartZoomTimer();
+    return S_OK;
+}
+
+void CKvShellModule::CloseEvents() noexcept
+{
+    m_hostEvent.reset();
+    m_exitEvent.reset();
+}
+
+void CKvShellModule::DestroyLiveWindow()
+{
+    const HWND window = GetMainWindowHandle();
+    if (window != nullptr && ::IsWindow(window)) ::DestroyWindow(window);
+}
+
+void CKvShellModule::RunMessageLoop()
+{
+    if (m_exitEvent && m_hostEvent) {
+        const HANDLE handles[] = {m_exitEvent.get(), m_hostEvent.get()};
+        (void)Wait(handles, 2, INFINITE, nullptr);
+    }
+    // A starter arriving from here on must not hand over to a host that no longer reads.
+    CloseEvents();
+    // The bus delivers nothing more to a host on its way out.
+    m_bus.reset();
+    // The wait may end with the window alive (exit event set from outside, a failed wait).
+    DestroyLiveWindow();
+    if (m_mainWindow != nullptr) std::exchange(m_mainWindow, nullptr)->Release();
+    DeInitKvBrowser();
+    ETWLOG(1, kSource, L"CKvShellModule::RunMessageLoop", L"------------EXITING Application: SARN Shell------------");
+}
+
+DWORD CKvShellModule::Wait(const HANDLE* handles, DWORD count, DWORD timeout, HWND secondWindow)
+{
+    const wchar_t* const function = L"CKvShellModule::Wait";
+    ETWLOG(1, kSource, function, L"Waiting on %d handles and also processing windows and COM messages",
+           static_cast<int>(count));
+    if (handles == nullptr || count == 0 || count >= MAXIMUM_WAIT_OBJECTS) {
+        ETWLOG(4, kSource, function, L"Paramters are invalid. Waiting will not happen");
+        return WAIT_FAILED;
+    }
+    for (;;) {
+        const DWORD result = ::MsgWaitForMultipleObjects(count, handles, FALSE, timeout, QS_ALLINPUT);
+        if (result < WAIT_OBJECT_0 + count) {
+            const DWORD index = result - WAIT_OBJECT_0;
+            ETWLOG(1, kSource, function, L"Event index %d has been set", static_cast<int>(index));
+            if (index == 0) {
+                ETWLOG(1, kSource, function, L"Exit Event Set");
+                MSG message{};
+                while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                    if (IsPostedPointerMessage(message)) continue;
+                    ::TranslateMessage(&message);
+                    ::DispatchMessageW(&message);
+                }
+                return index;
+            }
+            if (index == 1) {
+                ETWLOG(1, kSource, function, L"Custom event set");
+                DoNavigation();
+                (void)ForceForegroundWindow(GetMainWindowHandle(), TRUE);
+            }
+            continue;
+        }
+        if (result == WAIT_OBJECT_0 + count) {
+            MSG message{};
+            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (IsPostedPointerMessage(message)) {
+                    ETWLOG(4, kSource, function, L"Posted message 0x%x ignored", message.message);
+                    continue;
+                }
+                if (!PreTranslateMessage(&message, secondWindow)) {
+                    ::TranslateMessage(&message);
+                    ::DispatchMessageW(&message);
+                }
+            }
+            continue;
+        }
+        return result;
+    }
+}
+
+BOOL CKvShellModule::PreTranslateMessage(MSG* message, HWND secondWindow)
+{
+    if (message == nullptr || m_exitRequested != 0) return FALSE;
+    const HWND window = GetMainWindowHandle();
+    auto belongsTo = [message](HWND top) {
+        return top != nullptr && (message->hwnd == top || ::IsChild(top, message->hwnd));
+    };
+    if (m_mainWindow != nullptr && (belongsTo(window) || belongsTo(secondWindow))) {
+        return m_mainWindow->TranslateAccelerator(message) != 0 ? TRUE : FALSE;
+    }
+    return FALSE;
+}
+
+void CKvShellModule::DoNavigation()
+{
+    const wchar_t* const function = L"CKvShellModule::DoNavigation";
+    wchar_t url[kUrlCharacters] = {};
+    DWORD size = sizeof(url);
+    // The value is written without a terminator; the wide reader terminates it within the buffer.
+    const LONG status = ::RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, kHandOverValue, RRF_RT_REG_SZ, nullptr, url,
+                                       &size);
+    Fundor::ScopedRegKey key;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kHandOverKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
+        ::RegDeleteValueW(key.get(), kHandOverValue);
+    }
+    if (status != ERROR_SUCCESS) {
+        ETWLOG(4, kSource, function, L"Failed to read second instance param value from registry - error 0x%x", status);
+        return;
+    }
+    url[kUrlCharacters - 1] = L'\0';
+    // Any process of the user can write the value: only the suite's own pages are shown.
+    wchar_t lowered[kUrlCharacters] = {};
+    CopyCut(lowered, kUrlCharacters, url);
+    LowerCaseField(lowered, kUrlCharacters);
+    if (!IsSarnUrl(lowered)) {
+        ETWLOG(4, kSource, function, L"Handed-over URL did not begin with 'sarn::' and is ignored: '%s'", url);
+        return;
+    }
+    if (CNAVMSGDATA* navigation = CreateNavMsgData(url)) {
+        ::SendMessageW(GetMainWindowHandle(), WM_SHELL_NAVIGATE, reinterpret_cast<WPARAM>(navigation), 0);
+        navigation->Release();
+    }
+}
+
+LONG CKvShellModule::ModuleAddRef(int reason)
+{
+    const LONG count = ::InterlockedIncrement(&m_referenceCount);
+    ETWLOG(1, kSource, L"CKvShellModule::ModuleAddRef", L"Reference count incremented(+) by: %s. Value: %d",
+           ReasonText(reason), static_cast<int>(count));
+    return count;
+}
+
+LONG CKvShellModule::ModuleRelease(int reason)
+{
+    const wchar_t* const function = L"CKvShellModule::ModuleRelease";
+    LONG current = m_referenceCount;
+    // Never below 0, even with two late releases racing.
+    for (;;) {
+        if (current <= 0) {
+            ETWLOG(4, kSource, function, L"ModuleRelease called after it has already been set to 0");
+            return 0;
+        }
+        const LONG seen = ::InterlockedCompareExchange(&m_referenceCount, current - 1, current);
+        if (seen == current) break;
+        current = seen;
+    }
+    const LONG count = current - 1;
+    ETWLOG(1, kSource, function, L"Reference count decremented(-) by: %s. Value: %d", ReasonText(reason),
+           static_cast<int>(count));
+    if (count == 0) {
+        ::InterlockedExchange(&m_exitRequested, 1);
+        SetExitEvent();
+        ETWLOG(1, kSource, function, L"Reference Count has reached 0. Shell has been asked to exit");
+    }
+    return count;
+}
+
+void CKvShellModule::SetExitEvent()
+{
+    if (m_exitEventName[0] == L'\0') return;
+    Fundor::ScopedHandle exitEvent(::OpenEventW(EVENT_MODIFY_STATE, FALSE, m_exitEventName));
+    if (exitEvent) ::SetEvent(exitEvent.get());
+}
+
+HRESULT CKvShellModule::GetDispatch(DWORD type, IDispatch** object)
+{
+    if (object == nullptr || type == 0xFFFFFFFF) return E_INVALIDARG;
+    ETWLOG(1, kSource, L"CKvShellModule::GetDispatch", L"Trying to get dispatch object for type %d",
+           static_cast<int>(type));
+    *object = nullptr;
+    switch (type) {
+    case 1:
+        if (m_sessionManager == nullptr) return kShellPageObjectMissing;
+        return m_sessionManager->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(object));
+    case 2:
+        if (m_platformDispatch == nullptr ||
+            FAILED(m_platformDispatch->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(object)))) {
+            return E_FAIL;
+        }
+        return S_OK;
+    case 3:
+        if (m_uninstallerShim == nullptr) return kShellPageObjectMissing;
+        return m_uninstallerShim->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(object));
+    default:
+        return E_INVALIDARG;
+    }
+}
+
+int CKvShellModule::CreateGlobalObjects()
+{
+    const wchar_t* const function = L"CKvShellModule::CreateGlobalObjects";
+    SetShellHostAccess(this);
+    if (m_sessionManager == nullptr) {
+        const HRESULT hr = CreateSessionManager(&m_sessionManager);
+        if (FAILED(hr)) {
+            ETWLOG(4, kSource, function, L"Failed while creating Session object. Error: 0x%x", hr);
+            return 0;
+        }
+    }
+    if (_wcsicmp(m_mode.c_str(), L"fake") == 0) {
+        const HRESULT hr = CreateFakeUninstaller(m_simulate.c_str(), m_ngmData.c_str(), &m_uninstallerShim);
+        if (FAILED(hr)) {
+            ETWLOG(4, kSource, function, L"Failed while creating FakeUninstaller object. Error: 0x%x", hr);
+            return 0;
+        }
+    }
+    const HRESULT hr = CreatePlatformDispatch(&m_platformDispatch);
+    if (FAILED(hr)) {
+        ETWLOG(4, kSource, function, L"Failed while creating DspWrp object. Error:,%x", hr);
+        return 0;
+    }
+    return 1;
+}
+
+void CKvShellModule::ReleaseGlobalObjects()
+{
+    ReleaseAndClear(m_platformDispatch);
+    ReleaseAndClear(m_uninstallerShim);
+}
+
+HostPageWindowSize CKvShellModule::ReadWindowSize()
+{
+    HostPageWindowSize size;
+    const std::wstring page = PageNameFromUrl(m_commandRecord != nullptr ? m_commandRecord->bodyUrl : nullptr);
+    if (page == L"uninstall.html") m_noBus = true;
+    wchar_t folder[520] = {};
+    if (GetProductInstallDir(folder, 520, 1) != ERROR_SUCCESS) folder[0] = L'\0';
+    const std::wstring configFile = std::wstring(folder) + L"qrnuicfg.dat";
+    if (!page.empty()) {
+        const std::wstring lookedUp =
+            (page == L"uninstall.html" && m_settings->IsVistrelEnabled()) ? std::wstring(L"abouto.html") : page;
+        if (!m_settings->ReadPageWindowSize(configFile.c_str(), L"en-us", L"sarn_ordwell", lookedUp.c_str(), &size)) {
+            size = HostPageWindowSize{};
+        }
+    }
+    if (size.width == 0) size.width = 700;
+    if (size.height == 0) size.height = 620;
+    return size;
+}
+
+HRESULT CKvShellModule::CreateMainFrameWnd(int show)
+{
+    const wchar_t* const function = L"CKvShellModule::CreateMainFrameWnd";
+    ETWLOG(1, kSource, function, L"Attempting to create an instance of the main frame window");
+    if (!::SetThreadLocale(m_settings->UiLocale())) {
+        ETWLOG(4, kSource, function, L"SetThreadLocale failed. Error: 0x%x", ::GetLastError());
+    }
+    auto* window = new (std::nothrow) CShellMainWnd(*this);
+    if (window == nullptr) {
+        ETWLOG(5, kSource, function, L"Could not create instance of the window class");
+        return kShellObjectsNotCreated;
+    }
+    window->AddRef();
+    m_mainWindow = window;
+    if (!CreateGlobalObjects()) {
+        ETWLOG(5, kSource, function, L"There was an error creating global objects");
+        std::exchange(m_mainWindow, nullptr)->Release();
+        return kShellObjectsNotCreated;
+    }
+    const HostPageWindowSize size = ReadWindowSize();
+    ETWLOG(1, kSource, function, L"Creating main frame window of size: %d, %d", size.width, size.height);
+    (void)::SetCurrentProcessExplicitAppUserModelID(L"Tervane.KvAgent");
+    CKvPerfCounter marker;
+    marker.Start(L"Creating Shell Main Window (protection client, all browsers, all child windows, all shell DOM objects)");
+    window->SetPosition(size.position);
+    HWND handle = nullptr;
+    try {
+        handle = window->Create(nullptr, SIZE{size.width, size.height}, L"48392EA030474ca9B38DC55EE5D820AA",
+                                kMainWindowStyle, kMainWindowExStyle);
+    } catch (...) {
+        handle = nullptr;
+    }
+    HRESULT result = S_OK;
+    if (handle != nullptr) {
+        ETWLOG(1, kSource, function, L"Successfully created the main frame window of the shell");
+        ::SendMessageW(handle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadAppIcon()));
+    } else {
+        result = kShellWindowCreationFailed;
+        ETWLOG(5, kSource, function, L"Could not create the main frame window of the Shell. Error: 0x%x", result);
+        SetMainWindowHandle(nullptr);
+        std::exchange(m_mainWindow, nullptr)->Release();
+    }
+    marker.Stop();
+    return result;
+}
+
+HICON CKvShellModule::LoadAppIcon()
+{
+    return m_settings->LoadAppIcon();
+}
+
+int CKvShellModule::InitKvBrowser()
+{
+    const wchar_t* const function = L"CKvShellModule::InitKvBrowser";
+    DeInitKvBrowser();
+    m_browserLib.reset(new (std::nothrow) KvBrwsr2Lib());
+    if (!m_browserLib) {
+        ETWLOG(4, kSource, function, L"Could not allocatate memory for the browser control");
+        return 0;
+    }
+    m_sarnProtocolBuffer.reset(new (std::nothrow) BYTE[4168]());
+    if (!m_sarnProtocolBuffer) {
+        ETWLOG(4, kSource, function, L"Could not allocatate memory for the sarn protocol buffer");
+        return 0;
+    }
+    KvBrwNfHandler handler = nullptr;
+    GetBrwNfyHandler(&handler);
+    if (m_browserLib->Init(6, handler, this) == ERROR_SUCCESS) return 1;
+    ETWLOG(4, kSource, function, L"There was an error Initializing the browser control");
+    return 0;
+}
+
+void CKvShellModule::DeInitKvBrowser()
+{
+    m_sarnProtocolBuffer.reset();
+    m_browserLib.reset();
+    // After the browser library: it never keeps a handler of an unloaded module.
+    ReleaseBrwNfyHandler();
+}
+
+void CKvShellModule::PostCloseToWindow()
+{
+    const HWND window = GetMainWindowHandle();
+    if (window != nullptr) ::PostMessageW(window, WM_CLOSE, 0, 0);
+}
+
+unsigned long CKvShellModule::OnUninstallStart(const std::shared_ptr<Velmo::Message>&)
+{
+    PostCloseToWindow();
+    return 0;
+}
+
+unsigned long CKvShellModule::OnUiContainerDestroyed(const std::shared_ptr<Velmo::Message>& message)
+{
+    const std::wstring windowId = m_settings->CurrentSessionWindowId();
+    if (message && DataNamesWindow(message->getData().c_str(), windowId.c_str())) {
+        PostCloseToWindow();
+    } else {
+        ETWLOG(1, kSource, L"CKvShellModule::OnUiContainerDestroyed", L"Received Vistrel closed message for %s",
+               windowId.c_str());
+    }
+    return 0;
+}

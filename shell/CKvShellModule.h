@@ -1,0 +1,136 @@
+#pragma once
+// The host's one module object: parses the command record, keeps one host per host ID (a named
+// event; a second start hands its page over through the registry and ends), binds the browser
+// library, creates the page objects and the main window, subscribes to two bus events, runs the
+// wait-and-message loop and counts the references that keep the host alive.
+
+#include "CBrowserHelp.h"
+#include "CKvPerfCounter.h"
+#include "CKvUtilLib.h"
+#include "IHostUiSettings.h"
+#include "KvBrwsr2Lib.h"
+#include "KvCommandRecord.h"
+#include "KvExeModule.h"
+#include "PageObjectFactory.h"
+#include "ScopedResource.h"
+#include "message/MessageBus.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+class CShellMainWnd;
+
+// Status codes of the shell: 0 for code 0, else the code's low 16 bits (17 when bit 16 is set)
+// with severity and facility.
+[[nodiscard]] constexpr HRESULT MakeShellStatus(DWORD severity, DWORD facility, DWORD code)
+{
+    if (code == 0) return S_OK;
+    const DWORD low = (code & 0x10000) != 0 ? (code & 0x1FFFF) : (code & 0xFFFF);
+    return static_cast<HRESULT>(low | ((severity & 63) << 25) | (facility << 17));
+}
+inline constexpr HRESULT kShellObjectsNotCreated = MakeShellStatus(5, 2, 13);        // 0x0A04000D
+inline constexpr HRESULT kShellPageObjectMissing = MakeShellStatus(5, 2, 75537);     // 0x0A052711
+inline constexpr HRESULT kShellWindowCreationFailed = MakeShellStatus(5, 2, 75539);  // 0x0A052713
+
+inline constexpr wchar_t kHandOverKey[] = L"Volatile Environment\\SOFTWARE\\Tervane\\QRN\\Settings\\ui";
+// One value for every host ID: a hand-over is read by whichever host's event was set.
+inline constexpr wchar_t kHandOverValue[] = L"Ordwellsecinst";
+inline constexpr wchar_t kExitEventPrefix[] = L"F0230C9FDB504518A1CC2EF2EDD4FE77";
+inline constexpr wchar_t kShellAppId[] = L"{0654DB93-707F-4B09-886F-18AA1EC6A7D0}";
+// Window classes are named by the host ID; longer names cannot be registered.
+inline constexpr std::size_t kMaxHostIdCharacters = 255;
+
+inline constexpr UINT kAppIdScriptResource = 101;
+inline constexpr UINT kSessionManagerScriptResource = 103;
+
+class CKvShellModule final : public CKvExeModule, public IKvShellHostAccess, public IPageObjectSource {
+public:
+    explicit CKvShellModule(std::unique_ptr<IHostUiSettings> settings = nullptr);
+    ~CKvShellModule() override;
+
+    // The module's own options, then the class library's registration switches.
+    [[nodiscard]] bool ParseCommandLine(const wchar_t* line, HRESULT* result) override;
+    [[nodiscard]] HRESULT PreMessageLoop(int show) override;
+    void RunMessageLoop() override;
+    HRESULT AddCommonRGSReplacements(IKvRegistrar* registrar) override;
+    [[nodiscard]] static const wchar_t* GetAppId() noexcept { return kShellAppId; }
+
+    [[nodiscard]] DWORD Wait(const HANDLE* handles, DWORD count, DWORD timeout, HWND secondWindow);
+    [[nodiscard]] BOOL PreTranslateMessage(MSG* message, HWND secondWindow);
+    void DoNavigation();
+    LONG ModuleAddRef(int reason);
+    LONG ModuleRelease(int reason);
+    void SetExitEvent();
+
+    [[nodiscard]] HRESULT GetDispatch(DWORD type, IDispatch** object) override;
+    [[nodiscard]] int CreateGlobalObjects();
+    void ReleaseGlobalObjects();
+    [[nodiscard]] HRESULT CreateMainFrameWnd(int show);
+    [[nodiscard]] HICON LoadAppIcon();
+    [[nodiscard]] CShellMainWnd* GetMainFrameWnd() const noexcept { return m_mainWindow; }
+
+    [[nodiscard]] int InitKvBrowser();
+    void DeInitKvBrowser();
+    [[nodiscard]] KvBrwsr2Lib* GetBrowserLib() const noexcept { return m_browserLib.get(); }
+
+    // Bus handlers: they run on the bus library's threads and only post WM_CLOSE to the window.
+    unsigned long OnUninstallStart(const std::shared_ptr<Velmo::Message>& message);
+    unsigned long OnUiContainerDestroyed(const std::shared_ptr<Velmo::Message>& message);
+
+    // IKvShellHostAccess: the main window's handle, readable from any thread.
+    HWND STDMETHODCALLTYPE GetMainWindowHandle() override { return m_mainWindowHandle.load(); }
+    void SetMainWindowHandle(HWND window) noexcept { m_mainWindowHandle.store(window); }
+
+    [[nodiscard]] const KvCommandRecord* CommandRecord() const noexcept { return m_commandRecord; }
+    [[nodiscard]] IHostUiSettings& UiSettings() noexcept { return *m_settings; }
+    [[nodiscard]] CKvPerfCounter& StartupMarker() noexcept { return m_startupMarker; }
+    [[nodiscard]] LONG ReferenceCount() const noexcept { return m_referenceCount; }
+    [[nodiscard]] bool ExitRequested() const noexcept { return m_exitRequested != 0; }
+    [[nodiscard]] DWORD NotAdministrator() const noexcept { return m_notAdministrator; }
+    [[nodiscard]] const std::wstring& Mode() const noexcept { return m_mode; }
+    [[nodiscard]] const std::wstring& Simulate() const noexcept { return m_simulate; }
+    [[nodiscard]] const std::wstring& NgmData() const noexcept { return m_ngmData; }
+    [[nodiscard]] const wchar_t* ExitEventName() const noexcept { return m_exitEventName; }
+    void SetInstance(HINSTANCE instance) noexcept { m_instance = instance; }
+
+protected:
+    [[nodiscard]] UINT GetAppIdScriptId() const override { return kAppIdScriptResource; }
+    [[nodiscard]] std::vector<UINT> GetObjectScriptIds() const override { return {kSessionManagerScriptResource}; }
+
+private:
+    [[nodiscard]] HRESULT HandOver();
+    [[nodiscard]] HostPageWindowSize ReadWindowSize();
+    void CloseEvents() noexcept;
+    void DestroyLiveWindow();
+    void PostCloseToWindow();
+
+    CKvPerfCounter m_startupMarker;
+    DWORD m_notAdministrator = 0;
+    std::unique_ptr<IHostUiSettings> m_settings;
+    KvCommandRecord* m_commandRecord = nullptr;
+    Fundor::ScopedHandle m_hostEvent;
+    CShellMainWnd* m_mainWindow = nullptr;
+    std::atomic<HWND> m_mainWindowHandle{nullptr};
+    IDispatch* m_sessionManager = nullptr;
+    IDispatch* m_platformDispatch = nullptr;
+    IDispatch* m_uninstallerShim = nullptr;
+    LONG m_referenceCount = 0;
+    LONG m_exitRequested = 0;
+    std::unique_ptr<KvBrwsr2Lib> m_browserLib;
+    std::unique_ptr<BYTE[]> m_sarnProtocolBuffer;
+    HINSTANCE m_instance = nullptr;
+    Fundor::ScopedHandle m_exitEvent;
+    CKvUtilLib m_utilLib;
+    DWORD m_adminQueryResult = 0;
+    DWORD m_isAdministrator = 0;
+    wchar_t m_exitEventName[520] = {};
+    bool m_noBus = false;
+    std::unique_ptr<Velmo::MessageBus> m_bus;
+    std::wstring m_ngmData;
+    std::wstring m_mode;
+    std::wstring m_simulate;
+};
+
+// The process's one module, built on first use (the program builds it before its entry point).
+[[nodiscard]] CKvShellModule& GetShellModule();

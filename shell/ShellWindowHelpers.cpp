@@ -1,0 +1,74 @@
+#include "ShellWindowHelpers.h"
+
+#include <cwchar>
+#include <cwctype>
+
+DWORD ForceForegroundWindow(HWND window, BOOL attach)
+{
+    if (window == nullptr) return ERROR_INVALID_PARAMETER;
+    const HWND foreground = ::GetForegroundWindow();
+    const DWORD foregroundThread = foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
+    const DWORD thisThread = ::GetCurrentThreadId();
+    if (attach && foreground != nullptr && foregroundThread != thisThread) {
+        ::AttachThreadInput(thisThread, foregroundThread, TRUE);
+        if (::IsIconic(window)) ::ShowWindow(window, SW_SHOWNORMAL);
+        ::SetForegroundWindow(window);
+        ::AttachThreadInput(thisThread, foregroundThread, FALSE);
+    } else {
+        ::SetForegroundWindow(window);
+    }
+    return ERROR_SUCCESS;
+}
+
+bool PageAllowsClose(HRESULT queryResult, const VARIANT& value) noexcept
+{
+    if (FAILED(queryResult)) return true;
+    switch (value.vt) {
+    case VT_BOOL:
+        return value.boolVal != VARIANT_FALSE;
+    case VT_I1:
+    case VT_UI1:
+        return value.bVal != 0;
+    case VT_I2:
+    case VT_UI2:
+        return value.iVal != 0;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+        return value.lVal != 0;
+    case VT_I8:
+    case VT_UI8:
+        return value.llVal != 0;
+    case VT_R4:
+        return value.fltVal != 0.0f;
+    case VT_R8:
+        return value.dblVal != 0.0;
+    default:
+        return true;  // empty, null ("not reported") or not a yes/no answer
+    }
+}
+
+bool DataNamesWindow(const wchar_t* data, const wchar_t* windowId) noexcept
+{
+    if (data == nullptr || windowId == nullptr || windowId[0] == L'\0') return false;
+    const std::size_t length = std::wcslen(windowId);
+    for (const wchar_t* at = std::wcsstr(data, windowId); at != nullptr; at = std::wcsstr(at + 1, windowId)) {
+        const wchar_t next = at[length];
+        if (next == L'\0' || !std::iswdigit(next)) return true;
+    }
+    return false;
+}
+
+std::wstring PageNameFromUrl(const wchar_t* url)
+{
+    if (url == nullptr) return {};
+    std::wstring text(url, wcsnlen(url, 2048));
+    const std::size_t query = text.find(L'?');
+    if (query != std::wstring::npos) text.resize(query);
+    const std::size_t colon = text.rfind(L':');
+    if (colon == std::wstring::npos) return {};
+    std::size_t begin = colon + 1;
+    while (begin < text.size() && (text[begin] == L':' || text[begin] == L'\\' || text[begin] == L'/')) ++begin;
+    return text.substr(begin);
+}

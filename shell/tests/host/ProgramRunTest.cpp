@@ -1,0 +1,199 @@
+// Ordwell.exe started as a process, with its full exit code: start-up codes, registration switches
+// and the second start's hand-over to a host event that already exists.
+
+#include "KvUtilTestSupport.h"
+#include "HostTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sddl.h>
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace {
+
+// Host IDs are lower-cased by the program, and event names are compared with case.
+std::wstring LowerUniqueName(const wchar_t* prefix)
+{
+    std::wstring name = Fundor::testing::UniqueName(prefix);
+    CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
+    return name;
+}
+
+std::wstring ProgramPath()
+{
+    return TrustTesting::ProgramFolder() + L"\\Ordwell.exe";
+}
+
+// Runs Ordwell.exe with arguments; the full 32-bit exit code, or nullopt when it did not end in time.
+std::optional<DWORD> RunOrdwell(const std::wstring& arguments, DWORD timeout = 30000)
+{
+    const std::wstring program = ProgramPath();
+    std::wstring line = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{sizeof(startup)};
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+        return std::nullopt;
+    }
+    CloseHandle(process.hThread);
+    std::optional<DWORD> code;
+    if (WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0) {
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        code = exitCode;
+    } else {
+        TerminateProcess(process.hProcess, 0xDEAD);
+    }
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+constexpr wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{F01E4065-20D6-4c86-9076-468AFB1B4156}";
+constexpr wchar_t kAppIdKey[] = L"Software\\Classes\\AppID\\{0654DB93-707F-4B09-886F-18AA1EC6A7D0}";
+
+std::wstring ReadText(HKEY root, const std::wstring& subkey, const wchar_t* value)
+{
+    wchar_t text[1024] = {};
+    DWORD size = sizeof(text);
+    if (RegGetValueW(root, subkey.c_str(), value, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, text, &size) !=
+        ERROR_SUCCESS) {
+        return L"<none>";
+    }
+    return text;
+}
+
+void RemoveRegistration(HKEY root)
+{
+    RegDeleteTreeW(root, kClassKey);
+    RegDeleteKeyW(root, kClassKey);
+    RegDeleteTreeW(root, kAppIdKey);
+    RegDeleteKeyW(root, kAppIdKey);
+    RegDeleteTreeW(root, L"Software\\Classes\\AppID\\Ordwell.exe");
+    RegDeleteTreeW(root, L"Software\\Classes\\KvShell.SessionMgr");
+    RegDeleteTreeW(root, L"Software\\Classes\\KvShell.SessionMgr.1");
+}
+
+// Start-up codes decided before the utility library is needed, and the registration switches.
+// Registration writes the prefix's machine-wide classes: one test does it all, in turn.
+TEST(HostProgram, RefusalsAndRegistrationSwitches)
+{
+    for (const wchar_t* arguments : {L"", L"/mode:fake", L"/RegServer", L"/ngmdata:\"x\" /simulate:y"}) {
+        EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(arguments)) << arguments;
+    }
+    EXPECT_EQ(L"<none>", ReadText(HKEY_LOCAL_MACHINE, kClassKey, L""));
+
+    RemoveRegistration(HKEY_LOCAL_MACHINE);
+    RemoveRegistration(HKEY_CURRENT_USER);
+    EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:x /RegServer"));
+    const std::wstring quoted = ProgramPath();
+    EXPECT_EQ(quoted, ReadText(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\LocalServer32", L""));
+    EXPECT_EQ(L"{0654DB93-707F-4B09-886F-18AA1EC6A7D0}", ReadText(HKEY_LOCAL_MACHINE, kClassKey, L"AppID"));
+    EXPECT_EQ(L"KvShell.SessionMgr.1", ReadText(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\ProgID", L""));
+    EXPECT_EQ(L"{D6F870AF-7292-4670-96D3-EAA62A31FB08}",
+              ReadText(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\TypeLib", L""));
+    EXPECT_EQ(L"Ordwell", ReadText(HKEY_LOCAL_MACHINE, kAppIdKey, L""));
+    EXPECT_EQ(L"{0654DB93-707F-4B09-886F-18AA1EC6A7D0}",
+              ReadText(HKEY_LOCAL_MACHINE, L"Software\\Classes\\AppID\\Ordwell.exe", L"AppID"));
+
+    EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:x /UnregServer"));
+    EXPECT_EQ(L"<none>", ReadText(HKEY_LOCAL_MACHINE, kClassKey, L"AppID"));
+    EXPECT_EQ(L"<none>", ReadText(HKEY_LOCAL_MACHINE, kAppIdKey, L""));
+
+    EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:x /RegServerPerUser"));
+    EXPECT_EQ(quoted, ReadText(HKEY_CURRENT_USER, std::wstring(kClassKey) + L"\\LocalServer32", L""));
+    EXPECT_EQ(L"<none>", ReadText(HKEY_LOCAL_MACHINE, kClassKey, L"AppID"));
+    EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:x /UnregServerPerUser"));
+    EXPECT_EQ(L"<none>", ReadText(HKEY_CURRENT_USER, kClassKey, L"AppID"));
+    RemoveRegistration(HKEY_LOCAL_MACHINE);
+    RemoveRegistration(HKEY_CURRENT_USER);
+}
+
+// With the utility library bound (the signed stand-in, vouched for by the validation service).
+class HostProgramWithUtility : public KvUtilTesting::RealKvUtilBinding {
+protected:
+    void SetUp() override
+    {
+        RealKvUtilBinding::SetUp();
+        const std::wstring folder = KvUtilTesting::SignedKvUtilFolder();
+        m_installDir.Set(folder);
+        Trust({folder + L"\\KvUtil.dll"});
+    }
+
+    static HANDLE CreateHostEvent(const std::wstring& name, const wchar_t* sddl)
+    {
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (sddl != nullptr &&
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+            attributes.lpSecurityDescriptor = descriptor;
+        }
+        HANDLE event = CreateEventW(&attributes, FALSE, FALSE, name.c_str());
+        if (descriptor != nullptr) LocalFree(descriptor);
+        return event;
+    }
+    // The hand-over value's text, or nullopt when absent or not REG_SZ. (The program counts no
+    // terminator; the registry adds one itself when a zero follows the counted text.)
+    static std::optional<std::wstring> HandOverValue()
+    {
+        std::wstring text(4200, L'\0');
+        DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        if (RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, kHandOverValue, RRF_RT_REG_SZ, nullptr, text.data(),
+                         &size) != ERROR_SUCCESS) {
+            return std::nullopt;
+        }
+        text.resize(wcsnlen(text.c_str(), text.size()));
+        return text;
+    }
+    static void RemoveHandOverValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kHandOverKey, kHandOverValue); }
+};
+
+TEST_F(HostProgramWithUtility, StartUpCodesOfTheUtilityAndEventSteps)
+{
+    // "H" passes the parser; no host ID ends the start with E_FAIL.
+    EXPECT_EQ(std::optional<DWORD>(0x80004005), RunOrdwell(L"/H"));
+    // An event name that cannot exist: neither created nor opened.
+    EXPECT_EQ(std::optional<DWORD>(0x80004004), RunOrdwell(L"/id:a\\b /body:sarn://x"));
+    // A body that is not one of the suite's pages ends quietly.
+    EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + Fundor::testing::UniqueName(L"https") + L" /body:https://x"));
+    // A host ID too long for a window class is refused cleanly and quickly.
+    const ULONGLONG started = GetTickCount64();
+    EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + std::wstring(300, L'k') + L" /body:sarn://x", 15000));
+    EXPECT_LT(GetTickCount64() - started, 15000u);
+}
+
+TEST_F(HostProgramWithUtility, SecondStartHandsItsPageOverToAnExistingHostEvent)
+{
+    // One value for every host: its tests take turns with the Halvorn turn this fixture holds.
+    RemoveHandOverValue();
+    const std::wstring permissiveId = LowerUniqueName(L"permissive");
+    HANDLE permissive = CreateHostEvent(permissiveId, nullptr);
+    ASSERT_NE(nullptr, permissive);
+    // An event made earlier with a permissive list (the start's create succeeds with 183) is a host.
+    EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + permissiveId + L" /body:SARN://Res.dll::Page.HTML"));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(permissive, 0));
+    EXPECT_EQ(std::optional<std::wstring>(L"SARN://Res.dll::Page.HTML"), HandOverValue());  // case kept
+    RemoveHandOverValue();
+
+    // The host's own list: the start's create is refused, the open succeeds.
+    const std::wstring guardedId = LowerUniqueName(L"guarded");
+    HANDLE guarded = CreateHostEvent(guardedId, L"D:(D;;SDWD;;;WD)(A;;GA;;;WD)");
+    ASSERT_NE(nullptr, guarded);
+    const std::wstring wide = L"sarn://res.dll::\x4E2D\x6587" + std::wstring(2000, L'w');
+    EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + guardedId + L" /body:" + wide));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(guarded, 0));
+    EXPECT_EQ(std::optional<std::wstring>(wide), HandOverValue());
+    RemoveHandOverValue();
+
+    // No body: the host is only woken, nothing is written.
+    EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + guardedId));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(guarded, 0));
+    EXPECT_EQ(std::nullopt, HandOverValue());
+    CloseHandle(permissive);
+    CloseHandle(guarded);
+}
+
+}  // namespace

@@ -1,0 +1,417 @@
+// DPI sizing, the main window over a recording browser, the hand-over reader, the bus handlers and
+// the wait loop.
+
+#include "CShellMainWnd.h"
+#include "CWinDPIAware.h"
+#include "HostTestSupport.h"
+#include "message/Message.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+using HostTesting::FakeBrowser;
+using HostTesting::ParsedModule;
+using HostTesting::PumpFor;
+
+namespace {
+
+class FakeDisplay final : public IDisplayEnvironment {
+public:
+    int LogPixelsX() override { return dpi; }
+    bool DesktopClientRect(RECT* rect) override
+    {
+        *rect = desktop;
+        return true;
+    }
+    void QueryTaskbar(APPBARDATA* data) override
+    {
+        if (!answers) return;
+        data->uEdge = edge;
+        data->rc = taskbar;
+    }
+    int dpi = 96;
+    RECT desktop{0, 0, 1920, 1080};
+    bool answers = true;
+    UINT edge = ABE_BOTTOM;
+    RECT taskbar{0, 1040, 1920, 1080};
+};
+
+TEST(HostDpiSizing, ScaleFitAndWorkAreaByTaskbarEdge)
+{
+    FakeDisplay display;
+    CWinDPIAware sizing(&display);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), sizing.SetDPIAwareSize(SIZE{0, 620}, WS_POPUP));
+
+    // Fits at 96 DPI: the requested size, zoom 100.
+    ASSERT_EQ(0u, sizing.SetDPIAwareSize(SIZE{700, 620}, WS_POPUP));
+    EXPECT_EQ(700, sizing.ScaledSize().cx);
+    EXPECT_EQ(620, sizing.ScaledSize().cy);
+    EXPECT_EQ(100u, sizing.ZoomPercent());
+
+    // 144 DPI on a 1920 x 1040 work area: 150 %, 1050 x 930.
+    display.dpi = 144;
+    ASSERT_EQ(0u, sizing.SetDPIAwareSize(SIZE{700, 620}, WS_POPUP));
+    EXPECT_EQ(150u, sizing.ZoomPercent());
+    EXPECT_EQ(1050, sizing.ScaledSize().cx);
+    EXPECT_EQ(930, sizing.ScaledSize().cy);
+
+    // Too tall for the work area at 96 DPI: shrunk so that the height fits exactly.
+    display.dpi = 96;
+    ASSERT_EQ(0u, sizing.SetDPIAwareSize(SIZE{700, 2080}, WS_POPUP));
+    EXPECT_EQ(50u, sizing.ZoomPercent());
+    EXPECT_EQ(1040, sizing.ScaledSize().cy);
+    EXPECT_EQ(350, sizing.ScaledSize().cx);
+
+    // No device context: taken as 96.
+    display.dpi = 0;
+    ASSERT_EQ(0u, sizing.SetDPIAwareSize(SIZE{700, 620}, WS_POPUP));
+    EXPECT_EQ(100u, sizing.ZoomPercent());
+
+    RECT area{};
+    display.edge = ABE_LEFT;
+    display.taskbar = RECT{0, 0, 48, 1080};
+    ASSERT_TRUE(GetDesktopWorkArea(display, &area));
+    EXPECT_EQ(48, area.left);
+    EXPECT_EQ(1920, area.right);
+    display.edge = ABE_TOP;
+    display.taskbar = RECT{0, 0, 1920, 30};
+    ASSERT_TRUE(GetDesktopWorkArea(display, &area));
+    EXPECT_EQ(30, area.top);
+    display.edge = ABE_RIGHT;
+    display.taskbar = RECT{1870, 0, 1920, 1080};
+    ASSERT_TRUE(GetDesktopWorkArea(display, &area));
+    EXPECT_EQ(1870, area.right);
+    display.answers = false;
+    ASSERT_TRUE(GetDesktopWorkArea(display, &area));
+    EXPECT_EQ((RECT{0, 0, 1860, 1020}).right, area.right);
+    EXPECT_EQ(1020, area.bottom);
+}
+
+// The main window of a module parsed from the line, over a recording browser.
+struct WindowUnderTest {
+    explicit WindowUnderTest(const std::wstring& arguments = L"")
+        : parsed(L"/id:" + Fundor::testing::UniqueName(L"hostwnd") + L" /body:sarn://x.dll::a.html " + arguments)
+    {
+        window = new CShellMainWnd(
+            *parsed.module,
+            [this](IKvBrowser2** out) -> DWORD {
+                if (failCreation) return ERROR_FUNCTION_FAILED;
+                *out = &browser;
+                return 0;
+            },
+            &display);
+        window->AddRef();
+    }
+    ~WindowUnderTest()
+    {
+        if (window->Handle() != nullptr) DestroyWindow(window->Handle());
+        window->Release();
+    }
+    HWND Create()
+    {
+        return window->Create(nullptr, SIZE{700, 620}, L"48392EA030474ca9B38DC55EE5D820AA", kMainWindowStyle,
+                              kMainWindowExStyle);
+    }
+    FakeDisplay display;
+    FakeBrowser browser;
+    bool failCreation = false;
+    ParsedModule parsed;
+    CShellMainWnd* window = nullptr;
+};
+
+TEST(HostMainWindow, CreationSubscribesNavigatesAndDestructionReleasesTheHost)
+{
+    WindowUnderTest test;
+    const HWND handle = test.Create();
+    ASSERT_NE(nullptr, handle);
+    wchar_t className[300] = {};
+    GetClassNameW(handle, className, 300);
+    EXPECT_STREQ(test.parsed.module->CommandRecord()->hostId, className);
+    EXPECT_FALSE(IsWindowVisible(handle));
+    EXPECT_EQ(handle, test.browser.createdIn);
+    EXPECT_TRUE(test.browser.Called(L"init"));
+    EXPECT_EQ(test.window, static_cast<CShellMainWnd*>(test.browser.subscriber));
+    EXPECT_EQ(1u, test.browser.references);  // the query's reference was given back
+    EXPECT_EQ(1, test.parsed.module->ReferenceCount());
+    EXPECT_EQ(handle, test.parsed.module->GetMainWindowHandle());
+
+    // A navigation offers the page objects (none exist here), navigates and signals the record.
+    test.browser.navigateResult = E_FAIL;
+    CNAVMSGDATA* record = CreateNavMsgData(L"sarn://x.dll::b.html");
+    ASSERT_NE(nullptr, record);
+    record->AddRef();
+    EXPECT_EQ(0, SendMessageW(handle, WM_SHELL_NAVIGATE, reinterpret_cast<WPARAM>(record), 0));
+    EXPECT_TRUE(test.browser.Called(L"navigate sarn://x.dll::b.html"));
+    EXPECT_FALSE(test.browser.Called(L"add KvDispSessionMgr2"));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(record->DoneEvent(), 0));
+    record->Release();
+    record->Release();
+
+    // The current URL goes to the sender's string.
+    BSTR url = nullptr;
+    SendMessageW(handle, WM_SHELL_GET_CURRENT_URL, reinterpret_cast<WPARAM>(&url), 0);
+    ASSERT_NE(nullptr, url);
+    EXPECT_STREQ(L"sarn://page.dll::now.html", url);
+    SysFreeString(url);
+
+    // From another thread, pointer messages are refused: nothing is read or written.
+    test.browser.calls.clear();
+    HostTesting::RunOnOtherThreadPumping([handle] {
+        SendMessageW(handle, WM_SHELL_NAVIGATE, 0x1234, 0);
+        SendMessageW(handle, WM_SHELL_GET_CURRENT_URL, 0x5678, 0);
+    });
+    EXPECT_TRUE(test.browser.calls.empty());
+
+    EXPECT_TRUE(DestroyWindow(handle));
+    EXPECT_TRUE(test.browser.Called(L"unsubscribe"));
+    EXPECT_EQ(0, test.parsed.module->ReferenceCount());
+    EXPECT_TRUE(test.parsed.module->ExitRequested());
+    EXPECT_EQ(nullptr, test.parsed.module->GetMainWindowHandle());
+}
+
+TEST(HostMainWindow, FailedBrowserCreationFailsTheWindow)
+{
+    WindowUnderTest test;
+    test.failCreation = true;
+    EXPECT_EQ(nullptr, test.Create());
+    EXPECT_EQ(0, test.parsed.module->ReferenceCount());
+}
+
+TEST(HostMainWindow, CloseAsksThePageUnlessDestroyedFromOutside)
+{
+    WindowUnderTest test;
+    HWND handle = test.Create();
+    ASSERT_NE(nullptr, handle);
+    test.browser.closeButton.vt = VT_BOOL;
+    test.browser.closeButton.boolVal = VARIANT_FALSE;
+    SendMessageW(handle, WM_CLOSE, 0, 0);
+    SendMessageW(handle, WM_SHELL_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(handle));
+    EXPECT_TRUE(test.browser.Called(L"property closeBtnEnabled"));
+
+    // A failing property query closes.
+    test.browser.propertyResult = E_FAIL;
+    SendMessageW(handle, WM_SHELL_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(handle));
+
+    // Not reported (empty): closes.
+    WindowUnderTest empty;
+    handle = empty.Create();
+    ASSERT_NE(nullptr, handle);
+    SendMessageW(handle, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(handle));
+
+    // Destroy from outside: the page is not asked.
+    WindowUnderTest external;
+    handle = external.Create();
+    ASSERT_NE(nullptr, handle);
+    external.browser.closeButton.vt = VT_BOOL;
+    external.browser.closeButton.boolVal = VARIANT_FALSE;
+    SendMessageW(handle, WM_SHELL_EXTERNAL_DESTROY, 0, 0);
+    EXPECT_FALSE(IsWindow(handle));
+    EXPECT_FALSE(external.browser.Called(L"property closeBtnEnabled"));
+}
+
+TEST(HostMainWindow, TitleIsTheSecondStringWithTheCompanyAndStartsEmpty)
+{
+    WindowUnderTest test;
+    const HWND handle = test.Create();
+    ASSERT_NE(nullptr, handle);
+    test.parsed.settings->company = L"Tervane";
+    test.parsed.settings->titleFormat = L"%COMPANY_NAME_NEUTRAL% Suite";
+    EXPECT_EQ(0, SendMessageW(handle, WM_SHELL_INIT, 0, 0));
+    wchar_t title[300] = {};
+    GetWindowTextW(handle, title, 300);
+    EXPECT_STREQ(L"Tervane Suite", title);
+
+    // Strings that fail leave an empty title, never the previous or uninitialised text.
+    test.parsed.settings->company.clear();
+    test.parsed.settings->titleFormat.clear();
+    EXPECT_EQ(ERROR_RESOURCE_NAME_NOT_FOUND, SendMessageW(handle, WM_SHELL_INIT, 0, 0));
+    GetWindowTextW(handle, title, 300);
+    EXPECT_STREQ(L"", title);
+}
+
+TEST(HostMainWindow, ZoomTimerShowsTheWindowAtTheTenthPendingTick)
+{
+    WindowUnderTest pending;
+    const HWND handle = pending.Create();
+    ASSERT_NE(nullptr, handle);
+    pending.browser.webBrowserResult = E_PENDING;
+    pending.window->StartZoomTimer();
+    PumpFor(1500);  // about 7 ticks
+    EXPECT_FALSE(IsWindowVisible(handle));
+    PumpFor(1300);
+    EXPECT_TRUE(IsWindowVisible(handle));
+    EXPECT_EQ(10u, pending.window->ZoomRetries());
+    EXPECT_EQ(10, pending.browser.webBrowserRequests);
+
+    // Success without a web browser object is a failure: shown at the first tick, no retry.
+    WindowUnderTest nullObject;
+    const HWND second = nullObject.Create();
+    ASSERT_NE(nullptr, second);
+    nullObject.window->StartZoomTimer();
+    PumpFor(500);
+    EXPECT_TRUE(IsWindowVisible(second));
+    EXPECT_EQ(1, nullObject.browser.webBrowserRequests);
+    EXPECT_EQ(0u, nullObject.window->ZoomRetries());
+}
+
+TEST(HostMainWindow, CornerPositionsFollowTheWorkArea)
+{
+    for (unsigned position : {1u, 2u, 3u, 4u}) {
+        WindowUnderTest test;
+        test.display.desktop = RECT{0, 0, 1024, 768};
+        test.display.edge = ABE_BOTTOM;
+        test.display.taskbar = RECT{0, 738, 1024, 768};
+        test.window->SetPosition(position);
+        const HWND handle = test.Create();
+        ASSERT_NE(nullptr, handle);
+        RECT rect{};
+        GetWindowRect(handle, &rect);
+        EXPECT_EQ(700, rect.right - rect.left);
+        EXPECT_EQ(position == 1 || position == 3 ? 0 : 1024 - 700, rect.left) << position;
+        EXPECT_EQ(position <= 2 ? 0 : 738 - 620, rect.top) << position;
+        EXPECT_GE(test.browser.fits, 1);
+    }
+}
+
+// A plain window that counts what reaches it, for the module's senders.
+class Recorder {
+public:
+    Recorder()
+    {
+        m_className = Fundor::testing::UniqueName(L"hostrec");
+        WNDCLASSEXW description{sizeof(description)};
+        description.lpfnWndProc = &Recorder::Procedure;
+        description.hInstance = GetModuleHandleW(nullptr);
+        description.lpszClassName = m_className.c_str();
+        RegisterClassExW(&description);
+        handle = CreateWindowExW(0, m_className.c_str(), L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+        SetWindowLongPtrW(handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~Recorder() { DestroyWindow(handle); }
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto* self = reinterpret_cast<Recorder*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (self != nullptr) {
+            if (message == WM_CLOSE) {
+                ++self->closes;
+                return 0;
+            }
+            if (message == WM_SHELL_NAVIGATE) {
+                self->navigations.push_back(wParam != 0 ? reinterpret_cast<CNAVMSGDATA*>(wParam)->Url() : L"<null>");
+                return 0;
+            }
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    HWND handle = nullptr;
+    int closes = 0;
+    std::vector<std::wstring> navigations;
+
+private:
+    std::wstring m_className;
+};
+
+TEST(HostBusHandlers, CloseIsPostedOnlyForThisSessionsWindow)
+{
+    ParsedModule parsed(L"/id:bus");
+    Recorder window;
+    parsed.module->SetMainWindowHandle(window.handle);
+    auto message = [](const wchar_t* data) { return Velmo::CreateMessage(L"UiContainer.Destroyed", L"t", data); };
+    std::thread([&] {
+        parsed.module->OnUiContainerDestroyed(message(L"Vistrel.Window.for.Session.12"));
+        parsed.module->OnUiContainerDestroyed(message(L"Vistrel.Window.for.Session.2"));
+    }).join();
+    PumpFor(100);
+    EXPECT_EQ(0, window.closes);
+    std::thread([&] { parsed.module->OnUiContainerDestroyed(message(L"Vistrel.Window.for.Session.1")); }).join();
+    PumpFor(100);
+    EXPECT_EQ(1, window.closes);
+    parsed.settings->windowId.clear();  // no session id: nothing matches
+    std::thread([&] { parsed.module->OnUiContainerDestroyed(message(L"Vistrel.Window.for.Session.1")); }).join();
+    PumpFor(100);
+    EXPECT_EQ(1, window.closes);
+    std::thread([&] { parsed.module->OnUninstallStart(Velmo::CreateMessage(L"Nbr.Uninstall.Start", L"t", L"")); })
+        .join();
+    PumpFor(100);
+    EXPECT_EQ(2, window.closes);
+
+    // Without a window the handlers do nothing.
+    parsed.module->SetMainWindowHandle(nullptr);
+    EXPECT_EQ(0u, parsed.module->OnUninstallStart(nullptr));
+}
+
+class HostHandOverRead : public Fundor::testing::RegistryIsolatedTest {
+protected:
+    void Write(const std::wstring& text)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kHandOverKey, 0, nullptr, REG_OPTION_VOLATILE,
+                                                 KEY_WRITE, nullptr, &key, nullptr));
+        RegSetValueExW(key, kHandOverValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+                       static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    bool ValueExists()
+    {
+        return RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, kHandOverValue, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+               ERROR_SUCCESS;
+    }
+};
+
+TEST_F(HostHandOverRead, LongAndWideUrlsArriveOthersAreRefusedAndTheValueIsAlwaysGone)
+{
+    ParsedModule parsed(L"/id:handover");
+    Recorder window;
+    parsed.module->SetMainWindowHandle(window.handle);
+
+    const std::wstring longUrl = L"SARN://Res.dll::" + std::wstring(2083 - 16, L'p');
+    Write(longUrl);
+    parsed.module->DoNavigation();
+    EXPECT_FALSE(ValueExists());
+    const std::wstring wide = L"sarn://res.dll::\x4E2D\x6587.html";
+    Write(wide);
+    parsed.module->DoNavigation();
+    ASSERT_EQ(2u, window.navigations.size());
+    EXPECT_EQ(longUrl, window.navigations[0]);  // case kept
+    EXPECT_EQ(wide, window.navigations[1]);
+
+    Write(L"https://elsewhere.example/page");
+    parsed.module->DoNavigation();
+    EXPECT_FALSE(ValueExists());
+    Write(std::wstring(2084, L's'));
+    parsed.module->DoNavigation();
+    EXPECT_FALSE(ValueExists());
+    parsed.module->DoNavigation();  // nothing there
+    EXPECT_EQ(2u, window.navigations.size());
+}
+
+TEST(HostWaitLoop, ExitEventEndsTheWaitAndPostedPointerMessagesAreDropped)
+{
+    ParsedModule parsed(L"/id:wait");
+    Recorder window;
+    EXPECT_EQ(static_cast<DWORD>(WAIT_FAILED), parsed.module->Wait(nullptr, 1, 0, nullptr));
+    HANDLE handles[2] = {CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    EXPECT_EQ(static_cast<DWORD>(WAIT_FAILED), parsed.module->Wait(handles, 0, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), parsed.module->Wait(handles, 2, 50, nullptr));
+
+    PostMessageW(window.handle, WM_SHELL_NAVIGATE, 0xDEAD, 0);
+    std::thread setter([&] {
+        Sleep(200);
+        SetEvent(handles[0]);
+    });
+    EXPECT_EQ(0u, parsed.module->Wait(handles, 2, 5000, nullptr));
+    setter.join();
+    EXPECT_TRUE(window.navigations.empty());
+    CloseHandle(handles[0]);
+    CloseHandle(handles[1]);
+}
+
+}  // namespace

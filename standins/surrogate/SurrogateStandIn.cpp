@@ -1,0 +1,538 @@
+#include "SurrogateStandIn.h"
+
+#include "IKvUninstaller.h"
+#include "KvSurrogateInterfaces.h"
+
+#include <oaidl.h>
+
+#include <atomic>
+#include <cwchar>
+#include <iterator>
+#include <new>
+#include <string>
+
+namespace {
+
+// The checked-creation class-object interfaces; slot 3 creates from an interface id.
+constexpr IID IID_IKvClassObject2 = {0xFD542581, 0x722E, 0x45BE, {0xBE, 0xD4, 0x62, 0xA1, 0xBE, 0x46, 0xAF, 0x03}};
+constexpr IID IID_IKvClassObject = {0x6058502E, 0x6069, 0x43F4, {0xB7, 0x33, 0x12, 0x86, 0x49, 0xA2, 0x0B, 0xD5}};
+struct IKvClassObject : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE CreateInstance(REFIID iid, void** object) = 0;
+};
+
+std::atomic<LONG> g_objects{0};
+std::atomic<void (*)()> g_lastObjectGone{nullptr};
+
+void Record(const std::wstring& text)
+{
+    RecordStandInCall(text.c_str());
+}
+
+std::wstring GuidText(REFGUID guid)
+{
+    wchar_t text[64] = {};
+    StringFromGUID2(guid, text, 64);
+    return text;
+}
+
+// Reference counting shared by the stand-in objects; counts the live objects for the server.
+class Counted {
+public:
+    Counted() { ++g_objects; }
+    virtual ~Counted()
+    {
+        if (--g_objects == 0) {
+            if (auto callback = g_lastObjectGone.load()) callback();
+        }
+    }
+    ULONG AddRefCount() { return static_cast<ULONG>(InterlockedIncrement(&m_references)); }
+    ULONG ReleaseCount()
+    {
+        const LONG remaining = InterlockedDecrement(&m_references);
+        if (remaining == 0) delete this;
+        return static_cast<ULONG>(remaining);
+    }
+
+private:
+    LONG m_references = 1;
+};
+
+#define STANDIN_REFCOUNT                                                  \
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddRefCount(); }   \
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseCount(); }
+
+// Hand-written dispatch with no type information.
+#define STANDIN_NO_TYPEINFO                                                                   \
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override                          \
+    {                                                                                         \
+        if (count == nullptr) return E_POINTER;                                               \
+        *count = 0;                                                                           \
+        return S_OK;                                                                          \
+    }                                                                                         \
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override              \
+    {                                                                                         \
+        if (info != nullptr) *info = nullptr;                                                 \
+        return DISP_E_BADINDEX;                                                               \
+    }
+
+// A provider handed out as IDispatch: property "Name" (DISPID 1) tells which class it is and in
+// which process it lives.
+struct IStandInProvider : public IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) = 0;
+};
+
+class Provider final : public IStandInProvider, private Counted {
+public:
+    Provider(REFIID iid, const wchar_t* name) : m_iid(iid), m_name(name) {}
+    STANDIN_REFCOUNT
+    STANDIN_NO_TYPEINFO
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != m_iid) return E_NOINTERFACE;
+        *object = static_cast<IStandInProvider*>(this);
+        AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
+    {
+        if (names == nullptr || ids == nullptr || count != 1) return DISP_E_UNKNOWNNAME;
+        if (CompareStringOrdinal(names[0], -1, L"Name", -1, TRUE) != CSTR_EQUAL) return DISP_E_UNKNOWNNAME;
+        ids[0] = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result,
+                                     EXCEPINFO*, UINT*) override
+    {
+        if (id != 1 || (flags & DISPATCH_PROPERTYGET) == 0) return DISP_E_MEMBERNOTFOUND;
+        if (result == nullptr) return E_POINTER;
+        VariantInit(result);
+        result->vt = VT_BSTR;
+        return get_Name(&result->bstrVal);
+    }
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override
+    {
+        if (name == nullptr) return E_POINTER;
+        const std::wstring text = m_name + L" " + std::to_wstring(GetCurrentProcessId());
+        *name = SysAllocString(text.c_str());
+        return *name != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    IID m_iid;
+    std::wstring m_name;
+};
+
+class SessionProvider final : public IKvSMProvider, private Counted {
+public:
+    STANDIN_REFCOUNT
+    STANDIN_NO_TYPEINFO
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IKvSMProvider) return E_NOINTERFACE;
+        *object = static_cast<IKvSMProvider*>(this);
+        AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return DISP_E_MEMBERNOTFOUND;
+    }
+    // "property <n> <process id>"
+    HRESULT STDMETHODCALLTYPE GetProperty(long number, VARIANT* value) override
+    {
+        Record(L"provider GetProperty " + std::to_wstring(number));
+        if (value == nullptr) return E_POINTER;
+        VariantClear(value);
+        const std::wstring text = L"property " + std::to_wstring(number) + L" " + std::to_wstring(GetCurrentProcessId());
+        value->bstrVal = SysAllocString(text.c_str());
+        if (value->bstrVal == nullptr) return E_OUTOFMEMORY;
+        value->vt = VT_BSTR;
+        return S_OK;
+    }
+};
+
+class Uninstaller final : public IKvUninstaller5, private Counted {
+public:
+    STANDIN_REFCOUNT
+    STANDIN_NO_TYPEINFO
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IKvUninstaller && iid != IID_IKvUninstaller2 &&
+            iid != IID_IKvUninstaller3 && iid != IID_IKvUninstaller4 && iid != IID_IKvUninstaller5) {
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<IKvUninstaller5*>(this);
+        AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return DISP_E_MEMBERNOTFOUND;
+    }
+
+    // Each call is recorded; a VARIANT out gets "<method> <process id>".
+    HRESULT STDMETHODCALLTYPE Method07(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method07");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method08(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method08");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method09(VARIANT argument, VARIANT* value) override
+    {
+        Record(L"uninstaller Method09");
+        return Answer(value, L"Method09");
+    }
+    HRESULT STDMETHODCALLTYPE GetSimulateString(VARIANT first, VARIANT second, VARIANT* simulate) override
+    {
+        Record(L"uninstaller GetSimulateString");
+        return Answer(simulate, L"GetSimulateString");
+    }
+    HRESULT STDMETHODCALLTYPE Method11(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method11");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method12(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method12");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method13(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method13");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method14(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method14");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method15(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method15");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method16(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method16");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method17(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method17");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSurveyData(VARIANT* data) override
+    {
+        Record(L"uninstaller GetSurveyData");
+        return Answer(data, L"GetSurveyData");
+    }
+    HRESULT STDMETHODCALLTYPE Method19(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method19");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method20(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method20");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method21(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method21");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method22(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method22");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method23(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method23");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method24(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method24");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method25(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method25");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method26(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method26");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method27(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method27");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method28(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method28");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method29(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method29");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method30(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method30");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method31(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method31");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method32(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method32");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method33(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method33");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method34(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method34");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method35(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method35");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method36(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method36");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method37(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method37");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method38(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method38");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method39(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method39");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetLaunchData(VARIANT* data) override
+    {
+        Record(L"uninstaller GetLaunchData");
+        return Answer(data, L"GetLaunchData");
+    }
+    HRESULT STDMETHODCALLTYPE Method41(VARIANT first, VARIANT second) override
+    {
+        Record(L"uninstaller Method41");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Method42() override
+    {
+        Record(L"uninstaller Method42");
+        return S_OK;
+    }
+
+private:
+    static HRESULT Answer(VARIANT* value, const wchar_t* method)
+    {
+        if (value == nullptr) return E_POINTER;
+        VariantClear(value);
+        const std::wstring text = std::wstring(method) + L" " + std::to_wstring(GetCurrentProcessId());
+        value->bstrVal = SysAllocString(text.c_str());
+        if (value->bstrVal == nullptr) return E_OUTOFMEMORY;
+        value->vt = VT_BSTR;
+        return S_OK;
+    }
+};
+
+class Surrogate final : public IKvSurrogate, private Counted {
+public:
+    STANDIN_REFCOUNT
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IKvSurrogate) return E_NOINTERFACE;
+        *object = static_cast<IKvSurrogate*>(this);
+        AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE CreateObject(const CLSID* clsid, const IID* iid, IUnknown** object) override
+    {
+        if (clsid == nullptr || iid == nullptr || object == nullptr) return E_POINTER;
+        Record(L"surrogate CreateObject " + GuidText(*clsid) + L" " + GuidText(*iid));
+        return CreateStandInObject(*clsid, *iid, reinterpret_cast<void**>(object));
+    }
+};
+
+class Helper final : public IKvSurrogateHelper, private Counted {
+public:
+    STANDIN_REFCOUNT
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IKvSurrogateHelper) return E_NOINTERFACE;
+        *object = static_cast<IKvSurrogateHelper*>(this);
+        AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE LoadSurrogate(DWORD processId, IUnknown** loader) override
+    {
+        Record(L"helper LoadSurrogate " + std::to_wstring(processId));
+        if (loader == nullptr) return E_POINTER;
+        *loader = new (std::nothrow) Surrogate();
+        return *loader != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+};
+
+class ClassObject final : public IKvClassObject, public IClassFactory {
+public:
+    explicit ClassObject(REFCLSID clsid) : m_clsid(clsid) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (iid == IID_IUnknown || iid == IID_IKvClassObject || iid == IID_IKvClassObject2) {
+            *object = static_cast<IKvClassObject*>(this);
+        } else if (iid == IID_IClassFactory) {
+            *object = static_cast<IClassFactory*>(this);
+        } else {
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_references)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG remaining = InterlockedDecrement(&m_references);
+        if (remaining == 0) delete this;
+        return static_cast<ULONG>(remaining);
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(REFIID iid, void** object) override
+    {
+        return CreateStandInObject(m_clsid, iid, object);
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override
+    {
+        if (object != nullptr) *object = nullptr;
+        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+        return CreateStandInObject(m_clsid, iid, object);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+private:
+    CLSID m_clsid;
+    LONG m_references = 1;
+};
+
+struct NamedProvider {
+    const KvProviderClass* type;
+    const wchar_t* name;
+};
+
+constexpr NamedProvider kProviders[] = {
+    {&kKvDspDatabaseMgr, L"IKvDspDatabaseMgr"}, {&kKvDspSystemInfo, L"IKvDspSystemInfo"},
+    {&kKvDspRegistry, L"IKvDspRegistry"},       {&kKvDspFileSystem, L"IKvDspFileSystem"},
+    {&kKvQrnHelper, L"IKvQrnHelper"},           {&kKvQrnHelperInQrn, L"IKvQrnHelper(InQrn)"},
+    {&kManageOem, L"IManageOem"},               {&kAnalyticsShim, L"IAnalyticsShim"},
+};
+
+}  // namespace
+
+HRESULT CreateStandInObject(REFCLSID clsid, REFIID iid, void** object) noexcept
+{
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    IUnknown* created = nullptr;
+    try {
+        if (clsid == CLSID_KvSurrogateHelper) {
+            created = static_cast<IKvSurrogateHelper*>(new Helper());
+        } else if (clsid == kKvSMProvider.clsid) {
+            created = static_cast<IKvSMProvider*>(new SessionProvider());
+        } else if (clsid == CLSID_KvUninstaller) {
+            created = static_cast<IKvUninstaller5*>(new Uninstaller());
+        } else {
+            for (const NamedProvider& provider : kProviders) {
+                if (provider.type->clsid == clsid) {
+                    created = static_cast<IStandInProvider*>(new Provider(provider.type->iid, provider.name));
+                }
+            }
+        }
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    if (created == nullptr) return REGDB_E_CLASSNOTREG;
+    RecordStandInCall((L"create " + GuidText(clsid)).c_str());
+    const HRESULT hr = created->QueryInterface(iid, object);
+    created->Release();
+    return hr;
+}
+
+HRESULT CreateStandInClassObject(REFCLSID clsid, IUnknown** classObject) noexcept
+{
+    if (classObject == nullptr) return E_POINTER;
+    *classObject = static_cast<IKvClassObject*>(new (std::nothrow) ClassObject(clsid));
+    return *classObject != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+LONG StandInObjectCount() noexcept
+{
+    return g_objects.load();
+}
+
+void SetStandInLastObjectGone(void (*callback)()) noexcept
+{
+    g_lastObjectGone.store(callback);
+}
+
+void RecordStandInCall(const wchar_t* text) noexcept
+{
+    wchar_t path[MAX_PATH + 8] = {};
+    const DWORD length = GetEnvironmentVariableW(L"ORDWELL_SURROGATE_LOG", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        const DWORD module = GetModuleFileNameW(nullptr, path, MAX_PATH);
+        if (module == 0 || module >= MAX_PATH) return;
+        wcscat_s(path, std::size(path), L".log");
+    }
+    const HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    const std::wstring line = std::to_wstring(GetCurrentProcessId()) + L" " + text + L"\n";
+    // UTF-8 lines: the tests read them back as they stand.
+    char buffer[1024] = {};
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), buffer,
+                                          sizeof(buffer), nullptr, nullptr);
+    DWORD written = 0;
+    if (bytes > 0) WriteFile(file, buffer, static_cast<DWORD>(bytes), &written, nullptr);
+    CloseHandle(file);
+}
