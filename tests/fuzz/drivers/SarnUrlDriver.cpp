@@ -206,7 +206,7 @@ private:
         }
         m_uiDll = m_folder + L"\\qrnuild.dll";
 
-        m_scratchKey = std::wstring(L"Software\\OrdwellFuzz\\") + name;
+        m_scratchKey = std::wstring(L"Software\\") + name;
         if (::RegCreateKeyExW(HKEY_CURRENT_USER, m_scratchKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                               &m_machine, nullptr) != ERROR_SUCCESS ||
             ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, m_machine) != ERROR_SUCCESS) {
