@@ -8,6 +8,8 @@
 #include "ShellMessages.h"
 #include "ShellWindowHelpers.h"
 #include "StringFormat.h"
+#include "VistrelHelper.h"
+#include "CheckedCreation.h"
 #include "message/MessageBusClient.h"
 
 #include <shellapi.h>
@@ -62,6 +64,7 @@ CKvShellModule::CKvShellModule(std::unique_ptr<IHostUiSettings> settings)
 
 CKvShellModule::~CKvShellModule()
 {
+    ReleaseAndClear(m_surrogate);
     CloseEvents();
     FreeCommandRecord(m_commandRecord);
 }
@@ -591,6 +594,111 @@ HRESULT CKvShellModule::CreateMainFrameWnd(int show)
 HICON CKvShellModule::LoadAppIcon()
 {
     return m_settings->LoadAppIcon();
+}
+
+HRESULT CKvShellModule::GetSurrogateObject(REFCLSID clsid, REFIID iid, void** object)
+{
+    const wchar_t* const function = L"CKvShellModule::GetSurrogateObject";
+    ETWLOG(1, kSource, function, L"Entering...");
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!m_surrogateMode) {
+        ETWLOG(1, kSource, function, L"Exitting....");
+        return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, object);
+    }
+
+    if (m_surrogate == nullptr) {
+        // Only IUnknown's slots can be trusted on what a local server hands back: each pointer is
+        // asked for the interface it is used as.
+        IUnknown* created = nullptr;
+        HRESULT hr = CreateInstanceNoAuth(CLSID_KvSurrogateHelper, CLSCTX_LOCAL_SERVER, IID_IKvSurrogateHelper,
+                                          reinterpret_cast<void**>(&created));
+        IKvSurrogateHelper* helper = nullptr;
+        if (SUCCEEDED(hr)) {
+            hr = created != nullptr ? created->QueryInterface(IID_IKvSurrogateHelper, reinterpret_cast<void**>(&helper))
+                                    : E_NOINTERFACE;
+        }
+        ReleaseAndClear(created);
+        if (FAILED(hr)) {
+            ETWLOG(4, kSource, function, L"We failed in KvCreateInstanceNoAuth for surrogate helper with Error %x", hr);
+            ETWLOG(1, kSource, function, L"Exitting....");
+            return hr;
+        }
+        IUnknown* loader = nullptr;
+        hr = helper->LoadSurrogate(::GetCurrentProcessId(), &loader);
+        ReleaseAndClear(helper);
+        if (SUCCEEDED(hr) && loader == nullptr) hr = E_POINTER;
+        if (FAILED(hr)) {
+            ReleaseAndClear(loader);
+            ETWLOG(4, kSource, function, L"We failed in LoadSurrogate Error %x", hr);
+            ETWLOG(1, kSource, function, L"Exitting....");
+            return hr;
+        }
+        hr = loader->QueryInterface(IID_IKvSurrogate, reinterpret_cast<void**>(&m_surrogate));
+        ReleaseAndClear(loader);
+        if (FAILED(hr) || m_surrogate == nullptr) {
+            m_surrogate = nullptr;
+            if (SUCCEEDED(hr)) hr = E_NOINTERFACE;
+            ETWLOG(4, kSource, function, L"We failed in CreateObject for surrogate with Error %x", hr);
+            ETWLOG(1, kSource, function, L"Exitting....");
+            return hr;
+        }
+    }
+
+    // Across processes the object arrives as IUnknown whatever was asked: query it for iid.
+    IUnknown* created = nullptr;
+    HRESULT hr = m_surrogate->CreateObject(&clsid, &iid, &created);
+    if (SUCCEEDED(hr)) hr = created != nullptr ? created->QueryInterface(iid, object) : E_NOINTERFACE;
+    ReleaseAndClear(created);
+    ETWLOG(1, kSource, function, L"Exitting....");
+    return hr;
+}
+
+HRESULT CKvShellModule::CreateCheckedInstance(REFCLSID clsid, DWORD context, REFIID iid, void** object)
+{
+    return KvCreateInstance2(clsid, nullptr, context, iid, object, 1);
+}
+
+HRESULT CKvShellModule::CreateInstanceNoAuth(REFCLSID clsid, DWORD context, REFIID iid, void** object)
+{
+    return KvCreateInstanceNoAuth(clsid, nullptr, context, iid, object);
+}
+
+HRESULT CKvShellModule::CallScriptMethod(IDispatch* script, const wchar_t* method)
+{
+    if (script == nullptr || method == nullptr) return E_INVALIDARG;
+    try {
+        LPOLESTR name = const_cast<LPOLESTR>(method);
+        DISPID id = DISPID_UNKNOWN;
+        const HRESULT hr = script->GetIDsOfNames(IID_NULL, &name, 1, 0x400, &id);
+        if (FAILED(hr)) return hr;
+        DISPPARAMS none = {nullptr, nullptr, 0, 0};
+        return script->Invoke(id, IID_NULL, 0x800, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+    } catch (...) {
+        ETWLOG(2, kSource, L"CKvShellModule::CallScriptMethod",
+               L"There was an exception while calling the script interface");
+        // A failure code: the bare 574 would read as success to every SUCCEEDED test.
+        return HRESULT_FROM_WIN32(574);  // unhandled exception
+    }
+}
+
+int CKvShellModule::IsVistrelUiVisible()
+{
+    const HWND window = ::FindWindowW(L"AB80AD1E41A445efAB585BDC60B29776", nullptr);
+    if (window != nullptr && ::IsWindowVisible(window) && !::IsIconic(window)) return 1;
+    return VistrelHelper::IsVistrelRunning() == 1 ? 1 : 0;
+}
+
+DWORD CKvShellModule::GetCurrentSessionID()
+{
+    DWORD session = 0;
+    if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) {
+        const DWORD error = ::GetLastError();
+        ETWLOG(2, kSource, L"CKvShellModule::GetCurrentSessionID",
+               L"Could not get session ID for the current process. Error: 0x%x", error);
+        return 0;
+    }
+    return session;
 }
 
 int CKvShellModule::InitKvBrowser()

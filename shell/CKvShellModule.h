@@ -11,6 +11,7 @@
 #include "KvBrwsr2Lib.h"
 #include "KvCommandRecord.h"
 #include "KvExeModule.h"
+#include "KvSurrogateInterfaces.h"
 #include "PageObjectFactory.h"
 #include "ScopedResource.h"
 #include "message/MessageBus.h"
@@ -70,6 +71,20 @@ public:
     [[nodiscard]] HICON LoadAppIcon();
     [[nodiscard]] CShellMainWnd* GetMainFrameWnd() const noexcept { return m_mainWindow; }
 
+    // Creates clsid for iid: inside the suite's surrogate process when the module runs in
+    // surrogate mode (the surrogate is reached once and kept), else in-process.
+    [[nodiscard]] HRESULT GetSurrogateObject(REFCLSID clsid, REFIID iid, void** object);
+    void SetSurrogateMode(bool on) noexcept { m_surrogateMode = on; }
+    // Creation with the server-module trust check, and without it.
+    [[nodiscard]] static HRESULT CreateCheckedInstance(REFCLSID clsid, DWORD context, REFIID iid, void** object);
+    [[nodiscard]] static HRESULT CreateInstanceNoAuth(REFCLSID clsid, DWORD context, REFIID iid, void** object);
+    // Calls a page script's method by name without arguments; the script's own result.
+    [[nodiscard]] static HRESULT CallScriptMethod(IDispatch* script, const wchar_t* method);
+    // 1 when the companion UI's window is shown and not minimised, else whether it runs at all.
+    [[nodiscard]] static int IsVistrelUiVisible();
+    // This process's session, 0 when it cannot be had.
+    [[nodiscard]] static DWORD GetCurrentSessionID();
+
     [[nodiscard]] int InitKvBrowser();
     void DeInitKvBrowser();
     [[nodiscard]] KvBrwsr2Lib* GetBrowserLib() const noexcept { return m_browserLib.get(); }
@@ -127,6 +142,8 @@ private:
     DWORD m_isAdministrator = 0;
     wchar_t m_exitEventName[520] = {};
     bool m_noBus = false;
+    IKvSurrogate* m_surrogate = nullptr;
+    bool m_surrogateMode = false;
     std::unique_ptr<Velmo::MessageBus> m_bus;
     std::wstring m_ngmData;
     std::wstring m_mode;
