@@ -33,6 +33,7 @@ set(HOSTRUN_INCLUDES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun ${TEST_SIGNING_DI
 
 ordwell_add_test(hostrun_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/HostRunTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/UiSettingsBindingTest.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/PageObjectsRunTest.cpp
     LIBS ordwellhost core_testsupport)
 target_include_directories(hostrun_tests PRIVATE ${HOSTRUN_INCLUDES})
 add_dependencies(hostrun_tests hostrun_parts)
