@@ -23,7 +23,7 @@ configure_file(${HOSTRUN_PAGES_DIR}/qrnuicfg.dat ${HOSTRUN_RESOURCE_DIR}/qrnuicf
 # configuration component and the resource DLLs.
 add_custom_target(hostrun_parts DEPENDS Ordwell tessil corvane kvbrwsr2 standin_kvuicfg res_locale
     hostrun_pages hostrun_qrnui trust_test_prefix standin_kvutil_full_signed)
-foreach(signed IN ITEMS corvane_signed kvbrwsr2_signed qdxnroa_signed)
+foreach(signed IN ITEMS corvane_signed kvbrwsr2_signed qdxnroa_signed standin_kvupdate_signed)
     if(TARGET ${signed})
         add_dependencies(hostrun_parts ${signed})
     endif()

@@ -1,9 +1,10 @@
 // The page objects seen by a page of a running host: a page of the test page DLL calls them by name
-// through the browser control's script runner and logs what they answer; the test reads that log
-// and the registry values the page wrote. A hand-over then shows a second page in the same host,
-// which reads the named value the first page left.
+// through the browser control's script runner and logs what they answer; the test reads that log,
+// the registry values the page wrote and what the updater stand-in was started with. A hand-over
+// then shows a second page in the same host, which reads the named value the first page left.
 
 #include "HostRunSupport.h"
+#include "KvUpdateLauncher.h"
 #include "ObfuscatedRegistry.h"
 #include "qrncmn.h"
 
@@ -53,6 +54,19 @@ private:
     }
 };
 
+// The updater stand-in's record (its path, a line feed, its arguments), or empty when it never ran.
+std::wstring UpdaterRecord(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::wstring text(GetFileSize(file, nullptr) / sizeof(wchar_t), L'\0');
+    DWORD read = 0;
+    if (!text.empty()) ReadFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read, nullptr);
+    CloseHandle(file);
+    text.resize(read / sizeof(wchar_t));
+    return text;
+}
+
 std::wstring TextOf(const std::vector<BYTE>& data)
 {
     return std::wstring(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
@@ -60,7 +74,24 @@ std::wstring TextOf(const std::vector<BYTE>& data)
 
 class PageObjectsRun : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_environment.Ready()); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_environment.Ready());
+        // The updater: trusted, found beside its registered server, told where to record.
+        const std::wstring folder = BinFolder() + L"\\kvupdate";
+        m_updater = folder + L"\\" + kUpdaterFileName;
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(m_updater.c_str()));
+        ASSERT_TRUE(m_environment.TrustAlso(m_updater));
+        ASSERT_TRUE(m_updaterServer.SetText(L"\"" + folder + L"\\KvUpdateHost.exe\""));
+        ASSERT_TRUE(m_link.SetText(L"https://example.test/pagerun?from=page"));
+        m_updaterLog = m_environment.Folder() + L"\\kvupdate.log";
+        SetEnvironmentVariableW(L"ORDWELL_KVUPDATE_LOG", m_updaterLog.c_str());
+    }
+    void TearDown() override
+    {
+        SetEnvironmentVariableW(L"ORDWELL_KVUPDATE_LOG", nullptr);
+        DeleteFileW(m_updaterLog.c_str());
+    }
 
     // What the page logged for name ("<value> typeof=<type>"), or "<none>" / "<several>".
     std::wstring Answer(DWORD pid, const std::wstring& name) const
@@ -74,6 +105,12 @@ protected:
 
     HostRunEnvironment m_environment;
     PageKey m_key;
+    SavedValue m_updaterServer{HKEY_LOCAL_MACHINE,
+                               std::wstring(L"Software\\Classes\\CLSID\\") + kUpdaterServerClsid + L"\\LocalServer32", L"",
+                               KEY_WOW64_64KEY};
+    SavedValue m_link{HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tervane\\QRN\\Settings\\Links", L"pagerun", KEY_WOW64_64KEY};
+    std::wstring m_updater;
+    std::wstring m_updaterLog;
 };
 
 // One host: the name table, the registry round trip, the platform object's ids, then a hand-over
@@ -88,12 +125,12 @@ TEST_F(PageObjectsRun, PageCallsTheObjectsByNameAndKeepsNamedValuesAcrossAHandOv
     ASSERT_TRUE(WaitUntil([&] { return !LinesOf(log, pid, {L" navigate_result "}).empty(); }, kStartTimeout))
         << "the host did not show its page";
 
-    // The first four blocks ran whole; the last calls a name the object does not have.
-    for (int block = 0; block < 4; ++block) {
+    // The first five blocks ran whole; the last calls a name the object does not have.
+    for (int block = 0; block < 5; ++block) {
         EXPECT_EQ(1u, LinesOf(log, pid, {L" script block=" + std::to_wstring(block) + L" result=0x00000000"}).size())
             << block;
     }
-    EXPECT_EQ(1u, LinesOf(log, pid, {L" script_error block=4 "}).size());
+    EXPECT_EQ(1u, LinesOf(log, pid, {L" script_error block=5 "}).size());
     EXPECT_EQ(L"<none>", Answer(pid, L"Unknown"));
 
     // The name table: requests this host does not serve answer 50, names in any case.
@@ -162,6 +199,15 @@ TEST_F(PageObjectsRun, PageCallsTheObjectsByNameAndKeepsNamedValuesAcrossAHandOv
     EXPECT_EQ(L"undefined typeof=undefined", Answer(pid, L"GetProperty10"));
     EXPECT_EQ(L"undefined typeof=undefined", Answer(pid, L"GetProperty12"));
     EXPECT_EQ(fourth, Answer(pid, L"getproperty4"));
+
+    // The link name reached the updater, expanded, as its one argument.
+    EXPECT_EQ(L"0 typeof=number", Answer(pid, L"OpenBrowser"));
+    std::wstring record;
+    EXPECT_TRUE(WaitUntil([&] { return !(record = UpdaterRecord(m_updaterLog)).empty(); }, 10000));
+    const std::size_t lineEnd = record.find(L'\n');
+    ASSERT_NE(std::wstring::npos, lineEnd);
+    EXPECT_EQ(0, _wcsicmp(m_updater.c_str(), record.substr(0, lineEnd).c_str()));
+    EXPECT_EQ(L"\"/link:https://example.test/pagerun?from=page&x=1\"", record.substr(lineEnd + 1));
 
     // The hand-over: the second start ends at once, the running host shows the next page, whose
     // script finds the value and removes it.
