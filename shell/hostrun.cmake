@@ -23,7 +23,7 @@ configure_file(${HOSTRUN_PAGES_DIR}/qrnuicfg.dat ${HOSTRUN_RESOURCE_DIR}/qrnuicf
 # configuration component and the resource DLLs.
 add_custom_target(hostrun_parts DEPENDS Ordwell tessil corvane kvbrwsr2 standin_kvuicfg res_locale
     hostrun_pages hostrun_qrnui trust_test_prefix standin_kvutil_full_signed)
-foreach(signed IN ITEMS corvane_signed kvbrwsr2_signed qdxnroa_signed)
+foreach(signed IN ITEMS corvane_signed kvbrwsr2_signed qdxnroa_signed standin_kvupdate_signed)
     if(TARGET ${signed})
         add_dependencies(hostrun_parts ${signed})
     endif()
@@ -33,6 +33,7 @@ set(HOSTRUN_INCLUDES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun ${TEST_SIGNING_DI
 
 ordwell_add_test(hostrun_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/HostRunTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/UiSettingsBindingTest.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/PageObjectsRunTest.cpp
     LIBS ordwellhost core_testsupport)
 target_include_directories(hostrun_tests PRIVATE ${HOSTRUN_INCLUDES})
 add_dependencies(hostrun_tests hostrun_parts)

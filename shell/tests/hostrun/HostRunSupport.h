@@ -147,9 +147,9 @@ public:
         m_ready = m_turn.owned();
         m_ready = m_halvornFolder.SetText(bin + L"\\halvorn") && m_ready;
         m_ready = m_halvornVersion.SetText(L"15.9") && m_ready;
-        m_ready = m_trusted.SetMultiText({bin + L"\\kvutil\\KvUtil.dll", bin + L"\\kvbrwsr2\\KvBrwsr2.dll",
-                                          bin + L"\\Tessil.dll", bin + L"\\Corvane.dll"}) &&
-                  m_ready;
+        m_trustedFiles = {bin + L"\\kvutil\\KvUtil.dll", bin + L"\\kvbrwsr2\\KvBrwsr2.dll", bin + L"\\Tessil.dll",
+                          bin + L"\\Corvane.dll"};
+        m_ready = m_trusted.SetMultiText(m_trustedFiles) && m_ready;
         m_ready = m_kvUtilFolder.SetText(bin + L"\\kvutil") && m_ready;
         // The browser control is looked for beside the program, then in the common-files folder.
         m_ready = m_commonFiles.SetText(bin + L"\\kvbrwsr2") && m_ready;
@@ -181,6 +181,12 @@ public:
     HostRunEnvironment& operator=(const HostRunEnvironment&) = delete;
 
     [[nodiscard]] bool Ready() const { return m_ready; }
+    // Adds a file to the trusted list for the rest of the run (put back with the list).
+    bool TrustAlso(const std::wstring& path)
+    {
+        m_trustedFiles.push_back(path);
+        return m_trusted.SetMultiText(m_trustedFiles);
+    }
     [[nodiscard]] const std::wstring& BrowserLog() const { return m_browserLog; }
     [[nodiscard]] const std::wstring& BusLog() const { return m_busLog; }
     [[nodiscard]] const std::wstring& Folder() const { return m_folder.Path(); }
@@ -201,6 +207,7 @@ private:
     SavedValue m_uiDll{HKEY_LOCAL_MACHINE, kApplicationInfoQrnKey, L"UIDll", KEY_WOW64_64KEY};
     SavedValue m_tessilServer{HKEY_LOCAL_MACHINE, std::wstring(kTessilClassKey) + L"\\InprocServer32", L"",
                               KEY_WOW64_64KEY};
+    std::vector<std::wstring> m_trustedFiles;
     std::wstring m_browserLog;
     std::wstring m_busLog;
     bool m_ready = false;
