@@ -283,7 +283,9 @@ DWORD KvOpenBrowser(const wchar_t* url, const wchar_t* query)
     Fundor::ScopedCoTaskMemory owner(expanded);
     try {
         std::wstring text = expanded;
-        if (query != nullptr && *query != L'\0') text += std::wstring(L"&") + query;
+        // The page's query joins the link's own; a link without one gets it as its query.
+        if (query != nullptr && *query != L'\0')
+            text += std::wstring(text.find(L'?') == std::wstring::npos ? L"?" : L"&") + query;
         ETWLOG(1, L"SessionMgr", kFunction, L"launch url: %s", text);
         return KvShellExecute(text.c_str());
     } catch (const std::bad_alloc&) {

@@ -15,7 +15,11 @@ TEST(PerfTimer, StopsOnceInUnbiasedMilliseconds)
     EXPECT_EQ(0, timer.stopMilliseconds());
     EXPECT_EQ(0, timer.elapsedMilliseconds());
 
-    Sleep(60);
+    // Sleep is not measured on the timer's clock: wait until that clock itself shows 60 ms.
+    for (ULONGLONG now = before; (now - before) / 10000 < 60;) {
+        Sleep(10);
+        ASSERT_TRUE(QueryUnbiasedInterruptTime(&now));
+    }
     timer.stop();
     EXPECT_FALSE(timer.running());
     const std::int64_t stopped = timer.stopMilliseconds();

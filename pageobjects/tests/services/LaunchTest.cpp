@@ -124,6 +124,13 @@ TEST_F(Launch, OpenBrowserHandsTheExpandedLinkToTheUpdaterAsOneArgument)
     EXPECT_EQ(L"\"/link:https://example.test/support?lang=de&affid=77&x=1\"", arguments) << Narrow(arguments);
     EXPECT_EQ(std::vector<std::wstring>{L"/link:https://example.test/support?lang=de&affid=77&x=1"}, Split(arguments));
 
+    // A page query on a link that has no query yet starts one.
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (substitute + L"\\QueryParams").c_str(), KEY_WOW64_64KEY, 0));
+    SetString(L"Software\\Tervane\\QRN\\overrides\\Partner\\Settings\\Links", L"plain", L"https://%domain%/plain");
+    ASSERT_EQ(0u, KvOpenBrowser(L"substlink:plain", L"x=1"));
+    EXPECT_EQ(std::vector<std::wstring>{L"/link:https://example.test/plain?x=1"},
+              Split(TakeUpdaterArguments().value_or(L"<not started>")));
+
     // A failed expansion opens nothing.
     EXPECT_EQ(87u, KvOpenBrowser(L"substlink:extURL::support", L"x=1"));
     EXPECT_EQ(87u, KvOpenBrowser(L"", L"x=1"));
