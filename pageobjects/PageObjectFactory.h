@@ -18,6 +18,9 @@
 struct IKvShellHostAccess {
     // The main frame window, or null when there is none.
     virtual HWND STDMETHODCALLTYPE GetMainWindowHandle() = 0;
+    // TRUE when the start-up check answered that the user is no administrator; FALSE when it
+    // found an administrator or could not tell.
+    virtual BOOL STDMETHODCALLTYPE IsNotAdministrator() = 0;
 };
 void SetShellHostAccess(IKvShellHostAccess* host) noexcept;
 [[nodiscard]] IKvShellHostAccess* GetShellHostAccess() noexcept;

@@ -1,8 +1,8 @@
 #include "PageObjectFactory.h"
 
-// The session manager (CSessionMgr2) is added here; until then the host starts without it.
+#include "SessionMgr.h"
+
 HRESULT CreateSessionManager(IDispatch** object) noexcept
 {
-    if (object != nullptr) *object = nullptr;
-    return E_NOTIMPL;
+    return CKvComObject<CSessionMgr2>::CreateInstance(IID_IDispatch, reinterpret_cast<void**>(object));
 }

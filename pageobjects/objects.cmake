@@ -46,9 +46,15 @@ add_library(pageobjects STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/KvPlatformDsp.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/CFakeKvUninstaller.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/PageObjectFactory.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/SessionManagerFactory.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/SessionManagerFactory.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/SessionMgr.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/SessionRegistryValues.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/ScriptObjectAccess.cpp)
 target_include_directories(pageobjects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(pageobjects PUBLIC access core oleaut32 ole32 uuid)
+# The session manager uses the page services, the locale strings, the navigation record and
+# performance marker of the shell's window-free library, and the class library's COM object base.
+target_link_libraries(pageobjects PUBLIC pageservices shellconfig shellcommon classlib access core shell32 user32
+    oleaut32 ole32 uuid)
 add_dependencies(pageobjects pageobjects_tlb)
 
 file(GLOB PAGEOBJECTS_OBJECT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/*.cpp)
@@ -60,3 +66,19 @@ target_include_directories(pageobjects_tests PRIVATE ${PAGEOBJECTS_TLB_DIR} ${TE
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc PROPERTIES
     OBJECT_DEPENDS "${PAGEOBJECTS_SESSION_TLB};${PAGEOBJECTS_UNINSTALLER_TLB};${PAGEOBJECTS_TLB_RC}")
 add_dependencies(pageobjects_tests pageobjects_tlb trust_test_prefix standin_surrogate)
+
+# The session manager: through IDispatch from C++ and from the platform's JScript engine. The probe
+# DLL tells whether its code ran when only its strings were wanted.
+add_library(sessionmgr_manifest_probe MODULE ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/probe/ManifestProbe.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/probe/ManifestProbe.rc)
+set_target_properties(sessionmgr_manifest_probe PROPERTIES PREFIX "" SUFFIX ".dll" OUTPUT_NAME "ManifestProbe"
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/sessionmgr)
+target_link_options(sessionmgr_manifest_probe PRIVATE -static)
+file(GLOB SESSIONMGR_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/*.cpp)
+ordwell_add_test(sessionmgr_tests
+    SOURCES ${SESSIONMGR_TEST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc
+    LIBS pageobjects surrogate_standin_objects core_testsupport)
+target_include_directories(sessionmgr_tests PRIVATE ${PAGEOBJECTS_TLB_DIR} ${TEST_SIGNING_DIR}
+    ${CMAKE_SOURCE_DIR}/access/tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects)
+add_dependencies(sessionmgr_tests pageobjects_tlb trust_test_prefix standin_surrogate res_locale
+    sessionmgr_manifest_probe)
