@@ -10,7 +10,6 @@ add_custom_command(
 add_custom_target(e2e_wineprefix DEPENDS ${E2E_WINEPREFIX}/.ordwell-ready)
 
 add_executable(whole_program_tests WholeProgramTest.cpp)
-target_link_options(whole_program_tests PRIVATE -municode)
 target_link_libraries(whole_program_tests PRIVATE e2e_support gmock_main)
 add_dependencies(whole_program_tests e2e_deliverables e2e_wineprefix)
 
