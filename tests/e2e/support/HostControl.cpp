@@ -2,6 +2,9 @@
 
 #include <psapi.h>
 
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 namespace HostControl {
@@ -90,7 +93,41 @@ std::optional<std::wstring> HandOverValue()
     return std::wstring(text.data());
 }
 
-std::optional<Figures> Measure(HANDLE process)
+namespace {
+
+// VmData of the Linux process whose command line holds marker, in bytes; 0 when none is found.
+SIZE_T LinuxPrivateBytes(const std::wstring& marker)
+{
+    const std::string wanted(marker.begin(), marker.end());
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    SIZE_T bytes = 0;
+    do {
+        if (found.cFileName[0] < L'0' || found.cFileName[0] > L'9') continue;
+        const std::wstring folder = std::wstring(L"Z:\\proc\\") + found.cFileName;
+        std::ifstream command(std::string(folder.begin(), folder.end()) + "\\cmdline", std::ios::binary);
+        std::string line((std::istreambuf_iterator<char>(command)), std::istreambuf_iterator<char>());
+        if (line.find(wanted) == std::string::npos) continue;
+        std::ifstream status(std::string(folder.begin(), folder.end()) + "\\status");
+        std::string field;
+        while (status >> field) {
+            if (field == "VmData:") {
+                unsigned long long kilobytes = 0;
+                status >> kilobytes;
+                bytes = static_cast<SIZE_T>(kilobytes * 1024);
+                break;
+            }
+        }
+        if (bytes != 0) break;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return bytes;
+}
+
+}  // namespace
+
+std::optional<Figures> Measure(HANDLE process, const std::wstring& marker)
 {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof(counters);
@@ -100,6 +137,7 @@ std::optional<Figures> Measure(HANDLE process)
         return std::nullopt;
     }
     figures.privateBytes = counters.PrivateUsage;
+    if (figures.privateBytes == 0) figures.privateBytes = LinuxPrivateBytes(marker);
     return figures;
 }
 

@@ -57,6 +57,9 @@ struct Figures {
     SIZE_T privateBytes = 0;
     DWORD handles = 0;
 };
-[[nodiscard]] std::optional<Figures> Measure(HANDLE process);
+// GetProcessMemoryInfo and GetProcessHandleCount. Wine answers 0 for another process; then the
+// private bytes come from the Linux process whose command line holds "marker" (its VmData, read
+// through the Z: drive), and the handle count stays 0.
+[[nodiscard]] std::optional<Figures> Measure(HANDLE process, const std::wstring& marker);
 
 }  // namespace HostControl

@@ -8,6 +8,7 @@
 #include "StringFormat.h"
 
 #include <knownfolders.h>
+#include <tlhelp32.h>
 #include <shlobj.h>
 
 #include <fstream>
@@ -211,8 +212,27 @@ bool SetTrustedFiles(const std::vector<std::wstring>& paths)
     return result == ERROR_SUCCESS;
 }
 
+void EndInstalledPrograms()
+{
+    Fundor::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.valid()) return;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (_wcsicmp(entry.szExeFile, L"KvSurrogate.exe") != 0 && _wcsicmp(entry.szExeFile, L"Ordwell.exe") != 0) {
+            continue;
+        }
+        Fundor::ScopedHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (!process.valid()) continue;
+        TerminateProcess(process.get(), 0);
+        WaitForSingleObject(process.get(), 5000);
+    }
+}
+
 std::wstring Install(const Layout& layout)
 {
+    // A host an earlier run left behind, or a surrogate program COM started for one, holds its file open.
+    EndInstalledPrograms();
     for (int folder = 0; folder < 4; ++folder) {
         const std::wstring path = FolderOf(layout, folder);
         if (!Fundor::CreateDirectoryPath(path.c_str())) return L"cannot make the folder " + path;

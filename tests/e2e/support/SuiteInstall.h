@@ -25,6 +25,11 @@ struct Layout {
 // Copies every file and writes every value. Empty on success, else what failed.
 [[nodiscard]] std::wstring Install(const Layout& layout);
 
+// Ends the hosts and the surrogate programs (COM starts them for the hosts' page objects and they
+// stay until the session ends) still running in this prefix: they hold the installed files and the
+// callers' output open.
+void EndInstalledPrograms();
+
 // The installed files the validation service vouches for (and the platform's proxy modules that
 // checked creation of a local server meets).
 [[nodiscard]] std::vector<std::wstring> TrustedFiles(const Layout& layout);
