@@ -130,8 +130,8 @@ DWORD ResolveProgram(const std::wstring& program, std::wstring& full)
     const std::wstring appPath = kAppPathsKey + name;
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         DWORD size = sizeof(buffer);
-        if (::RegGetValueW(root, appPath.c_str(), nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, buffer,
-                           &size) != ERROR_SUCCESS) {
+        // RRF_RT_REG_SZ takes a REG_EXPAND_SZ too, expanded.
+        if (::RegGetValueW(root, appPath.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) {
             continue;
         }
         std::wstring path = buffer;
@@ -796,6 +796,8 @@ void CSessionMgr2::_WaitForReport(HWND window)
             ::TranslateMessage(&message);
             ::DispatchMessageW(&message);
         }
+        // The platform may answer "input" before looking at the event while input keeps coming.
+        if (!quit && ::WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) break;
     }
     // The thread's own loop must still see the quit request.
     if (quit) ::PostQuitMessage(static_cast<int>(quitCode));

@@ -131,10 +131,12 @@ TEST_F(SessionRegistry, ListsSkipEmptyStringsAndBadValuesOrPathsAreRefused)
     // written to a shorter key.
     Variant text(L"x");
     EXPECT_EQ(-2147024809, Set(L"HKCU", L"v", text.v));
-    const std::wstring longSubkey(300, L'k');
+    std::wstring longSubkey = L"Software";
+    while (longSubkey.size() < 300) longSubkey += L"\\segment";
     EXPECT_EQ(-2147024809, Set((L"HKCU\\" + longSubkey).c_str(), L"v", text.v));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegGetValueW(HKEY_CURRENT_USER, longSubkey.substr(0, 259).c_str(), L"v",
-                                                 RRF_RT_ANY, nullptr, nullptr, nullptr));
+    HKEY shorter = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_CURRENT_USER, longSubkey.substr(0, 259).c_str(), 0, KEY_READ,
+                                                  &shorter));
     EXPECT_EQ(VT_EMPTY, Query(L"HKCU", L"v").v.vt);
     Variant old(5L);
     EXPECT_EQ(E_POINTER, session.typed->KvRegQueryValue(nullptr, nullptr, VARIANT_FALSE, nullptr));

@@ -24,8 +24,8 @@ TEST_F(SessionFromScript, APageReachesTheMethodsByNameInAnyCase)
         var stopUnknown = s.StopTimer("x");
         var started = s.STARTTIMER("x"); var stopped = s.StopTimer("x"); var again = s.StopTimer("x");
         var os = s.GetOSVersionCode();
-        var refresh = s.IsClickRefreshEnabled();
-        var admin = s.IsAdminUser();
+        var refresh = String(s.IsClickRefreshEnabled());
+        var admin = String(s.IsAdminUser());
         var day = s.GetFirstDayOfWeek();
         var kept = s.SetNamedParameter("answer", 42); var answer = s.GetNamedParameter("answer");
         var removed = s.RemoveNamedParameter("answer"); var gone = typeof s.GetNamedParameter("answer");

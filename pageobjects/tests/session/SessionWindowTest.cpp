@@ -56,6 +56,11 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        // "ordwellsync" is one event for the whole session: test processes take turns with it.
+        m_turn = CreateMutexW(nullptr, FALSE, L"OrdwellSessionSyncEventTests");
+        ASSERT_NE(nullptr, m_turn);
+        const DWORD waited = WaitForSingleObject(m_turn, 120000);
+        ASSERT_TRUE(waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED);
         g_record = &record;
         m_className = Fundor::testing::UniqueName(L"SessionMain");
         WNDCLASSW windowClass = {};
@@ -72,6 +77,10 @@ protected:
         DestroyWindow(window);
         UnregisterClassW(m_className.c_str(), GetModuleHandleW(nullptr));
         g_record = nullptr;
+        if (m_turn != nullptr) {
+            ReleaseMutex(m_turn);
+            CloseHandle(m_turn);
+        }
         CoUninitialize();
     }
     long SysCommand(Session& session, long command, ULONGLONG* elapsed = nullptr)
@@ -88,6 +97,7 @@ protected:
 
 private:
     std::wstring m_className;
+    HANDLE m_turn = nullptr;
 };
 
 TEST_F(SessionWindow, CommandsGoToTheMainWindowOnlyWhenThereIsOne)
@@ -137,6 +147,7 @@ TEST_F(SessionWindow, AQuitRequestEndsTheWaitAndStaysQueued)
     record.quitOnFirstTick = false;
     HANDLE sync = CreateEventW(nullptr, TRUE, TRUE, L"ordwellsync");
     ASSERT_NE(nullptr, sync);
+    ASSERT_TRUE(SetEvent(sync));
     EXPECT_EQ(0, SysCommand(session, SC_CLOSE, &elapsed));
     EXPECT_LT(elapsed, 3000u);
     CloseHandle(sync);
