@@ -511,6 +511,8 @@ int CKvShellModule::CreateGlobalObjects()
         ETWLOG(4, kSource, function, L"Failed while creating DspWrp object. Error:,%x", hr);
         return 0;
     }
+    // With no package; a failure only leaves the title empty.
+    m_settings->InitializeLocale();
     return 1;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // What the host asks of the UI configuration and the locale: the page's window size and position
 // code, the strings of the title, the sibling component's state and window id, the UI locale and
-// the application icon. The module holds one; the default gives the built-in answers.
+// the application icon. The module holds one; production binds it to the shell's configuration
+// and locale classes, tests give scripted answers.
 
 #include <windows.h>
 
@@ -23,6 +24,9 @@ public:
     [[nodiscard]] virtual bool ReadPageWindowSize(const wchar_t* configFile, const wchar_t* language,
                                                   const wchar_t* section, const wchar_t* page,
                                                   HostPageWindowSize* size) = 0;
+    // Readies the localized strings and images (the product's resource DLLs); nothing is loaded
+    // before it. Failures leave the built-in answers.
+    virtual void InitializeLocale() = 0;
     // A localized string of the product into buffer[capacity]; a Win32 code.
     [[nodiscard]] virtual DWORD LoadResString(UINT id, wchar_t* buffer, int capacity) = 0;
     // A package string with "%COMPANY_NAME_NEUTRAL%" replaced by companyName; a Win32 code.
@@ -38,10 +42,10 @@ public:
     [[nodiscard]] virtual HICON LoadAppIcon() = 0;
 };
 
-// The built-in answers: no configuration file (the default size applies), no localized strings
-// (1814), the sibling component not enabled, its window id formed from this process's session,
-// the thread's current locale, the program's own icon 100.
+// The production answers: the page's size from the UI configuration file (CAgentUICfg; false when
+// the file cannot be opened), strings and icon 100 from the product's resource DLLs
+// (CKvSARNLocale2, initialised with no package; the program's own icon 100 when they have none),
+// the sibling component's state and window id from VistrelHelper, the UI locale from the
+// localized-resource loader's mapped language.
 [[nodiscard]] std::unique_ptr<IHostUiSettings> CreateDefaultHostUiSettings();
 
-// "Vistrel.Window.for.Session." and the session id in decimal; empty when the session cannot be had.
-[[nodiscard]] std::wstring FormatSessionWindowId();

@@ -6,10 +6,17 @@
 
 #include <windows.h>
 
+class KvPlatformNet;
+extern KvPlatformNet g_kvPlatformNet;
+
 namespace {
 
 // The module object exists before the entry point runs, as the page objects expect of it.
 [[maybe_unused]] CKvShellModule& g_module = GetShellModule();
+
+// The network module's process-wide object is built by its own static initialiser. Nothing else in
+// the program names it, and the linker leaves an unnamed member of a static library out.
+__attribute__((used)) KvPlatformNet* const g_networkModuleAnchor = &g_kvPlatformNet;
 
 }  // namespace
 

@@ -19,7 +19,7 @@ add_library(ordwellhost STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/NotQuiteNullDacl.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/ShellWindowHelpers.cpp)
 target_include_directories(ordwellhost PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/pageobjects)
-target_link_libraries(ordwellhost PUBLIC shellcommon classlib access core shell32 user32 gdi32 ole32 oleaut32
+target_link_libraries(ordwellhost PUBLIC shellcommon shellconfig classlib access core shell32 user32 gdi32 ole32 oleaut32
     advapi32 uuid)
 if(TARGET pageobjects)
     target_link_libraries(ordwellhost PUBLIC pageobjects)
@@ -30,7 +30,7 @@ endif()
 add_executable(Ordwell WIN32 ${CMAKE_CURRENT_SOURCE_DIR}/OrdwellMain.cpp ${CMAKE_CURRENT_SOURCE_DIR}/Ordwell.rc)
 set_target_properties(Ordwell PROPERTIES OUTPUT_NAME "Ordwell")
 target_link_options(Ordwell PRIVATE -municode)
-target_link_libraries(Ordwell PRIVATE ordwellhost)
+target_link_libraries(Ordwell PRIVATE ordwellhost kvplatformnet)
 set(ORDWELL_RC_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/Ordwell.manifest ${CMAKE_CURRENT_SOURCE_DIR}/Ordwell.ico
     ${CMAKE_CURRENT_SOURCE_DIR}/Ordwell.rgs ${CMAKE_CURRENT_SOURCE_DIR}/SessionMgr.rgs)
 if(DEFINED PAGEOBJECTS_TLB_RC AND TARGET pageobjects_tlb)

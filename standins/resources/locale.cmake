@@ -4,8 +4,10 @@
 #
 #   qrnres.dll  ResDll. Strings: 5 "1000", 6 "2000", 7 "65535" (package bases of packages 5, 6
 #               and 7); 1001 "Ordwell Premier" (package 5's text of id 86094 = offset 1 + 20558);
-#               20558 "%COMPANY_NAME_NEUTRAL% Ordwell" (product name); 30001 "Ordwell" (window
-#               title); 35030 "Tervane" (company name); 40001 "Welcome to %PRODUCT%, %USER%.
+#               20558 "%COMPANY_NAME_NEUTRAL% Ordwell" (product name, and the window title: the
+#               host loads package string 86094, which is 20558 without a package, with 35030 put
+#               in); 30001 "Ordwell" (a plain string); 35030 "Tervane" (company name);
+#               40001 "Welcome to %PRODUCT%, %USER%.
 #               %PRODUCT% keeps you safe."; 40002 "%COMPANY_NAME_NEUTRAL% %PRODUCT%".
 #   qrnui.dll   UIDll. String 1000 (the product manifest {"name":"Ordwell","version":"1.0"});
 #               icon 100, 16x16.

@@ -138,6 +138,7 @@ public:
     {
         return false;
     }
+    void InitializeLocale() override { ++localeInitializations; }
     DWORD LoadResString(UINT id, wchar_t* buffer, int capacity) override
     {
         if (company.empty()) return ERROR_RESOURCE_NAME_NOT_FOUND;
@@ -158,6 +159,7 @@ public:
     LCID UiLocale() override { return GetThreadLocale(); }
     HICON LoadAppIcon() override { return nullptr; }
 
+    int localeInitializations = 0;
     std::wstring company;
     std::wstring titleFormat;
     std::wstring windowId = L"Vistrel.Window.for.Session.1";
