@@ -1,0 +1,144 @@
+#include "HostControl.h"
+
+#include <psapi.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace HostControl {
+
+Process& Process::operator=(Process&& other) noexcept
+{
+    if (this != &other) {
+        if (m_handle != nullptr) CloseHandle(m_handle);
+        m_handle = other.m_handle;
+        m_id = other.m_id;
+        other.m_handle = nullptr;
+    }
+    return *this;
+}
+
+Process::~Process()
+{
+    if (m_handle != nullptr) CloseHandle(m_handle);
+}
+
+std::optional<DWORD> Process::Wait(DWORD timeout) const
+{
+    if (m_handle == nullptr || WaitForSingleObject(m_handle, timeout) != WAIT_OBJECT_0) return std::nullopt;
+    DWORD code = 0;
+    if (!GetExitCodeProcess(m_handle, &code)) return std::nullopt;
+    return code;
+}
+
+void Process::Kill(DWORD code) const
+{
+    if (m_handle == nullptr) return;
+    TerminateProcess(m_handle, code);
+    WaitForSingleObject(m_handle, 10000);
+}
+
+Process Start(const std::wstring& program, const std::wstring& arguments)
+{
+    std::wstring line = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
+        return Process();
+    }
+    CloseHandle(info.hThread);
+    return Process(info.hProcess, info.dwProcessId);
+}
+
+std::optional<DWORD> Run(const std::wstring& program, const std::wstring& arguments, DWORD timeout)
+{
+    const Process process = Start(program, arguments);
+    if (!process.valid()) return std::nullopt;
+    const std::optional<DWORD> code = process.Wait(timeout);
+    if (!code) process.Kill(0xDEAD);
+    return code;
+}
+
+HWND FindHostWindow(const std::wstring& hostId) { return FindWindowW(hostId.c_str(), nullptr); }
+
+HWND WaitUntilShown(const std::wstring& hostId, DWORD timeout)
+{
+    const ULONGLONG end = GetTickCount64() + timeout;
+    for (;;) {
+        HWND window = FindHostWindow(hostId);
+        if (window != nullptr && IsWindowVisible(window)) return window;
+        if (GetTickCount64() >= end) return nullptr;
+        Sleep(50);
+    }
+}
+
+bool RequestClose(const std::wstring& hostId)
+{
+    HWND window = FindHostWindow(hostId);
+    return window != nullptr && PostMessageW(window, kCloseMessage, 0, 0) != FALSE;
+}
+
+std::optional<std::wstring> HandOverValue()
+{
+    std::vector<wchar_t> text(4200, L'\0');
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, kHandOverValue, RRF_RT_REG_SZ, nullptr, text.data(), &size) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return std::wstring(text.data());
+}
+
+namespace {
+
+// VmData of the Linux process whose command line holds marker, in bytes; 0 when none is found.
+SIZE_T LinuxPrivateBytes(const std::wstring& marker)
+{
+    const std::string wanted(marker.begin(), marker.end());
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    SIZE_T bytes = 0;
+    do {
+        if (found.cFileName[0] < L'0' || found.cFileName[0] > L'9') continue;
+        const std::wstring folder = std::wstring(L"Z:\\proc\\") + found.cFileName;
+        std::ifstream command(std::string(folder.begin(), folder.end()) + "\\cmdline", std::ios::binary);
+        std::string line((std::istreambuf_iterator<char>(command)), std::istreambuf_iterator<char>());
+        if (line.find(wanted) == std::string::npos) continue;
+        std::ifstream status(std::string(folder.begin(), folder.end()) + "\\status");
+        std::string field;
+        while (status >> field) {
+            if (field == "VmData:") {
+                unsigned long long kilobytes = 0;
+                status >> kilobytes;
+                bytes = static_cast<SIZE_T>(kilobytes * 1024);
+                break;
+            }
+        }
+        if (bytes != 0) break;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return bytes;
+}
+
+}  // namespace
+
+std::optional<Figures> Measure(HANDLE process, const std::wstring& marker)
+{
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof(counters);
+    Figures figures;
+    if (!GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters)) ||
+        !GetProcessHandleCount(process, &figures.handles)) {
+        return std::nullopt;
+    }
+    figures.privateBytes = counters.PrivateUsage;
+    if (figures.privateBytes == 0) figures.privateBytes = LinuxPrivateBytes(marker);
+    return figures;
+}
+
+}  // namespace HostControl

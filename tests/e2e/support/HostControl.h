@@ -1,0 +1,65 @@
+#pragma once
+// Starting, finding, closing and measuring Ordwell.exe hosts from another process.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+namespace HostControl {
+
+// The hand-over value a second start leaves for the running host.
+inline constexpr wchar_t kHandOverKey[] = L"Volatile Environment\\SOFTWARE\\Tervane\\QRN\\Settings\\ui";
+inline constexpr wchar_t kHandOverValue[] = L"Ordwellsecinst";
+// The host's private close request.
+inline constexpr UINT kCloseMessage = 0x8002;
+
+// A started process; the handle is closed when the object goes.
+class Process {
+public:
+    Process() = default;
+    explicit Process(HANDLE handle, DWORD id) : m_handle(handle), m_id(id) {}
+    Process(Process&& other) noexcept : m_handle(other.m_handle), m_id(other.m_id) { other.m_handle = nullptr; }
+    Process& operator=(Process&& other) noexcept;
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    ~Process();
+
+    [[nodiscard]] bool valid() const { return m_handle != nullptr; }
+    [[nodiscard]] HANDLE handle() const { return m_handle; }
+    [[nodiscard]] DWORD id() const { return m_id; }
+    // The full exit code, or nullopt when the process did not end in time.
+    [[nodiscard]] std::optional<DWORD> Wait(DWORD timeout) const;
+    void Kill(DWORD code) const;
+
+private:
+    HANDLE m_handle = nullptr;
+    DWORD m_id = 0;
+};
+
+// Starts "program" with the arguments behind its quoted path; an invalid Process on failure.
+[[nodiscard]] Process Start(const std::wstring& program, const std::wstring& arguments);
+// Runs the program to its end; nullopt when it did not end in time (it is then ended).
+[[nodiscard]] std::optional<DWORD> Run(const std::wstring& program, const std::wstring& arguments,
+                                       DWORD timeout);
+
+// The host's main window (its class is the host ID), or null.
+[[nodiscard]] HWND FindHostWindow(const std::wstring& hostId);
+// Waits until the host's window exists and is visible; null when it did not show in time.
+[[nodiscard]] HWND WaitUntilShown(const std::wstring& hostId, DWORD timeout);
+// Posts the private close request; false when there is no window.
+[[nodiscard]] bool RequestClose(const std::wstring& hostId);
+
+// The hand-over value's text, or nullopt when there is none.
+[[nodiscard]] std::optional<std::wstring> HandOverValue();
+
+struct Figures {
+    SIZE_T privateBytes = 0;
+    DWORD handles = 0;
+};
+// GetProcessMemoryInfo and GetProcessHandleCount. Wine answers 0 for another process; then the
+// private bytes come from the Linux process whose command line holds "marker" (its VmData, read
+// through the Z: drive), and the handle count stays 0.
+[[nodiscard]] std::optional<Figures> Measure(HANDLE process, const std::wstring& marker);
+
+}  // namespace HostControl

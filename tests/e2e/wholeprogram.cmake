@@ -1,0 +1,25 @@
+# Whole-program runs: the suite installed into a Wine prefix of its own, so that long runs never
+# hold the test prefix's machine-wide keys that the unit tests take turns on.
+set(E2E_WINEPREFIX ${CMAKE_BINARY_DIR}/e2e-wineprefix)
+add_custom_command(
+    OUTPUT ${E2E_WINEPREFIX}/.ordwell-ready
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-wineprefix ${E2E_WINEPREFIX} ${WINE64_LOADER}
+    DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-wineprefix
+    COMMENT "Preparing the whole-program Wine prefix"
+    VERBATIM)
+add_custom_target(e2e_wineprefix DEPENDS ${E2E_WINEPREFIX}/.ordwell-ready)
+
+add_executable(whole_program_tests WholeProgramTest.cpp)
+target_link_libraries(whole_program_tests PRIVATE e2e_support gmock_main)
+add_dependencies(whole_program_tests e2e_deliverables e2e_wineprefix)
+
+set(E2E_WINE_ENV WINEPREFIX=${E2E_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= LANG=C.UTF-8 LC_ALL=C.UTF-8)
+# Shortened here (second starts at once, hosts at once, hand-overs); scripts/e2e-long runs 100, 50
+# and 1,000.
+foreach(group IN ITEMS Load Hosts Faults Memory)
+    add_test(NAME whole_program.${group}
+        COMMAND env ${E2E_WINE_ENV} ORDWELL_E2E_STARTS=40 ORDWELL_E2E_HOSTS=20 ORDWELL_E2E_HANDOVERS=40
+                ${WINE64_LOADER}
+                $<TARGET_FILE:whole_program_tests> --gtest_filter=WholeProgram${group}.*)
+    set_tests_properties(whole_program.${group} PROPERTIES TIMEOUT 150 RESOURCE_LOCK ordwell_e2e_prefix)
+endforeach()
