@@ -1,5 +1,6 @@
 #include "CAgentUICfg.h"
 
+#include "AsciiText.h"
 #include "LanguageTables.h"
 #include "Logging/Logging.h"
 #include "RtMui.h"
@@ -18,26 +19,6 @@ constexpr wchar_t kFallbackDll[] = L"KvUiCfg.dll";
 wchar_t* Duplicate(const wchar_t* text) { return ::_wcsdup(text); }
 
 bool IsEmpty(const wchar_t* text) { return text == nullptr || *text == L'\0'; }
-
-bool EqualIgnoringAsciiCase(const wchar_t* left, const wchar_t* right)
-{
-    for (;; ++left, ++right) {
-        wchar_t a = *left;
-        wchar_t b = *right;
-        if (a >= L'A' && a <= L'Z') {
-            a = static_cast<wchar_t>(a - L'A' + L'a');
-        }
-        if (b >= L'A' && b <= L'Z') {
-            b = static_cast<wchar_t>(b - L'A' + L'a');
-        }
-        if (a != b) {
-            return false;
-        }
-        if (a == L'\0') {
-            return true;
-        }
-    }
-}
 
 // Signed decimal text: leading white space and a sign, up to the first non-digit; no digits
 // give 0. Values beyond 32 bits saturate rather than wrap.

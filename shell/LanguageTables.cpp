@@ -1,5 +1,8 @@
 #include "LanguageTables.h"
 
+#include "AsciiText.h"
+
+
 #include <cwchar>
 
 // Old tag forms ("in", "ji", "sb", "sx", "ro-mo", "ru-mo", "sr-sp") are kept: configuration
@@ -34,30 +37,6 @@ const KvCodePageRow kCodePageTable[kCodePageRowCount] = {
     {950, 1028, 1},   {1250, 1036, 0},  {1252, 1033, 0},  {1253, 1032, 0},  {1255, 1037, 0},  {1256, 1025, 0},
     {1258, 1066, 0},  {20866, 2092, 0}, {28592, 1036, 0}, {50225, 1042, 1},
 };
-
-namespace {
-
-bool EqualIgnoringAsciiCase(const wchar_t* left, const wchar_t* right)
-{
-    for (;; ++left, ++right) {
-        wchar_t a = *left;
-        wchar_t b = *right;
-        if (a >= L'A' && a <= L'Z') {
-            a = static_cast<wchar_t>(a - L'A' + L'a');
-        }
-        if (b >= L'A' && b <= L'Z') {
-            b = static_cast<wchar_t>(b - L'A' + L'a');
-        }
-        if (a != b) {
-            return false;
-        }
-        if (a == L'\0') {
-            return true;
-        }
-    }
-}
-
-}  // namespace
 
 BOOL LangIdToLocaleName(LANGID langId, wchar_t* buffer, DWORD bufferBytes)
 {
