@@ -2,7 +2,6 @@
 
 #include "AsciiText.h"
 
-
 #include <cwchar>
 
 // Old tag forms ("in", "ji", "sb", "sx", "ro-mo", "ru-mo", "sr-sp") are kept: configuration
