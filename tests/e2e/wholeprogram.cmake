@@ -15,7 +15,7 @@ add_dependencies(whole_program_tests e2e_deliverables e2e_wineprefix)
 
 set(E2E_WINE_ENV WINEPREFIX=${E2E_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= LANG=C.UTF-8 LC_ALL=C.UTF-8)
 # Hosts at once and hand-overs are fewer here; scripts/e2e-long runs 100 second starts, 50 hosts
-# and 1,000.
+# and 1,000 hand-overs.
 foreach(group IN ITEMS Load Hosts Faults Memory)
     add_test(NAME whole_program.${group}
         COMMAND env ${E2E_WINE_ENV} ORDWELL_E2E_STARTS=100 ORDWELL_E2E_HOSTS=20 ORDWELL_E2E_HANDOVERS=40
