@@ -47,12 +47,12 @@ constexpr char kUiConfiguration[] = R"(<?xml version="1.0" encoding="utf-8"?>
     <en-us>
       <hires>
         <font codepage="1252" point_size="9" face_name="Tahoma"/>
-        <welcome.html width="760" height="420" position="1"/>
-        <handover.html width="760" height="420" position="1"/>
+        <welcome.html width="760" height="420" position="0"/>
+        <handover.html width="760" height="420" position="0"/>
       </hires>
       <lores>
-        <welcome.html width="640" height="400" position="1"/>
-        <handover.html width="640" height="400" position="1"/>
+        <welcome.html width="640" height="400" position="0"/>
+        <handover.html width="640" height="400" position="0"/>
       </lores>
     </en-us>
   </sarn_ordwell>
