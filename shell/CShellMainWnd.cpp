@@ -51,6 +51,7 @@ HWND CShellMainWnd::Create(HWND parent, SIZE clientSize, const wchar_t* title, D
 
 void CShellMainWnd::StartZoomTimer()
 {
+    if (m_hWnd == nullptr) return;  // closed while its first page was shown
     m_zoomRetries = 0;
     ::SetTimer(m_hWnd, kZoomTimerId, kZoomTimerPeriodMs, nullptr);
 }
@@ -103,7 +104,7 @@ LRESULT CShellMainWnd::OnClose(UINT, WPARAM, LPARAM, BOOL&)
             return 0;
         }
     }
-    DestroyWindow();
+    DestroyNowOrAfterNavigation();
     return 0;
 }
 
@@ -122,8 +123,22 @@ LRESULT CShellMainWnd::OnExternalDestroy(UINT, WPARAM, LPARAM, BOOL&)
 {
     ETWLOG(2, kSource, L"CShellMainWnd::OnExternalDestroy",
            L"An external source has asked to destroy the main frame window");
-    DestroyWindow();
+    DestroyNowOrAfterNavigation();
     return 0;
+}
+
+void CShellMainWnd::DestroyNowOrAfterNavigation()
+{
+    // A page's script runs inside the control's navigation and may pump messages (a call to another
+    // process, a wait for the report page). Destroying the control under its own navigation would
+    // pull the page from under the running script: the window goes once the navigation returns.
+    if (m_navigationDepth > 0) {
+        ETWLOG(1, kSource, L"CShellMainWnd::DestroyNowOrAfterNavigation",
+               L"A navigation is in progress; the window is destroyed when it ends");
+        m_destroyAfterNavigation = true;
+        return;
+    }
+    DestroyWindow();
 }
 
 LRESULT CShellMainWnd::OnInit(UINT, WPARAM, LPARAM, BOOL&)
@@ -159,8 +174,14 @@ LRESULT CShellMainWnd::OnNavigate(UINT, WPARAM wParam, LPARAM, BOOL&)
                L"HELP!! Message data is NULL. Cannot set event. Somebody is waiting so application is probably hung");
         return 0;
     }
+    ++m_navigationDepth;
     (void)Navigate(record);
+    --m_navigationDepth;
     record->SignalDone();
+    if (m_navigationDepth == 0 && m_destroyAfterNavigation) {
+        m_destroyAfterNavigation = false;
+        DestroyWindow();
+    }
     return 0;
 }
 

@@ -64,6 +64,8 @@ public:
 private:
     [[nodiscard]] IKvBrowserOperations* Operations() const noexcept { return Browser(); }
     void PlaceWindow();
+    // Destroys the window, or marks it to be destroyed when the navigation under way returns.
+    void DestroyNowOrAfterNavigation();
 
     CKvShellModule& m_module;
     unsigned m_zoomRetries = 0;
@@ -71,6 +73,8 @@ private:
     // The module reference of this window, taken at WM_CREATE; dropped once, whether the window is
     // destroyed or its creation is refused.
     bool m_holdsModuleReference = false;
+    unsigned m_navigationDepth = 0;
+    bool m_destroyAfterNavigation = false;
 };
 
 // Whether a private message that carries a pointer of this process may be served: only when sent

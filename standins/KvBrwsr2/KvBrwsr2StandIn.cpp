@@ -14,6 +14,9 @@
 //   fragment dropped): the DLL is loaded as a data file and its HTML resource found by name.
 //   Any other URL, or a resource that cannot be read, shows an empty page and returns the error
 //   as an HRESULT. Scripts run before Navigate returns; the current URL (6) is the URL as asked.
+//   A navigation asked while the page's scripts run (a script's call that comes back to the
+//   control) is kept, the latest one only, and made when they have finished, before the outer
+//   Navigate returns: the running page is never torn down under its own script.
 // - Page property (12) reads a global variable of the page's script; DISP_E_UNKNOWNNAME for a
 //   name the page never declared, E_UNEXPECTED before a page ran.
 // - Close (3) destroys the window, releases the page and its objects and gives up the reference
@@ -76,6 +79,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -193,8 +197,20 @@ public:
     HRESULT STDMETHODCALLTYPE Navigate(const wchar_t* url) override
     {
         return Guarded([&] {
-            const HRESULT result = NavigateTo(url != nullptr ? std::wstring(url) : std::wstring());
+            std::wstring next = url != nullptr ? std::wstring(url) : std::wstring();
+            if (m_scriptsRunning) {
+                Record(L"navigate_queued url=" + next);
+                m_queuedUrl = std::move(next);
+                return S_OK;
+            }
+            const HRESULT result = NavigateTo(next);
             Record(L"navigate_result result=" + Hex32(static_cast<unsigned long>(result)));
+            while (m_queuedUrl) {
+                next = std::move(*m_queuedUrl);
+                m_queuedUrl.reset();
+                const HRESULT queued = NavigateTo(next);
+                Record(L"navigate_result result=" + Hex32(static_cast<unsigned long>(queued)));
+            }
             return result;
         });
     }
@@ -412,6 +428,11 @@ private:
                 Record(L"script_engine result=" + Hex32(static_cast<unsigned long>(started)));
                 return started;
             }
+            struct Running {
+                bool& flag;
+                explicit Running(bool& f) : flag(f) { flag = true; }
+                ~Running() { flag = false; }
+            } running{m_scriptsRunning};
             m_script.Run(m_page.scripts);
         }
         if (m_window != nullptr) InvalidateRect(m_window, nullptr, TRUE);
@@ -475,6 +496,8 @@ private:
     std::wstring m_currentUrl;
     HtmlPage m_page;
     std::wstring m_pageOutput;
+    bool m_scriptsRunning = false;
+    std::optional<std::wstring> m_queuedUrl;
     std::mutex m_subscriberMutex;
     std::vector<IKvBrowserSubscriber*> m_subscribers;
 };

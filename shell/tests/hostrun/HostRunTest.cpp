@@ -9,7 +9,9 @@
 #include <sddl.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -200,6 +202,51 @@ TEST_F(HostRun, OutsideCloseRequestsEndTheHostWithExitCodeZero)
         ASSERT_NE(nullptr, host.window);
         EXPECT_TRUE(Send(host.window, kShellExternalDestroy));
         EXPECT_EQ(std::optional<DWORD>(0), host.process->Wait(15000));
+    }
+}
+
+// Close requests that arrive while the page is still being shown: the page's own close (its script
+// runs inside the navigation, and the close first shows the report page), and a destroy from
+// outside while the page's script waits for the report page. The page's script finishes, the report
+// page follows it, and only then is the window destroyed; the host ends with 0.
+TEST_F(HostRun, CloseDuringANavigationWaitsForItsEnd)
+{
+    for (const bool fromOutside : {false, true}) {
+        const std::wstring id = UniqueHostId(L"selfclose");
+        Process host(OrdwellPath(), HostArguments(id, L"selfclose.html"));
+        ASSERT_TRUE(host.Started());
+        const DWORD pid = host.Id();
+        const std::wstring& log = m_environment.BrowserLog();
+        if (fromOutside) {
+            HWND window = nullptr;
+            ASSERT_TRUE(WaitUntil(
+                [&] {
+                    window = FindProcessWindow(pid, id);
+                    return window != nullptr && !LinesOf(log, pid, {L" navigate_queued "}).empty();
+                },
+                kStartTimeout));
+            EXPECT_TRUE(PostMessageW(window, kShellExternalDestroy, 0, 0));
+        }
+        EXPECT_EQ(std::optional<DWORD>(0), host.Wait(kStartTimeout)) << fromOutside;
+
+        // The order of what the control saw.
+        const std::vector<std::wstring> lines = LinesOf(log, pid, {L""});
+        const auto at = [&](const std::wstring& text) {
+            const auto found = std::find_if(lines.begin(), lines.end(),
+                                            [&](const std::wstring& line) { return line.find(text) != std::wstring::npos; });
+            return found == lines.end() ? -1 : static_cast<int>(found - lines.begin());
+        };
+        const int asked = at(L" page_log text=close asked: 0");
+        const int scriptEnd = at(L" script block=0 result=0x00000000");
+        const int report = at(L" navigate url=sarn://qrnjsres.dll::report.html");
+        const int detached = at(L" subscriber_remove ");
+        const int shutdown = at(L" shutdown");
+        EXPECT_NE(-1, asked) << fromOutside;
+        EXPECT_LT(asked, scriptEnd) << fromOutside;
+        EXPECT_LT(scriptEnd, report) << fromOutside;
+        EXPECT_LT(report, detached) << fromOutside;
+        EXPECT_LT(detached, shutdown) << fromOutside;
+        EXPECT_EQ(2u, LinesOf(log, pid, {L" navigate_result "}).size()) << fromOutside;
     }
 }
 
