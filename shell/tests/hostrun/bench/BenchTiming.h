@@ -54,6 +54,20 @@ inline void EndHost(const Process& host, const std::wstring& id)
     (void)host.Wait(15000);
 }
 
+// Times runs starts of the floor program with arguments; empty when one of them failed.
+inline std::vector<double> FloorTimes(int runs, const wchar_t* arguments)
+{
+    std::vector<double> times;
+    const std::wstring program = BinFolder() + L"\\HostBenchFloor.exe";
+    for (int run = 0; run < runs; ++run) {
+        const double started = NowMs();
+        Process floor(program, arguments);
+        if (floor.Wait(30000) != std::optional<DWORD>(0)) return {};
+        times.push_back(NowMs() - started);
+    }
+    return times;
+}
+
 inline int RunsFromArguments(int argc, wchar_t** argv, int fallback)
 {
     const int runs = argc > 1 ? _wtoi(argv[1]) : fallback;

@@ -16,17 +16,11 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "the run environment could not be set up\n");
         return 1;
     }
-    std::vector<double> floor;
     std::vector<double> handover;
-    const std::wstring floorProgram = BinFolder() + L"\\HostBenchFloor.exe";
-    for (int run = 0; run < runs; ++run) {
-        const double started = NowMs();
-        Process program(floorProgram, L"");
-        if (program.Wait(30000) != std::optional<DWORD>(0)) {
-            std::fprintf(stderr, "the floor program failed\n");
-            return 1;
-        }
-        floor.push_back(NowMs() - started);
+    const std::vector<double> floor = FloorTimes(runs, L"");
+    if (floor.empty()) {
+        std::fprintf(stderr, "the floor program failed\n");
+        return 1;
     }
     const std::wstring id = UniqueHostId(L"handbench");
     Process host(OrdwellPath(), HostArguments(id, L"plain.html"));
