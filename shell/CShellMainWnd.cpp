@@ -286,3 +286,12 @@ LRESULT STDMETHODCALLTYPE CShellMainWnd::OnBrowserMessage(HWND window, UINT mess
     ::PostMessageW(window, WM_LBUTTONUP, wParam, lParam);
     return 0;
 }
+
+LRESULT CShellMainWnd::OnEndSession(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
+{
+    if (wParam == FALSE) return 0;  // another program refused: the session goes on
+    ETWLOG(2, kSource, L"CShellMainWnd::OnEndSession", L"The session is ending (0x%x): closing the main frame window",
+           static_cast<unsigned>(lParam));
+    if (::IsWindow(m_hWnd)) DestroyWindow();
+    return 0;
+}

@@ -36,6 +36,7 @@ public:
         KV_MESSAGE_HANDLER(WM_TIMER, OnTimer)
         KV_MESSAGE_HANDLER(WM_SIZE, OnSize)
         KV_MESSAGE_HANDLER(WM_DISPLAYCHANGE, OnDisplayChange)
+        KV_MESSAGE_HANDLER(WM_ENDSESSION, OnEndSession)
     KV_END_MSG_MAP()
 
     // Scales the client size for the display and creates the window; null on failure.
@@ -60,6 +61,9 @@ public:
     LRESULT OnTimer(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnSize(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnDisplayChange(UINT, WPARAM, LPARAM, BOOL&);
+    // The session ends (restart, shut-down, log-off): the process may be ended as soon as this
+    // returns, so the window is torn down here, without asking the page.
+    LRESULT OnEndSession(UINT, WPARAM, LPARAM, BOOL&);
 
 private:
     [[nodiscard]] IKvBrowserOperations* Operations() const noexcept { return Browser(); }

@@ -5,6 +5,8 @@
 #                    into the page
 #   "handover.html"  the page a second start hands over; reads the named value kept across the
 #                    navigation and writes it into the page
+#   "restart.html", "shutdown.html"  ask the session manager to restart or shut down the computer
+#                    and write its answer (run only in a prefix of their own: they end its session)
 # The whole-program tests start the host on the same pages.
 set(RES_DEMO_OUTPUT_DIR ${CMAKE_BINARY_DIR}/bin/resources/demo)
 add_library(res_demo_pages MODULE ${CMAKE_CURRENT_LIST_DIR}/demo/ordwelldemo.rc)

@@ -429,3 +429,26 @@ TEST(HostWaitLoop, ExitEventEndsTheWaitAndPostedPointerMessagesAreDropped)
 }
 
 }  // namespace
+
+// The session ends: the window goes without asking the page, and the module is told to exit. A
+// refused end (another program said no) changes nothing.
+TEST(HostMainWindow, EndingSessionClosesWithoutAskingThePage)
+{
+    WindowUnderTest test;
+    const HWND handle = test.Create();
+    ASSERT_NE(nullptr, handle);
+    test.browser.closeButton.vt = VT_BOOL;
+    test.browser.closeButton.boolVal = VARIANT_FALSE;
+    EXPECT_EQ(TRUE, SendMessageW(handle, WM_QUERYENDSESSION, 0, 0));
+    SendMessageW(handle, WM_ENDSESSION, FALSE, 0);
+    EXPECT_TRUE(IsWindow(handle));
+    EXPECT_GT(test.parsed.module->ReferenceCount(), 0);
+    EXPECT_FALSE(test.parsed.module->ExitRequested());
+
+    SendMessageW(handle, WM_ENDSESSION, TRUE, 0);
+    EXPECT_FALSE(IsWindow(handle));
+    EXPECT_FALSE(test.browser.Called(L"property closeBtnEnabled"));
+    EXPECT_TRUE(test.browser.Called(L"unsubscribe"));
+    EXPECT_EQ(0, test.parsed.module->ReferenceCount());
+    EXPECT_TRUE(test.parsed.module->ExitRequested());
+}
