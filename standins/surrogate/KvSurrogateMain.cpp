@@ -24,11 +24,12 @@ constexpr GUID kLibraryId = {0x4A3C2E71, 0x5B8D, 0x4F06, {0x9C, 0x1E, 0x7D, 0x2B
 // ends it at once. Two more cases keep it from being left behind:
 // - started by COM but never asked for an object (the activation failed on the client's side):
 //   it ends after kUnusedGraceMs;
-// - a client process that ended without releasing what it held. Wine 8 runs no rundown for a
-//   local server: nothing pings the clients, so the references that a dead client's proxies held
-//   stay with the stubs for good, and IExternalConnection::ReleaseConnection never comes either
-//   (it is driven by those same references). So the helper notes the process id each client hands
-//   to LoadSurrogate, the server looks at those processes twice a second and disconnects the
+// - a client process that ended without releasing what it held. Wine 8 pings no clients (no
+//   rundown of a local server's references): the references that a dead client's proxies held
+//   stay with the stubs (measured: a client ended with TerminateProcess left the surrogate up),
+//   and IExternalConnection would not help, as the platform calls ReleaseConnection only when
+//   those same references are released. So the helper notes the process id each client hands to
+//   LoadSurrogate, the server looks at those processes twice a second and disconnects the
 //   objects of one that has ended (CoDisconnectObject), which releases them as a rundown would;
 //   the count rule then ends the server. Clients still alive keep their objects and the server.
 constexpr UINT kClientWatchMs = 500;
