@@ -1,6 +1,7 @@
 // The surrogate stand-in program "KvSurrogate.exe": a local server of the surrogate helper class.
-//   -Embedding     serve the helper's class object until the last object is released
-//                  (or 60 s pass without any object)
+//   -Embedding     serve the helper's class object until the last object is released and no
+//                  lock is held, or every client that held objects has ended, or 10 s pass
+//                  without any object being asked for
 //   -RegServer     register LocalServer32 for the helper class and the embedded type library
 //   -UnregServer   remove both
 // Exit code 0, or the failing HRESULT.
@@ -19,7 +20,27 @@ namespace {
 // {4A3C2E71-5B8D-4F06-9C1E-7D2B6A8F0E35}: the stand-in's type library (resource 1).
 constexpr GUID kLibraryId = {0x4A3C2E71, 0x5B8D, 0x4F06, {0x9C, 0x1E, 0x7D, 0x2B, 0x6A, 0x8F, 0x0E, 0x35}};
 
+// When the server ends. COM's own rule comes first: the last object released with no lock held
+// ends it at once. Two more cases keep it from being left behind:
+// - started by COM but never asked for an object (the activation failed on the client's side):
+//   it ends after kUnusedGraceMs;
+// - a client process that ended without releasing what it held. Wine 8 pings no clients (no
+//   rundown of a local server's references): the references that a dead client's proxies held
+//   stay with the stubs (measured: a client ended with TerminateProcess left the surrogate up),
+//   and IExternalConnection would not help, as the platform calls ReleaseConnection only when
+//   those same references are released. So the helper notes the process id each client hands to
+//   LoadSurrogate, the server looks at those processes twice a second and disconnects the
+//   objects of one that has ended (CoDisconnectObject), which releases them as a rundown would;
+//   the count rule then ends the server. Clients still alive keep their objects and the server.
+constexpr UINT kClientWatchMs = 500;
+constexpr ULONGLONG kUnusedGraceMs = 10000;
+
 DWORD g_mainThread = 0;
+
+bool Idle()
+{
+    return StandInObjectCount() == 0 && StandInLockCount() == 0;
+}
 
 void QuitWhenIdle()
 {
@@ -77,14 +98,26 @@ HRESULT Serve()
     hr = CoRegisterClassObject(CLSID_KvSurrogateHelper, classObject, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
     if (SUCCEEDED(hr)) {
         RecordStandInCall(L"server started");
-        const UINT_PTR idle = SetTimer(nullptr, 0, 60000, nullptr);
+        const ULONGLONG started = GetTickCount64();
+        const UINT_PTR watch = SetTimer(nullptr, 0, kClientWatchMs, nullptr);
         MSG message;
-        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            if (message.message == WM_TIMER && message.hwnd == nullptr && StandInObjectCount() == 0) break;
+        for (;;) {
+            const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+            if (got == -1) break;
+            if (got == 0) {
+                // A call queued before the quit may have made an object since: serve on.
+                if (Idle()) break;
+                continue;
+            }
+            if (message.message == WM_TIMER && message.hwnd == nullptr) {
+                (void)DisconnectEndedStandInClients();
+                if (Idle() && (StandInObjectsMade() > 0 || GetTickCount64() - started >= kUnusedGraceMs)) break;
+                continue;
+            }
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
-        KillTimer(nullptr, idle);
+        KillTimer(nullptr, watch);
         CoRevokeClassObject(cookie);
         RecordStandInCall(L"server stopped");
     }

@@ -5,11 +5,17 @@
 
 #include <oaidl.h>
 
+#include "ScopedResource.h"
+
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -21,6 +27,8 @@ struct IKvClassObject : public IUnknown {
 };
 
 std::atomic<LONG> g_objects{0};
+std::atomic<LONG> g_locks{0};
+std::atomic<LONG> g_made{0};
 std::atomic<void (*)()> g_lastObjectGone{nullptr};
 
 void Record(const std::wstring& text)
@@ -35,15 +43,46 @@ std::wstring GuidText(REFGUID guid)
     return text;
 }
 
-// Reference counting shared by the stand-in objects; counts the live objects for the server.
+void NotifyIfIdle()
+{
+    if (g_objects.load() != 0 || g_locks.load() != 0) return;
+    if (auto callback = g_lastObjectGone.load()) callback();
+}
+
+class Counted;
+
+// Every live object, so that the objects of a client whose process ended can be found, and the
+// client processes being watched (opened when LoadSurrogate names them, while they surely live,
+// so that a reused process id cannot stand in for them later).
+std::mutex g_registryMutex;
+std::vector<Counted*> g_live;
+std::map<DWORD, Fundor::ScopedHandle> g_clients;
+
+// Reference counting shared by the stand-in objects; counts the live objects for the server and
+// remembers which client process (0: not known) the object was made for.
 class Counted {
 public:
-    Counted() { ++g_objects; }
+    Counted()
+    {
+        {
+            std::lock_guard<std::mutex> guard(g_registryMutex);
+            g_live.push_back(this);
+        }
+        ++g_objects;
+        ++g_made;
+    }
     virtual ~Counted()
     {
-        if (--g_objects == 0) {
-            if (auto callback = g_lastObjectGone.load()) callback();
+        {
+            std::lock_guard<std::mutex> guard(g_registryMutex);
+            std::erase(g_live, this);
         }
+        if (m_counted.exchange(false) && --g_objects == 0) NotifyIfIdle();
+    }
+    // The object no longer keeps the server up (it stays alive for whoever still holds it).
+    void StopCounting()
+    {
+        if (m_counted.exchange(false) && --g_objects == 0) NotifyIfIdle();
     }
     ULONG AddRefCount() { return static_cast<ULONG>(InterlockedIncrement(&m_references)); }
     ULONG ReleaseCount()
@@ -52,14 +91,44 @@ public:
         if (remaining == 0) delete this;
         return static_cast<ULONG>(remaining);
     }
+    // A reference for someone who found the object in the registry, unless it is already on its
+    // way out (its count reached zero and its destructor waits for the registry).
+    bool TryAddRef()
+    {
+        LONG current = m_references;
+        while (current > 0) {
+            const LONG seen = InterlockedCompareExchange(&m_references, current + 1, current);
+            if (seen == current) return true;
+            current = seen;
+        }
+        return false;
+    }
+    virtual IUnknown* Identity() = 0;
+    void SetClient(DWORD processId) { m_client.store(processId); }
+    [[nodiscard]] DWORD Client() const { return m_client.load(); }
 
 private:
     LONG m_references = 1;
+    std::atomic<DWORD> m_client{0};
+    std::atomic<bool> m_counted{true};
 };
+
+// Starts watching a client process. Our own process (the unit tests serve the objects in the
+// process that uses them) and a process that cannot be opened are not watched: their objects
+// follow the plain reference counts.
+void WatchClient(DWORD processId)
+{
+    if (processId == 0 || processId == GetCurrentProcessId()) return;
+    std::lock_guard<std::mutex> guard(g_registryMutex);
+    if (g_clients.count(processId) != 0) return;
+    Fundor::ScopedHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    if (process) g_clients.emplace(processId, std::move(process));
+}
 
 #define STANDIN_REFCOUNT                                                  \
     ULONG STDMETHODCALLTYPE AddRef() override { return AddRefCount(); }   \
-    ULONG STDMETHODCALLTYPE Release() override { return ReleaseCount(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ReleaseCount(); } \
+    IUnknown* Identity() override { return this; }
 
 // Hand-written dispatch with no type information.
 #define STANDIN_NO_TYPEINFO                                                                   \
@@ -373,8 +442,12 @@ private:
     }
 };
 
+HRESULT MakeObject(REFCLSID clsid, REFIID iid, DWORD client, void** object) noexcept;
+
+// The loader handed to one client; what it creates belongs to that client too.
 class Surrogate final : public IKvSurrogate, private Counted {
 public:
+    explicit Surrogate(DWORD client) { SetClient(client); }
     STANDIN_REFCOUNT
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
@@ -389,7 +462,7 @@ public:
     {
         if (clsid == nullptr || iid == nullptr || object == nullptr) return E_POINTER;
         Record(L"surrogate CreateObject " + GuidText(*clsid) + L" " + GuidText(*iid));
-        return CreateStandInObject(*clsid, *iid, reinterpret_cast<void**>(object));
+        return MakeObject(*clsid, *iid, Client(), reinterpret_cast<void**>(object));
     }
 };
 
@@ -409,8 +482,21 @@ public:
     {
         Record(L"helper LoadSurrogate " + std::to_wstring(processId));
         if (loader == nullptr) return E_POINTER;
-        *loader = new (std::nothrow) Surrogate();
-        return *loader != nullptr ? S_OK : E_OUTOFMEMORY;
+        *loader = nullptr;
+        try {
+            WatchClient(processId);
+            SetClient(processId);
+            *loader = new Surrogate(processId);
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+        // Once the client has its loader, which keeps the server up, the helper no longer does:
+        // under Wine 8 the helper made through the checked-creation class object (the way the
+        // page objects make it) is never released in this process when the client releases it,
+        // although the same helper made through IClassFactory is (measured). Counting it would
+        // keep the server up for as long as the client lives.
+        StopCounting();
+        return S_OK;
     }
 };
 
@@ -448,7 +534,20 @@ public:
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
         return CreateStandInObject(m_clsid, iid, object);
     }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+    // Locks keep the server up like objects do; an unlock without a lock is refused.
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
+    {
+        if (lock) {
+            ++g_locks;
+            return S_OK;
+        }
+        LONG current = g_locks.load();
+        do {
+            if (current == 0) return E_UNEXPECTED;
+        } while (!g_locks.compare_exchange_weak(current, current - 1));
+        if (current == 1) NotifyIfIdle();
+        return S_OK;
+    }
 
 private:
     CLSID m_clsid;
@@ -469,7 +568,9 @@ constexpr NamedProvider kProviders[] = {
 
 }  // namespace
 
-HRESULT CreateStandInObject(REFCLSID clsid, REFIID iid, void** object) noexcept
+namespace {
+
+HRESULT MakeObject(REFCLSID clsid, REFIID iid, DWORD client, void** object) noexcept
 {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
@@ -492,10 +593,23 @@ HRESULT CreateStandInObject(REFCLSID clsid, REFIID iid, void** object) noexcept
         return E_OUTOFMEMORY;
     }
     if (created == nullptr) return REGDB_E_CLASSNOTREG;
+    if (client != 0) {
+        std::lock_guard<std::mutex> guard(g_registryMutex);
+        for (Counted* live : g_live) {
+            if (live->Identity() == created) live->SetClient(client);
+        }
+    }
     RecordStandInCall((L"create " + GuidText(clsid)).c_str());
     const HRESULT hr = created->QueryInterface(iid, object);
     created->Release();
     return hr;
+}
+
+}  // namespace
+
+HRESULT CreateStandInObject(REFCLSID clsid, REFIID iid, void** object) noexcept
+{
+    return MakeObject(clsid, iid, 0, object);
 }
 
 HRESULT CreateStandInClassObject(REFCLSID clsid, IUnknown** classObject) noexcept
@@ -508,6 +622,47 @@ HRESULT CreateStandInClassObject(REFCLSID clsid, IUnknown** classObject) noexcep
 LONG StandInObjectCount() noexcept
 {
     return g_objects.load();
+}
+
+LONG StandInLockCount() noexcept
+{
+    return g_locks.load();
+}
+
+LONG StandInObjectsMade() noexcept
+{
+    return g_made.load();
+}
+
+LONG DisconnectEndedStandInClients() noexcept
+{
+    std::vector<DWORD> ended;
+    std::vector<IUnknown*> owned;
+    try {
+        std::lock_guard<std::mutex> guard(g_registryMutex);
+        for (auto client = g_clients.begin(); client != g_clients.end();) {
+            if (WaitForSingleObject(client->second.get(), 0) == WAIT_OBJECT_0) {
+                ended.push_back(client->first);
+                client = g_clients.erase(client);
+            } else {
+                ++client;
+            }
+        }
+        for (Counted* live : g_live) {
+            if (std::find(ended.begin(), ended.end(), live->Client()) != ended.end() && live->TryAddRef()) {
+                owned.push_back(live->Identity());
+            }
+        }
+    } catch (...) {
+        // Out of memory: what was gathered is handled now, the rest on a later call.
+    }
+    for (DWORD client : ended) Record(L"client " + std::to_wstring(client) + L" ended");
+    for (IUnknown* object : owned) {
+        // Drops every reference the platform's stubs hold for the object, as a rundown would.
+        (void)CoDisconnectObject(object, 0);
+        object->Release();
+    }
+    return static_cast<LONG>(ended.size());
 }
 
 void SetStandInLastObjectGone(void (*callback)()) noexcept

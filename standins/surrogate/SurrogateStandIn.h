@@ -17,9 +17,20 @@
 // reference.
 [[nodiscard]] HRESULT CreateStandInClassObject(REFCLSID clsid, IUnknown** classObject) noexcept;
 
-// Live stand-in objects (class objects not counted); called with the thread that made the
-// first object when the count falls back to zero.
+// Live stand-in objects (class objects not counted, nor a helper once LoadSurrogate has handed
+// out its loader), IClassFactory::LockServer locks, and the
+// objects made since the process started. The callback is called when objects and locks both
+// fall back to zero, on the thread whose release or unlock did it.
 [[nodiscard]] LONG StandInObjectCount() noexcept;
+[[nodiscard]] LONG StandInLockCount() noexcept;
+[[nodiscard]] LONG StandInObjectsMade() noexcept;
 void SetStandInLastObjectGone(void (*callback)()) noexcept;
+
+// The objects a client made through the helper (the helper itself once LoadSurrogate named the
+// client's process, the loader and everything the loader created) belong to that client. When its
+// process has ended, its objects are disconnected (CoDisconnectObject), which drops the references
+// the platform held for it; "client <process id> ended" is recorded. Call on the thread of the
+// objects' apartment. Returns how many clients were found ended.
+LONG DisconnectEndedStandInClients() noexcept;
 
 void RecordStandInCall(const wchar_t* text) noexcept;
