@@ -2,6 +2,8 @@
 
 #include <psapi.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -125,6 +127,54 @@ SIZE_T LinuxPrivateBytes(const std::wstring& marker)
     return bytes;
 }
 
+// Handles the process with processId holds, counted from the system-wide handle table (the
+// extended class, whose owner ids are full width); 0 when the table cannot be read.
+DWORD SystemTableHandleCount(DWORD processId)
+{
+    struct Entry {
+        PVOID object;
+        ULONG_PTR ownerId;
+        ULONG_PTR handle;
+        ULONG grantedAccess;
+        USHORT creatorBackTraceIndex;
+        USHORT objectTypeIndex;
+        ULONG attributes;
+        ULONG reserved;
+    };
+    struct Table {
+        ULONG_PTR count;
+        ULONG_PTR reserved;
+        Entry entries[1];
+    };
+    using QueryFunction = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    constexpr ULONG kExtendedHandleInformation = 64;
+    constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto query = ntdll == nullptr ? nullptr
+                                        : reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
+                                              GetProcAddress(ntdll, "NtQuerySystemInformation")));
+    if (query == nullptr) return 0;
+    // ULONG_PTR storage keeps the table's pointer-sized fields aligned.
+    std::vector<ULONG_PTR> buffer(1 << 14);
+    LONG status = kLengthMismatch;
+    for (int attempt = 0; attempt < 8 && status == kLengthMismatch; ++attempt) {
+        ULONG needed = 0;
+        const ULONG bytes = static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR));
+        status = query(kExtendedHandleInformation, buffer.data(), bytes, &needed);
+        // The table can grow between two calls: leave room beyond what was asked for.
+        if (status == kLengthMismatch) buffer.resize((std::max<size_t>(bytes, needed) * 2) / sizeof(ULONG_PTR));
+    }
+    if (status != 0) return 0;
+    const auto* table = reinterpret_cast<const Table*>(buffer.data());
+    const size_t room = (buffer.size() * sizeof(ULONG_PTR) - offsetof(Table, entries)) / sizeof(Entry);
+    const size_t count = std::min<size_t>(table->count, room);
+    DWORD handles = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (table->entries[i].ownerId == processId) ++handles;
+    }
+    return handles;
+}
+
 }  // namespace
 
 std::optional<Figures> Measure(HANDLE process, const std::wstring& marker)
@@ -132,12 +182,13 @@ std::optional<Figures> Measure(HANDLE process, const std::wstring& marker)
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof(counters);
     Figures figures;
-    if (!GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters)) ||
-        !GetProcessHandleCount(process, &figures.handles)) {
-        return std::nullopt;
+    if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters))) {
+        figures.privateBytes = counters.PrivateUsage;
     }
-    figures.privateBytes = counters.PrivateUsage;
+    if (!GetProcessHandleCount(process, &figures.handles)) figures.handles = 0;
     if (figures.privateBytes == 0) figures.privateBytes = LinuxPrivateBytes(marker);
+    if (figures.handles == 0) figures.handles = SystemTableHandleCount(GetProcessId(process));
+    if (figures.privateBytes == 0 && figures.handles == 0) return std::nullopt;
     return figures;
 }
 

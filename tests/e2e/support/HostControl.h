@@ -59,7 +59,8 @@ struct Figures {
 };
 // GetProcessMemoryInfo and GetProcessHandleCount. Wine answers 0 for another process; then the
 // private bytes come from the Linux process whose command line holds "marker" (its VmData, read
-// through the Z: drive), and the handle count stays 0.
+// through the Z: drive), and the handles are counted in the system's handle table. A figure that
+// neither way yields stays 0; nullopt when both do.
 [[nodiscard]] std::optional<Figures> Measure(HANDLE process, const std::wstring& marker);
 
 }  // namespace HostControl
