@@ -1,7 +1,13 @@
 # Resource-only DLLs holding HTML pages (resource type 23, found by name in a DLL loaded as a
 # data file), built into bin/resources/pages/:
 #   qrnuild.dll  the product's own UI DLL: "main.html", "about.html", and the logos "logo_a",
-#                "1001_logo_a", "logo_b", "logo_c", "1001_logo_c", "logo_d"
+#                "1001_logo_a", "logo_b", "logo_c", "1001_logo_c", "logo_d"; and the demo's pages:
+#                "welcome.html" asks the page objects (OS version code, locale, a named value, a
+#                registry value, the application list, a platform property) and writes the answers
+#                into the page; "handover.html", the page a second start hands over, reads the
+#                named value kept across the navigation; "restart.html" and "shutdown.html" ask the
+#                session manager to restart or shut down the computer (run only in a prefix of
+#                their own: they end its session). The whole-program tests start the host on them.
 #   oemuild.dll  partner logos that win over the product's: "logo_a", "1001_logo_a", "logo_b"
 #   OemUI.dll    co-branded partner pages: "offer.html"
 # "1001" is a package identifier: "<package>_<logo>" is the logo of that one active package.

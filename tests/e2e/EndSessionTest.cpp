@@ -85,12 +85,12 @@ protected:
         SetEnvironmentVariableW(L"ORDWELL_KVBRWSR2_LOG", pageLog.c_str());
         const std::wstring program = SuiteInstall::ProgramPath(g_layout);
         const Process host = HostControl::Start(program, std::wstring(L"/id:") + hostId +
-                                                             L" /body:sarn://ordwelldemo.dll::welcome.html");
+                                                             L" /body:sarn://qrnuild.dll::welcome.html");
         EXPECT_TRUE(host.valid());
         EXPECT_NE(nullptr, HostControl::WaitUntilShown(hostId, 60000));
         const ULONGLONG began = GetTickCount64();
         outcome.secondStart = HostControl::Run(
-            program, std::wstring(L"/id:") + hostId + L" /body:sarn://ordwelldemo.dll::" + page, 60000);
+            program, std::wstring(L"/id:") + hostId + L" /body:sarn://qrnuild.dll::" + page, 60000);
         if (host.valid()) outcome.host = host.Wait(60000);
         outcome.endedAfterMs = GetTickCount64() - began;
         if (host.valid() && !outcome.host) host.Kill(1);

@@ -38,7 +38,7 @@ std::wstring UniqueHostId(const wchar_t* what)
     return std::wstring(what) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
 }
 
-std::wstring PageUrl(const wchar_t* page) { return std::wstring(L"sarn://ordwelldemo.dll::") + page; }
+std::wstring PageUrl(const wchar_t* page) { return std::wstring(L"sarn://qrnuild.dll::") + page; }
 
 Process StartHost(const std::wstring& hostId, const std::wstring& body)
 {

@@ -34,7 +34,6 @@ constexpr FileCopy kFiles[] = {
     {L"resources\\locale\\qrnres.dll", 0, L"qrnres.dll"},
     {L"resources\\locale\\qrnui.dll", 0, L"qrnui.dll"},
     {L"resources\\pages\\qrnuild.dll", 0, L"qrnuild.dll"},
-    {L"resources\\demo\\ordwelldemo.dll", 0, L"ordwelldemo.dll"},
     {L"kvutil\\KvUtil.dll", 1, L"KvUtil.dll"},
     {L"kvupdate\\KvUpdate.exe", 2, L"KvUpdate.exe"},
     {L"halvorn\\qdxnroa.dll", 3, L"qdxnroa.dll"},
