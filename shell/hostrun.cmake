@@ -29,7 +29,8 @@ foreach(signed IN ITEMS corvane_signed kvbrwsr2_signed qdxnroa_signed standin_kv
     endif()
 endforeach()
 
-set(HOSTRUN_INCLUDES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun ${TEST_SIGNING_DIR} ${CMAKE_SOURCE_DIR}/access/tests)
+set(HOSTRUN_INCLUDES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun ${TEST_SIGNING_DIR} ${CMAKE_SOURCE_DIR}/access/tests
+    ${CMAKE_SOURCE_DIR}/standins/KvUtil)
 
 ordwell_add_test(hostrun_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/HostRunTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/UiSettingsBindingTest.cpp

@@ -4,13 +4,11 @@
 // the host ends with 0, and this program, a windowless bystander, lives on.
 
 #include "HostControl.h"
-#include "StringFormat.h"
 #include "SuiteInstall.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -23,31 +21,6 @@ using HostControl::Process;
 SuiteInstall::Layout g_layout;
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
-// The browser stand-in's records of one process, one line each.
-std::vector<std::string> PageLines(const std::wstring& path, DWORD pid, const std::string& text)
-{
-    std::vector<std::string> found;
-    std::ifstream file(Narrow(path));
-    const std::string prefix = "pid=" + std::to_string(pid) + " ";
-    std::string line;
-    while (std::getline(file, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.rfind(prefix, 0) == 0 && line.find(text) != std::string::npos) found.push_back(line);
-    }
-    return found;
-}
-
-std::vector<std::wstring> HostLogLines(DWORD pid)
-{
-    wchar_t column[32] = {};
-    (void)Fundor::FormatW(column, std::size(column), L"[PID:%5lu ", pid);
-    std::vector<std::wstring> found;
-    for (const std::wstring& line : SuiteInstall::ReadOrdwellLogLines()) {
-        if (line.find(column) != std::wstring::npos) found.push_back(line);
-    }
-    return found;
-}
 
 bool Holds(const std::vector<std::wstring>& lines, const wchar_t* text)
 {
@@ -94,8 +67,9 @@ protected:
         if (host.valid()) outcome.host = host.Wait(60000);
         outcome.endedAfterMs = GetTickCount64() - began;
         if (host.valid() && !outcome.host) host.Kill(1);
-        outcome.pageAnswers = PageLines(pageLog, host.id(), std::string("page_write text=") + method + ":");
-        outcome.hostLog = HostLogLines(host.id());
+        outcome.pageAnswers =
+            SuiteInstall::PageRecordLines(pageLog, host.id(), std::string("page_write text=") + method + ":");
+        outcome.hostLog = SuiteInstall::OrdwellLogLinesOf(host.id());
         SetEnvironmentVariableW(L"ORDWELL_KVBRWSR2_LOG", nullptr);
         DeleteFileW(pageLog.c_str());
 

@@ -4,14 +4,12 @@
 // logger under load, and the host's memory over many hand-overs.
 
 #include "HostControl.h"
-#include "StringFormat.h"
 #include "SuiteInstall.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <regex>
@@ -60,15 +58,7 @@ public:
     // The lines of one process that contain the text.
     [[nodiscard]] std::vector<std::string> Lines(DWORD pid, const std::string& text) const
     {
-        std::vector<std::string> found;
-        std::ifstream file(std::string(m_path.begin(), m_path.end()));
-        const std::string prefix = "pid=" + std::to_string(pid) + " ";
-        std::string line;
-        while (std::getline(file, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.rfind(prefix, 0) == 0 && line.find(text) != std::string::npos) found.push_back(line);
-        }
-        return found;
+        return SuiteInstall::PageRecordLines(m_path, pid, text);
     }
 
 private:
@@ -104,18 +94,6 @@ protected:
         EXPECT_EQ(std::optional<DWORD>(0), host.Wait(30000));
     }
     static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
-    // Log lines of the given process id holding the text.
-    static std::vector<std::wstring> LogLines(DWORD pid, const wchar_t* text)
-    {
-        wchar_t column[32] = {};
-        (void)Fundor::FormatW(column, std::size(column), L"[PID:%5lu ", pid);
-        std::vector<std::wstring> found;
-        for (const std::wstring& line : SuiteInstall::ReadOrdwellLogLines()) {
-            if (line.find(column) != std::wstring::npos && line.find(text) != std::wstring::npos) found.push_back(line);
-        }
-        return found;
-    }
 };
 
 class WholeProgramLoad : public WholeProgram {};
@@ -204,8 +182,8 @@ TEST_F(WholeProgramHosts, ManyHostsWithDifferentIdsRunOnceEach)
     std::cout << count << " hosts shown in " << (GetTickCount64() - began) << " ms" << std::endl;
     for (unsigned i = 0; i < count; ++i) CloseAndExpectZero(hosts[i], ids[i]);
     for (const Process& host : hosts) {
-        EXPECT_EQ(1u, LogLines(host.id(), L"Fresh Activation: SARN Shell").size()) << host.id();
-        EXPECT_TRUE(LogLines(host.id(), L"already exists").empty()) << host.id();
+        EXPECT_EQ(1u, SuiteInstall::OrdwellLogLinesOf(host.id(), L"Fresh Activation: SARN Shell").size()) << host.id();
+        EXPECT_TRUE(SuiteInstall::OrdwellLogLinesOf(host.id(), L"already exists").empty()) << host.id();
     }
 }
 
@@ -218,7 +196,7 @@ TEST_F(WholeProgramFaults, HardEndsAndCloseRequestsAtAwkwardMoments)
         const Process killed = ShownHost(hostId, PageUrl(L"welcome.html"));
         killed.Kill(0xDEAD);
         const Process next = ShownHost(hostId, PageUrl(L"welcome.html"));
-        EXPECT_EQ(1u, LogLines(next.id(), L"Fresh Activation: SARN Shell").size());
+        EXPECT_EQ(1u, SuiteInstall::OrdwellLogLinesOf(next.id(), L"Fresh Activation: SARN Shell").size());
         CloseAndExpectZero(next, hostId);
     }
     {
@@ -308,7 +286,8 @@ TEST_F(WholeProgramFaults, MissingUntrustedAndTamperedModules)
                 const ReplacedFile replaced(item.installed, missing ? std::wstring() : item.unsignedBuild);
                 const Process host = StartHost(UniqueHostId(L"module"), PageUrl(L"welcome.html"));
                 EXPECT_EQ(std::optional<DWORD>(item.exitCode), host.Wait(60000)) << Narrow(item.installed);
-                EXPECT_EQ(1u, LogLines(host.id(), item.logText).size()) << Narrow(item.installed) << " " << missing;
+                EXPECT_EQ(1u, SuiteInstall::OrdwellLogLinesOf(host.id(), item.logText).size())
+                    << Narrow(item.installed) << " " << missing;
             }
             ASSERT_TRUE(SuiteInstall::SetTrustedFiles(trusted));
         }

@@ -168,4 +168,21 @@ inline std::wstring ProgramPath()
     return path;
 }
 
+// Runs the surrogate stand-in program with one switch; its exit code.
+inline DWORD RunStandIn(const wchar_t* option)
+{
+    std::wstring command = L"\"" + TrustTesting::ProgramFolder() + L"\\surrogate\\KvSurrogate.exe\" " + option;
+    STARTUPINFOW startup = {sizeof(startup)};
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return GetLastError();
+    }
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
 }  // namespace PageObjectTesting

@@ -66,22 +66,6 @@ long long MillisecondsToEnd(HANDLE process, DWORD bound)
     return static_cast<long long>(GetTickCount64() - start);
 }
 
-DWORD RunStandIn(const wchar_t* option)
-{
-    std::wstring command = L"\"" + TrustTesting::ProgramFolder() + L"\\surrogate\\KvSurrogate.exe\" " + option;
-    STARTUPINFOW startup = {sizeof(startup)};
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        return GetLastError();
-    }
-    Fundor::ScopedHandle processHandle(process.hProcess);
-    Fundor::ScopedHandle threadHandle(process.hThread);
-    WaitForSingleObject(processHandle.get(), 30000);
-    DWORD code = 0;
-    GetExitCodeProcess(processHandle.get(), &code);
-    return code;
-}
-
 // Another process holding a provider in the surrogate (the client case below), until ended.
 class ClientProcess {
 public:

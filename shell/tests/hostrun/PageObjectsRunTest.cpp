@@ -5,6 +5,7 @@
 
 #include "HostRunSupport.h"
 #include "KvUpdateLauncher.h"
+#include "KvUtilTestSupport.h"
 #include "ObfuscatedRegistry.h"
 #include "qrncmn.h"
 
@@ -53,19 +54,6 @@ private:
         RegDeleteKeyW(HKEY_CURRENT_USER, kPageKey);
     }
 };
-
-// The updater stand-in's record (its path, a line feed, its arguments), or empty when it never ran.
-std::wstring UpdaterRecord(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::wstring text(GetFileSize(file, nullptr) / sizeof(wchar_t), L'\0');
-    DWORD read = 0;
-    if (!text.empty()) ReadFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read, nullptr);
-    CloseHandle(file);
-    text.resize(read / sizeof(wchar_t));
-    return text;
-}
 
 std::wstring TextOf(const std::vector<BYTE>& data)
 {
@@ -203,7 +191,7 @@ TEST_F(PageObjectsRun, PageCallsTheObjectsByNameAndKeepsNamedValuesAcrossAHandOv
     // The link name reached the updater, expanded, as its one argument.
     EXPECT_EQ(L"0 typeof=number", Answer(pid, L"OpenBrowser"));
     std::wstring record;
-    EXPECT_TRUE(WaitUntil([&] { return !(record = UpdaterRecord(m_updaterLog)).empty(); }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return !(record = KvUtilTesting::ReadWholeFile(m_updaterLog)).empty(); }, 10000));
     const std::size_t lineEnd = record.find(L'\n');
     ASSERT_NE(std::wstring::npos, lineEnd);
     EXPECT_EQ(0, _wcsicmp(m_updater.c_str(), record.substr(0, lineEnd).c_str()));

@@ -327,4 +327,28 @@ std::vector<std::wstring> ReadOrdwellLogLines()
     return lines;
 }
 
+std::vector<std::wstring> OrdwellLogLinesOf(DWORD pid, const wchar_t* text)
+{
+    wchar_t column[32] = {};
+    (void)Fundor::FormatW(column, std::size(column), L"[PID:%5lu ", pid);
+    std::vector<std::wstring> found;
+    for (const std::wstring& line : ReadOrdwellLogLines()) {
+        if (line.find(column) != std::wstring::npos && line.find(text) != std::wstring::npos) found.push_back(line);
+    }
+    return found;
+}
+
+std::vector<std::string> PageRecordLines(const std::wstring& path, DWORD pid, const std::string& text)
+{
+    std::vector<std::string> found;
+    std::ifstream file(std::string(path.begin(), path.end()));
+    const std::string prefix = "pid=" + std::to_string(pid) + " ";
+    std::string line;
+    while (std::getline(file, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind(prefix, 0) == 0 && line.find(text) != std::string::npos) found.push_back(line);
+    }
+    return found;
+}
+
 }  // namespace SuiteInstall

@@ -46,6 +46,10 @@ void EndInstalledPrograms();
 void ClearOrdwellLogs();
 // Every line of every log file, in file-index order.
 [[nodiscard]] std::vector<std::wstring> ReadOrdwellLogLines();
+// The log lines of one process that hold the text (every line of it for an empty text).
+[[nodiscard]] std::vector<std::wstring> OrdwellLogLinesOf(DWORD pid, const wchar_t* text = L"");
+// The browser stand-in's records (one line each, "pid=N ...") of one process that hold the text.
+[[nodiscard]] std::vector<std::string> PageRecordLines(const std::wstring& path, DWORD pid, const std::string& text);
 
 // The folder of this program.
 [[nodiscard]] std::wstring ThisProgramFolder();
