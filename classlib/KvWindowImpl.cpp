@@ -3,6 +3,9 @@
 #include "Logging/Logging.h"
 
 #include <exception>
+#include <mutex>
+#include <new>
+#include <unordered_map>
 
 namespace {
 
@@ -11,6 +14,43 @@ thread_local CKvWindowImplBase* t_creatingWindow = nullptr;
 
 constexpr std::size_t kMaxClassNameCharacters = 255;
 constexpr wchar_t kSource[] = L"KvWindowImpl.cpp";
+
+// The window objects of this process by window. Nothing kept in the window itself (its user data,
+// extra bytes or properties) can be trusted: any other process can rewrite it.
+class WindowObjects {
+public:
+    [[nodiscard]] bool Bind(HWND window, CKvWindowImplBase* object) noexcept
+    {
+        try {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_objects[window] = object;
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
+    void Unbind(HWND window) noexcept
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_objects.erase(window);
+    }
+    [[nodiscard]] CKvWindowImplBase* Find(HWND window) noexcept
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const auto found = m_objects.find(window);
+        return found != m_objects.end() ? found->second : nullptr;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::unordered_map<HWND, CKvWindowImplBase*> m_objects;
+};
+
+WindowObjects& BoundWindows() noexcept
+{
+    static WindowObjects windows;
+    return windows;
+}
 
 }  // namespace
 
@@ -22,8 +62,8 @@ CKvWindowImplBase::~CKvWindowImplBase()
 void CKvWindowImplBase::Unhook() noexcept
 {
     if (m_hWnd == nullptr) return;
+    BoundWindows().Unbind(m_hWnd);
     if (::IsWindow(m_hWnd)) {
-        ::SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, 0);
         ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&::DefWindowProcW));
     }
     m_hWnd = nullptr;
@@ -65,6 +105,14 @@ HWND CKvWindowImplBase::CreateWindowWithClass(HWND parent, const RECT& rect, con
     if (window == nullptr) {
         m_hWnd = nullptr;
         ::SetLastError(error == 0 ? ERROR_CANNOT_MAKE : error);
+        return nullptr;
+    }
+    if (m_hWnd != window) {
+        // It could not be bound to this object: a window that reaches nothing is no window.
+        ::DestroyWindow(window);
+        m_hWnd = nullptr;
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
     }
     return window;
 }
@@ -77,15 +125,15 @@ LRESULT CALLBACK CKvWindowImplBase::StartWindowProc(HWND window, UINT message, W
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
     t_creatingWindow = nullptr;
+    if (!BoundWindows().Bind(window, self)) return ::DefWindowProcW(window, message, wParam, lParam);
     self->m_hWnd = window;
-    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CKvWindowImplBase::WindowProc));
     return WindowProc(window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK CKvWindowImplBase::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto* self = reinterpret_cast<CKvWindowImplBase*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    CKvWindowImplBase* const self = BoundWindows().Find(window);
     if (self == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
     LRESULT result = 0;
     BOOL handled = FALSE;
@@ -100,9 +148,15 @@ LRESULT CALLBACK CKvWindowImplBase::WindowProc(HWND window, UINT message, WPARAM
     }
     if (!handled) result = ::DefWindowProcW(window, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        BoundWindows().Unbind(window);
         self->m_hWnd = nullptr;
-        self->OnFinalMessage(window);
+        try {
+            self->OnFinalMessage(window);
+        } catch (const std::exception& error) {
+            ETWLOG(4, kSource, L"CKvWindowImplBase::WindowProc", L"The final message failed: %hs", error.what());
+        } catch (...) {
+            ETWLOG(4, kSource, L"CKvWindowImplBase::WindowProc", L"The final message failed");
+        }
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Window base: a class description (name, class styles), the window's styles as traits, a message
-// map, and the binding of a window handle to its C++ object.
+// map, and the binding of a window handle to its C++ object (kept in this process, never in the
+// window, whose data other processes can rewrite).
 //
 // Usage:
 //     class CMyWnd : public CKvWindowImpl<CMyWnd, CKvWinTraits<WS_POPUP, 0>> {

@@ -275,4 +275,30 @@ TEST(ClasslibWindow, MessageMapOrderClassNameLimitFinalMessageAndUnhookOfALiveWi
     EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), tooLong.GetWndClassInfo().className.c_str(), &none));
 }
 
+// Another process can rewrite a window's user data: messages still reach the window's own object,
+// never an object whose address was written there, and the default procedure only when unhandled.
+TEST(ClasslibWindow, MessagesReachTheWindowsOwnObjectWhateverItsUserDataHolds)
+{
+    const std::wstring className = Fundor::testing::UniqueName(L"ClasslibWndData");
+    const RECT rect{0, 0, 100, 80};
+    RecordingWindow window;
+    RecordingWindow other;
+    window.GetWndClassInfo().className = className;
+    other.GetWndClassInfo().className = className;
+    const HWND handle = window.Create(nullptr, rect, L"t");
+    ASSERT_NE(nullptr, handle);
+    ASSERT_NE(nullptr, other.Create(nullptr, rect, L"t"));
+    for (const LONG_PTR data : {LONG_PTR{0}, reinterpret_cast<LONG_PTR>(&other)}) {
+        SetWindowLongPtrW(handle, GWLP_USERDATA, data);
+        window.log.clear();
+        other.log.clear();
+        EXPECT_EQ(11, SendMessageW(handle, WM_APP + 1, 1, 0)) << data;
+        EXPECT_EQ(L"first;", window.log) << data;
+        EXPECT_EQ(L"", other.log) << data;
+    }
+    EXPECT_TRUE(window.DestroyWindow());
+    EXPECT_EQ(L"first;final;", window.log);
+    EXPECT_EQ(L"", other.log);
+}
+
 }  // namespace
