@@ -767,7 +767,7 @@ void CSessionMgr2::_WaitForReport(HWND window)
 {
     ::ShowWindow(window, SW_HIDE);
     if (CNAVMSGDATA* navigation = CreateNavMsgData(kReportPage)) {
-        ::SendMessageW(window, WM_SHELL_NAVIGATE, reinterpret_cast<WPARAM>(navigation), 0);
+        (void)SendNavigateMessage(window, navigation);
         navigation->Release();
     }
     Fundor::ScopedHandle event(::CreateEventW(nullptr, TRUE, FALSE, kSyncEventName));

@@ -297,7 +297,7 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
     const HWND window = GetMainWindowHandle();
     ::SendMessageW(window, WM_SHELL_INIT, 0, 0);
     if (CNAVMSGDATA* navigation = CreateNavMsgData(record.bodyUrl)) {
-        ::SendMessageW(window, WM_SHELL_NAVIGATE, reinterpret_cast<WPARAM>(navigation), 0);
+        (void)SendNavigateMessage(window, navigation);
         navigation->Release();
     }
     if (m_mainWindow != nullptr) m_mainWindow->StartZoomTimer();
@@ -422,7 +422,7 @@ void CKvShellModule::DoNavigation()
         return;
     }
     if (CNAVMSGDATA* navigation = CreateNavMsgData(url)) {
-        ::SendMessageW(GetMainWindowHandle(), WM_SHELL_NAVIGATE, reinterpret_cast<WPARAM>(navigation), 0);
+        (void)SendNavigateMessage(GetMainWindowHandle(), navigation);
         navigation->Release();
     }
 }

@@ -163,14 +163,16 @@ LRESULT CShellMainWnd::OnInit(UINT, WPARAM, LPARAM, BOOL&)
 
 LRESULT CShellMainWnd::OnNavigate(UINT, WPARAM wParam, LPARAM, BOOL&)
 {
-    if (!IsSameThreadSend()) {
-        ETWLOG(4, kSource, L"CShellMainWnd::OnNavigate", L"Navigation request from outside this thread ignored");
+    const wchar_t* const function = L"CShellMainWnd::OnNavigate";
+    if (!IsSameThreadSend() || !TakeRegisteredPointer(WM_SHELL_NAVIGATE, wParam)) {
+        ETWLOG(4, kSource, function, L"Navigation request not sent by this thread's sender ignored (wParam %p)",
+               reinterpret_cast<void*>(wParam));
         return 0;
     }
-    ETWLOG(1, kSource, L"CShellMainWnd::OnNavigate", L"Content frame navigation triggered");
+    ETWLOG(1, kSource, function, L"Content frame navigation triggered");
     auto* record = reinterpret_cast<CNAVMSGDATA*>(wParam);
     if (record == nullptr) {
-        ETWLOG(5, kSource, L"CShellMainWnd::OnNavigate",
+        ETWLOG(5, kSource, function,
                L"HELP!! Message data is NULL. Cannot set event. Somebody is waiting so application is probably hung");
         return 0;
     }
@@ -193,8 +195,9 @@ LRESULT CShellMainWnd::OnCloseRequest(UINT, WPARAM, LPARAM, BOOL&)
 
 LRESULT CShellMainWnd::OnGetCurrNavURL(UINT, WPARAM wParam, LPARAM, BOOL&)
 {
-    if (!IsSameThreadSend()) {
-        ETWLOG(4, kSource, L"CShellMainWnd::OnGetCurrNavURL", L"URL request from outside this thread ignored");
+    if (!IsSameThreadSend() || !TakeRegisteredPointer(WM_SHELL_GET_CURRENT_URL, wParam)) {
+        ETWLOG(4, kSource, L"CShellMainWnd::OnGetCurrNavURL",
+               L"URL request not sent by this thread's sender ignored (wParam %p)", reinterpret_cast<void*>(wParam));
         return 0;
     }
     auto* url = reinterpret_cast<BSTR*>(wParam);

@@ -81,6 +81,7 @@ private:
     bool m_destroyAfterNavigation = false;
 };
 
-// Whether a private message that carries a pointer of this process may be served: only when sent
-// from this thread (another process's pointer, or a posted message, is never dereferenced).
+// Whether a message comes from this thread: a send from this thread or a posted message (which
+// any process can make); never another thread's or process's send. Pointer messages need more:
+// the pointer their sender registered (ShellMessages.h).
 [[nodiscard]] bool IsSameThreadSend() noexcept;

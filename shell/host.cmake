@@ -1,12 +1,14 @@
 # The host program Ordwell.exe: the shared shell types, the host's library and the program.
 
-# Navigation records, the reference count and the performance marker (with the active package): also
-# linked by the page objects, so nothing here needs window code.
+# Navigation records, the reference count, the performance marker (with the active package) and the
+# senders of the window's pointer messages: also linked by the page objects, so nothing here needs
+# the window's own code.
 add_library(shellcommon STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/CNAVMSGDATA.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/CKvPerfCounter.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/CKvPerfCounter.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/ShellMessages.cpp)
 target_include_directories(shellcommon PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(shellcommon PUBLIC activepackage core oleaut32 advapi32)
+target_link_libraries(shellcommon PUBLIC activepackage core user32 oleaut32 advapi32)
 
 add_library(ordwellhost STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/CBrowserHelp.cpp

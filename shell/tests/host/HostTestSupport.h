@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <string>
@@ -52,6 +53,7 @@ public:
     HRESULT STDMETHODCALLTYPE Navigate(const wchar_t* url) override
     {
         Record(std::wstring(L"navigate ") + url);
+        if (duringNavigate) duringNavigate(url);  // may throw, as a faulty control would
         return navigateResult;
     }
     HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG*, int, int* handled) override
@@ -109,11 +111,13 @@ public:
         calls.push_back(call);
         return S_OK;
     }
-    [[nodiscard]] bool Called(const std::wstring& call) const
+    [[nodiscard]] bool Called(const std::wstring& call) const { return Count(call) > 0; }
+    [[nodiscard]] int Count(const std::wstring& call) const
     {
+        int count = 0;
         for (const std::wstring& made : calls)
-            if (made == call) return true;
-        return false;
+            if (made == call) ++count;
+        return count;
     }
 
     std::vector<std::wstring> calls;
@@ -129,6 +133,8 @@ public:
     int fits = 0;
     VARIANT closeButton{};  // VT_EMPTY: the page reports nothing
     std::wstring currentUrl = L"sarn://page.dll::now.html";
+    // Runs inside Navigate, after the call is recorded.
+    std::function<void(const wchar_t* url)> duringNavigate;
 };
 
 class ScriptedSettings final : public IHostUiSettings {

@@ -9,8 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using HostTesting::FakeBrowser;
@@ -144,7 +148,7 @@ TEST(HostMainWindow, CreationSubscribesNavigatesAndDestructionReleasesTheHost)
     CNAVMSGDATA* record = CreateNavMsgData(L"sarn://x.dll::b.html");
     ASSERT_NE(nullptr, record);
     record->AddRef();
-    EXPECT_EQ(0, SendMessageW(handle, WM_SHELL_NAVIGATE, reinterpret_cast<WPARAM>(record), 0));
+    EXPECT_EQ(0, SendNavigateMessage(handle, record));
     EXPECT_TRUE(test.browser.Called(L"navigate sarn://x.dll::b.html"));
     EXPECT_FALSE(test.browser.Called(L"add KvDispSessionMgr2"));
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(record->DoneEvent(), 0));
@@ -153,7 +157,7 @@ TEST(HostMainWindow, CreationSubscribesNavigatesAndDestructionReleasesTheHost)
 
     // The current URL goes to the sender's string.
     BSTR url = nullptr;
-    SendMessageW(handle, WM_SHELL_GET_CURRENT_URL, reinterpret_cast<WPARAM>(&url), 0);
+    SendGetCurrentUrlMessage(handle, &url);
     ASSERT_NE(nullptr, url);
     EXPECT_STREQ(L"sarn://page.dll::now.html", url);
     SysFreeString(url);
@@ -171,6 +175,87 @@ TEST(HostMainWindow, CreationSubscribesNavigatesAndDestructionReleasesTheHost)
     EXPECT_EQ(0, test.parsed.module->ReferenceCount());
     EXPECT_TRUE(test.parsed.module->ExitRequested());
     EXPECT_EQ(nullptr, test.parsed.module->GetMainWindowHandle());
+}
+
+// A pointer message is served only with the pointer this thread's sender registered for its send,
+// and once: not when it is posted (any process can post it) and a nested loop dispatches it, not
+// from a plain send or another thread, and not when the pointer is delivered again later.
+TEST(HostMainWindow, PointerMessagesServeOnlyThePointerThisThreadsSenderRegistered)
+{
+    using Deliver = std::function<void(HWND window, UINT message, WPARAM pointer)>;
+    const Deliver posted = [](HWND window, UINT message, WPARAM pointer) {
+        PostMessageW(window, message, pointer, 0);
+        PumpFor(60);
+    };
+    const Deliver sender = [](HWND window, UINT message, WPARAM pointer) {
+        if (message == WM_SHELL_NAVIGATE) {
+            SendNavigateMessage(window, reinterpret_cast<CNAVMSGDATA*>(pointer));
+        } else {
+            SendGetCurrentUrlMessage(window, reinterpret_cast<BSTR*>(pointer));
+        }
+    };
+    const struct {
+        const char* how;
+        Deliver deliver;
+        int served;
+    } cases[] = {
+        {"posted, dispatched by a nested loop", posted, 0},
+        {"plain send from this thread",
+         [](HWND window, UINT message, WPARAM pointer) { SendMessageW(window, message, pointer, 0); }, 0},
+        {"send from another thread",
+         [](HWND window, UINT message, WPARAM pointer) {
+             HostTesting::RunOnOtherThreadPumping([&] { SendMessageW(window, message, pointer, 0); });
+         },
+         0},
+        {"this thread's sender", sender, 1},
+        {"this thread's sender, then posted again",
+         [&](HWND window, UINT message, WPARAM pointer) {
+             sender(window, message, pointer);
+             posted(window, message, pointer);
+         },
+         1},
+    };
+    WindowUnderTest test;
+    const HWND handle = test.Create();
+    ASSERT_NE(nullptr, handle);
+    int number = 0;
+    for (const auto& delivery : cases) {
+        SCOPED_TRACE(delivery.how);
+        const std::wstring url = L"sarn://x.dll::page" + std::to_wstring(++number) + L".html";
+        CNAVMSGDATA* record = CreateNavMsgData(url.c_str());
+        ASSERT_NE(nullptr, record);
+        delivery.deliver(handle, WM_SHELL_NAVIGATE, reinterpret_cast<WPARAM>(record));
+        EXPECT_EQ(delivery.served, test.browser.Count(L"navigate " + url));
+        EXPECT_EQ(delivery.served > 0, WaitForSingleObject(record->DoneEvent(), 0) == WAIT_OBJECT_0);
+        record->Release();
+
+        test.browser.calls.clear();
+        BSTR current = nullptr;
+        delivery.deliver(handle, WM_SHELL_GET_CURRENT_URL, reinterpret_cast<WPARAM>(&current));
+        EXPECT_EQ(delivery.served, test.browser.Count(L"url"));
+        EXPECT_EQ(delivery.served > 0 ? L"sarn://page.dll::now.html" : L"", std::wstring(current ? current : L""));
+        SysFreeString(current);
+    }
+
+    // A page's script navigates while it is shown (the session manager's close does): the nested
+    // send is served, the record of the navigation under way is not served a second time.
+    CNAVMSGDATA* outer = CreateNavMsgData(L"sarn://x.dll::outer.html");
+    CNAVMSGDATA* inner = CreateNavMsgData(L"sarn://x.dll::inner.html");
+    ASSERT_NE(nullptr, outer);
+    ASSERT_NE(nullptr, inner);
+    bool entered = false;
+    test.browser.duringNavigate = [&](const wchar_t*) {
+        if (std::exchange(entered, true)) return;
+        posted(handle, WM_SHELL_NAVIGATE, reinterpret_cast<WPARAM>(outer));
+        SendNavigateMessage(handle, inner);
+    };
+    SendNavigateMessage(handle, outer);
+    EXPECT_EQ(1, test.browser.Count(L"navigate sarn://x.dll::outer.html"));
+    EXPECT_EQ(1, test.browser.Count(L"navigate sarn://x.dll::inner.html"));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(outer->DoneEvent(), 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(inner->DoneEvent(), 0));
+    outer->Release();
+    inner->Release();
 }
 
 TEST(HostMainWindow, FailedBrowserCreationFailsTheWindow)
