@@ -5,6 +5,7 @@
 #include "Logging/Logging.h"
 #include "ShellWindowHelpers.h"
 
+#include <exception>
 #include <utility>
 
 namespace {
@@ -23,6 +24,18 @@ BrowserObjectFactory ModuleBrowserFactory(CKvShellModule& module)
         return library != nullptr ? library->GetBrwObject2(browser) : ERROR_CALL_NOT_IMPLEMENTED;
     };
 }
+
+// Holds a counter raised for its lifetime, however the scope is left.
+class RaisedCount {
+public:
+    explicit RaisedCount(unsigned& count) noexcept : m_count(count) { ++m_count; }
+    ~RaisedCount() { --m_count; }
+    RaisedCount(const RaisedCount&) = delete;
+    RaisedCount& operator=(const RaisedCount&) = delete;
+
+private:
+    unsigned& m_count;
+};
 
 }  // namespace
 
@@ -176,9 +189,17 @@ LRESULT CShellMainWnd::OnNavigate(UINT, WPARAM wParam, LPARAM, BOOL&)
                L"HELP!! Message data is NULL. Cannot set event. Somebody is waiting so application is probably hung");
         return 0;
     }
-    ++m_navigationDepth;
-    (void)Navigate(record);
-    --m_navigationDepth;
+    {
+        // However the navigation ends, it no longer holds a close back, and its sender is released.
+        const RaisedCount navigating(m_navigationDepth);
+        try {
+            (void)Navigate(record);
+        } catch (const std::exception& error) {
+            ETWLOG(4, kSource, function, L"The navigation failed: %hs", error.what());
+        } catch (...) {
+            ETWLOG(4, kSource, function, L"The navigation failed");
+        }
+    }
     record->SignalDone();
     if (m_navigationDepth == 0 && m_destroyAfterNavigation) {
         m_destroyAfterNavigation = false;

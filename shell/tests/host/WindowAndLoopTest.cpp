@@ -258,6 +258,43 @@ TEST(HostMainWindow, PointerMessagesServeOnlyThePointerThisThreadsSenderRegister
     inner->Release();
 }
 
+// A navigation that throws (a faulty control) stays inside the window and holds no close back:
+// its sender is released, a close asked during it happens as it unwinds, a later close closes.
+TEST(HostMainWindow, NavigationThatThrowsLeavesTheWindowClosable)
+{
+    const struct {
+        const char* thrown;
+        std::function<void()> raise;
+    } faults[] = {
+        {"std::runtime_error", [] { throw std::runtime_error("the control failed"); }},
+        {"std::bad_alloc", [] { throw std::bad_alloc(); }},
+        {"no std::exception", [] { throw 42; }},
+    };
+    for (const auto& fault : faults) {
+        for (const bool closeDuring : {false, true}) {
+            SCOPED_TRACE(std::string(fault.thrown) + (closeDuring ? ", close asked during it" : ", close after"));
+            WindowUnderTest test;
+            const HWND handle = test.Create();
+            ASSERT_NE(nullptr, handle);
+            test.browser.duringNavigate = [&](const wchar_t*) {
+                if (closeDuring) SendMessageW(handle, WM_SHELL_CLOSE, 0, 0);
+                fault.raise();
+            };
+            CNAVMSGDATA* record = CreateNavMsgData(L"sarn://x.dll::fails.html");
+            ASSERT_NE(nullptr, record);
+            EXPECT_EQ(0, SendNavigateMessage(handle, record));
+            EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(record->DoneEvent(), 0));
+            record->Release();
+            if (!closeDuring) {
+                EXPECT_TRUE(IsWindow(handle));
+                SendMessageW(handle, WM_CLOSE, 0, 0);
+            }
+            EXPECT_FALSE(IsWindow(handle));
+            EXPECT_TRUE(test.parsed.module->ExitRequested());
+        }
+    }
+}
+
 TEST(HostMainWindow, FailedBrowserCreationFailsTheWindow)
 {
     WindowUnderTest test;
