@@ -66,7 +66,13 @@ void CShellMainWnd::StartZoomTimer()
 {
     if (m_hWnd == nullptr) return;  // closed while its first page was shown
     m_zoomRetries = 0;
-    ::SetTimer(m_hWnd, kZoomTimerId, kZoomTimerPeriodMs, nullptr);
+    m_zoomTimerRunning = ::SetTimer(m_hWnd, kZoomTimerId, kZoomTimerPeriodMs, nullptr) != 0;
+}
+
+void CShellMainWnd::StopZoomTimer() noexcept
+{
+    m_zoomTimerRunning = false;
+    ::KillTimer(m_hWnd, kZoomTimerId);
 }
 
 LRESULT CShellMainWnd::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
@@ -99,7 +105,7 @@ LRESULT CShellMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL&)
         m_module.ModuleRelease(8);
     }
     m_module.ReleaseGlobalObjects();
-    ::KillTimer(m_hWnd, kZoomTimerId);
+    StopZoomTimer();
     return 0;
 }
 
@@ -236,13 +242,14 @@ LRESULT CShellMainWnd::OnGetCurrNavURL(UINT, WPARAM wParam, LPARAM, BOOL&)
 
 LRESULT CShellMainWnd::OnTimer(UINT, WPARAM wParam, LPARAM, BOOL&)
 {
-    if (wParam != kZoomTimerId) return 0;
+    // Any process can post a tick with this id: only the running timer's ticks count.
+    if (wParam != kZoomTimerId || !m_zoomTimerRunning) return 0;
     const HRESULT hr = Browser() != nullptr ? Zoom(Operations()) : E_INVALIDARG;
     if (hr == E_PENDING) {
         ++m_zoomRetries;
         if (m_zoomRetries < kZoomPendingTicks) return 0;
     }
-    ::KillTimer(m_hWnd, kZoomTimerId);
+    StopZoomTimer();
     ::ShowWindow(m_hWnd, SW_SHOW);
     return 0;
 }

@@ -68,11 +68,13 @@ public:
 private:
     [[nodiscard]] IKvBrowserOperations* Operations() const noexcept { return Browser(); }
     void PlaceWindow();
+    void StopZoomTimer() noexcept;
     // Destroys the window, or marks it to be destroyed when the navigation under way returns.
     void DestroyNowOrAfterNavigation();
 
     CKvShellModule& m_module;
     unsigned m_zoomRetries = 0;
+    bool m_zoomTimerRunning = false;
     unsigned m_position = 0;
     // The module reference of this window, taken at WM_CREATE; dropped once, whether the window is
     // destroyed or its creation is refused.

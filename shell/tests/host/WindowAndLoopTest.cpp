@@ -383,6 +383,29 @@ TEST(HostMainWindow, ZoomTimerShowsTheWindowAtTheTenthPendingTick)
     EXPECT_EQ(0u, nullObject.window->ZoomRetries());
 }
 
+// Any process can post a tick with the zoom timer's id: only ticks of the running timer count, so a
+// window hidden before its zoom is set, or hidden again later, stays hidden.
+TEST(HostMainWindow, ZoomTicksCountOnlyWhileTheZoomTimerRuns)
+{
+    WindowUnderTest test;
+    const HWND handle = test.Create();
+    ASSERT_NE(nullptr, handle);
+    PostMessageW(handle, WM_TIMER, kZoomTimerId, 0);
+    PumpFor(100);
+    EXPECT_FALSE(IsWindowVisible(handle));
+    EXPECT_EQ(0, test.browser.webBrowserRequests);
+
+    test.window->StartZoomTimer();
+    for (int wait = 0; wait < 100 && !IsWindowVisible(handle); ++wait) PumpFor(50);
+    ASSERT_TRUE(IsWindowVisible(handle));
+    EXPECT_EQ(1, test.browser.webBrowserRequests);
+    ShowWindow(handle, SW_HIDE);  // as the close behind the report page does
+    PostMessageW(handle, WM_TIMER, kZoomTimerId, 0);
+    PumpFor(100);
+    EXPECT_FALSE(IsWindowVisible(handle));
+    EXPECT_EQ(1, test.browser.webBrowserRequests);
+}
+
 TEST(HostMainWindow, CornerPositionsFollowTheWorkAreaAndADisplayChangeRescales)
 {
     for (unsigned position : {1u, 2u, 3u, 4u}) {
