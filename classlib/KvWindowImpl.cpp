@@ -4,7 +4,6 @@
 
 #include <exception>
 #include <mutex>
-#include <new>
 #include <unordered_map>
 
 namespace {
@@ -48,8 +47,9 @@ private:
 
 WindowObjects& BoundWindows() noexcept
 {
-    static WindowObjects windows;
-    return windows;
+    // Never destroyed: a window object of static lifetime may still unhook itself at exit.
+    static WindowObjects* const windows = new WindowObjects;
+    return *windows;
 }
 
 }  // namespace
