@@ -18,7 +18,7 @@ constexpr wchar_t kSource[] = L"KvShell";
 template <typename Call>
 HRESULT CFakeKvUninstaller::Forward(const wchar_t* method, Call&& call) noexcept
 {
-    return KvComBoundary(kSource, method, [&]() -> HRESULT { return m_real ? call(m_real.Get()) : E_UNEXPECTED; });
+    return KvComBoundary(kSource, method, [&]() -> HRESULT { return m_real ? call(m_real.Get()) : m_unreachable; });
 }
 
 HRESULT CFakeKvUninstaller::CreateInstance(CFakeKvUninstaller** object) noexcept
@@ -60,14 +60,15 @@ HRESULT CFakeKvUninstaller::Construct() noexcept
     }
     // The uninstaller comes back as IDispatch; from another process that is a proxy with
     // IDispatch's seven slots only, so the table the calls go on to is asked for. It crosses only
-    // when the uninstaller's type library is registered: without it there is no shim.
+    // when the uninstaller's type library is registered. Without it the shim still serves its own
+    // slots and the host goes on; each forwarded call fails with the query's result.
     hr = created->QueryInterface(IID_IKvUninstaller5, reinterpret_cast<void**>(m_real.GetAddressOf()));
     if (SUCCEEDED(hr) && !m_real) hr = E_NOINTERFACE;
     if (FAILED(hr)) {
         m_real.Reset();
+        m_unreachable = hr;
         ETWLOG(4, kSource, L"CFakeKvUninstaller::FinalConstruct",
-               L"The uninstaller answers no IKvUninstaller5: (0x%08X)", hr);
-        return hr;
+               L"The uninstaller answers no IKvUninstaller5, its calls will fail: (0x%08X)", hr);
     }
     return S_OK;
 }

@@ -16,6 +16,25 @@ namespace {
 
 const std::wstring kSelf = std::to_wstring(GetCurrentProcessId());
 
+// A call by name through IDispatch, as a page makes it; the result's text or "<vt N>".
+std::wstring CallByName(IDispatch* object, const wchar_t* name, HRESULT* status = nullptr)
+{
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = 0;
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    VARIANT result;
+    VariantInit(&result);
+    if (SUCCEEDED(hr)) {
+        DISPPARAMS none = {};
+        hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
+                            &result, nullptr, nullptr);
+    }
+    if (status != nullptr) *status = hr;
+    const std::wstring text = Text(result);
+    VariantClear(&result);
+    return text;
+}
+
 class FakeUninstaller : public ::testing::Test {
 protected:
     ComPtr<IDispatch> Create(const wchar_t* simulate, const wchar_t* survey)
@@ -23,24 +42,6 @@ protected:
         ComPtr<IDispatch> object;
         EXPECT_EQ(S_OK, CreateFakeUninstaller(simulate, survey, &object));
         return object;
-    }
-    // A call by name through IDispatch, as a page makes it; the result's text or "<vt N>".
-    static std::wstring CallByName(IDispatch* object, const wchar_t* name, HRESULT* status = nullptr)
-    {
-        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-        DISPID id = 0;
-        HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-        VARIANT result;
-        VariantInit(&result);
-        if (SUCCEEDED(hr)) {
-            DISPPARAMS none = {};
-            hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
-                                &result, nullptr, nullptr);
-        }
-        if (status != nullptr) *status = hr;
-        const std::wstring text = Text(result);
-        VariantClear(&result);
-        return text;
     }
 
     ComApartment m_com;
@@ -243,20 +244,42 @@ protected:
     StandInLog m_log;
 };
 
-// Without the library the interface cannot cross: creating the shim fails with the failure
-// and nothing else happens. (Run before the case that registers it, so that nothing of the
-// registration is remembered in this process.)
-TEST_F(FakeUninstallerAcrossProcesses, WithoutTheUninstallersTypeLibraryTheShimIsNotCreated)
+// Without the library the interface cannot cross: the shim is made all the same and serves its
+// own slots, so the host goes on, and each forwarded call fails with the failed query's result.
+// (Run before the case that registers it, so that nothing of the registration is remembered in
+// this process.)
+TEST_F(FakeUninstallerAcrossProcesses, WithoutTheUninstallersTypeLibraryForwardedCallsFail)
 {
     UnregisterLibrary();
-    IDispatch* object = reinterpret_cast<IDispatch*>(1);
-    const HRESULT hr = CreateFakeUninstaller(L"uninstall_survey", L"x", &object);
-    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
-    EXPECT_EQ(nullptr, object);
-    if (SUCCEEDED(hr) && object != reinterpret_cast<IDispatch*>(1) && object != nullptr) object->Release();
-    // It got as far as the uninstaller in the other process.
-    EXPECT_EQ(1, m_log.Count("other surrogate CreateObject " + GuidText(CLSID_KvUninstaller) + " " +
-                             GuidText(IID_IDispatch)));
+    ComPtr<IDispatch> object;
+    ASSERT_EQ(S_OK, CreateFakeUninstaller(L"uninstall_survey", L"survey=1", &object));
+    ASSERT_EQ(1, m_log.Count("other create " + GuidText(CLSID_KvUninstaller))) << "the uninstaller is elsewhere";
+    EXPECT_EQ(L"survey=1", CallByName(object.Get(), L"GetSurveyData"));
+    EXPECT_EQ(L"uninstall_survey", CallByName(object.Get(), L"GetSimulateString"));
+    EXPECT_EQ(L"<vt 0>", CallByName(object.Get(), L"Method07"));
+    for (const wchar_t* name : {L"Method09", L"Method26", L"Method41"}) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        DISPID id = 0;
+        ASSERT_EQ(S_OK, object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+        DISPPARAMS none = {};
+        EXCEPINFO exception = {};
+        VARIANT result;
+        VariantInit(&result);
+        EXPECT_EQ(DISP_E_EXCEPTION, object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
+                                                   &exception, nullptr));
+        EXPECT_EQ(E_NOINTERFACE, exception.scode);
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        VariantClear(&result);
+    }
+    ComPtr<IKvUninstaller5> table;
+    ASSERT_EQ(S_OK, object->QueryInterface(IID_IKvUninstaller5, reinterpret_cast<void**>(table.GetAddressOf())));
+    VARIANT empty;
+    VariantInit(&empty);
+    EXPECT_EQ(E_NOINTERFACE, table->Method36(empty, empty));
+    // Nothing reached the uninstaller.
+    EXPECT_TRUE(ArgumentsRecorded().empty());
 }
 
 TEST_F(FakeUninstallerAcrossProcesses, EveryForwardedSlotReachesTheUninstallerWithItsArguments)
