@@ -11,8 +11,11 @@
 
 class CFakeKvUninstaller final : public IKvUninstaller5 {
 public:
-    // Loads the type information and creates the real uninstaller in the surrogate. On failure
-    // *object is null and the first failing HRESULT is returned (logged).
+    // Loads the type information, creates the real uninstaller in the surrogate and asks it for
+    // IKvUninstaller5 (across processes that needs the uninstaller's type library registered).
+    // On failure *object is null and the first failing HRESULT is returned (logged). When only
+    // the last step fails, the shim is made all the same and the forwarded slots fail with the
+    // query's HRESULT (logged).
     [[nodiscard]] static HRESULT CreateInstance(CFakeKvUninstaller** object) noexcept;
 
     // The "simulate:" and "ngmdata:" option values (null counts as empty); copies both.
@@ -30,10 +33,11 @@ public:
                                      VARIANT* result, EXCEPINFO* exception, UINT* badArgument) override;
 
     // Slots 7-42. Forwarded: 9, 17, 26-28, 31, 34-36, 39, 41 (the real uninstaller's HRESULT;
-    // E_UNEXPECTED without one). 10: the simulate string. 18 and 40: the survey data when the
+    // without one, the failure that left the shim without it). 10: the simulate string. 18 and 40: the survey data when the
     // simulate string is "uninstall_survey" resp. "uninstall_launch" (any case), else VT_EMPTY.
     // The three clear their out value first and give E_POINTER for a null one. 42: E_NOTIMPL.
-    // All others: S_OK, nothing touched.
+    // All others: S_OK, nothing touched. No exception leaves a method: one thrown inside (also
+    // by an in-process uninstaller) gives E_OUTOFMEMORY, E_FAIL or E_UNEXPECTED (logged).
     HRESULT STDMETHODCALLTYPE Method07(VARIANT first, VARIANT second) override;
     HRESULT STDMETHODCALLTYPE Method08(VARIANT first, VARIANT second) override;
     HRESULT STDMETHODCALLTYPE Method09(VARIANT argument, VARIANT* value) override;
@@ -76,10 +80,15 @@ private:
     ~CFakeKvUninstaller();
     HRESULT Construct() noexcept;
     HRESULT SurveyDataWhen(const wchar_t* simulateValue, VARIANT* data) noexcept;
+    // call(the real uninstaller) inside the COM boundary; m_unreachable without one.
+    template <typename Call>
+    HRESULT Forward(const wchar_t* method, Call&& call) noexcept;
 
     LONG m_references = 1;
     CKvTypeLibDispatch m_dispatch;
     BSTR m_simulate = nullptr;
     BSTR m_surveyData = nullptr;
     Microsoft::WRL::ComPtr<IKvUninstaller5> m_real;
+    // Why there is no m_real: what the forwarded slots answer then.
+    HRESULT m_unreachable = E_UNEXPECTED;
 };

@@ -1,6 +1,8 @@
 #include "KvPlatformDsp.h"
 
 #include "CheckedCreation.h"
+#include "KvComBoundary.h"
+#include "KvPageArguments.h"
 #include "KvSurrogateConnection.h"
 #include "Logging/Logging.h"
 #include "StringFormat.h"
@@ -91,72 +93,90 @@ ULONG CKvPlatformDsp::Release()
 
 HRESULT CKvPlatformDsp::GetTypeInfoCount(UINT* count)
 {
-    if (count == nullptr) return E_POINTER;
-    *count = 0;
-    return S_OK;
+    return KvComBoundary(kSource, L"CKvPlatformDsp::GetTypeInfoCount", [&] {
+        if (count == nullptr) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    });
 }
 
 HRESULT CKvPlatformDsp::GetTypeInfo(UINT /*index*/, LCID /*locale*/, ITypeInfo** info)
 {
-    if (info == nullptr) return E_POINTER;
-    *info = nullptr;
-    return DISP_E_BADINDEX;
+    return KvComBoundary(kSource, L"CKvPlatformDsp::GetTypeInfo", [&] {
+        if (info == nullptr) return E_POINTER;
+        *info = nullptr;
+        return DISP_E_BADINDEX;
+    });
 }
 
 HRESULT CKvPlatformDsp::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID /*locale*/, DISPID* ids)
 {
-    if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
-    // The method has no named parameters: any name after the first is unknown.
-    HRESULT hr = S_OK;
-    for (UINT index = 0; index < count; ++index) {
-        const bool known = index == 0 && names[0] != nullptr && ::CompareStringOrdinal(names[0], -1, kMethodName, -1, TRUE) == CSTR_EQUAL;
-        ids[index] = known ? 0 : DISPID_UNKNOWN;
-        if (!known) hr = DISP_E_UNKNOWNNAME;
-    }
-    return hr;
+    return KvComBoundary(kSource, L"CKvPlatformDsp::GetIDsOfNames", [&] {
+        if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+        if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
+        // The method has no named parameters: any name after the first is unknown.
+        HRESULT hr = S_OK;
+        for (UINT index = 0; index < count; ++index) {
+            const bool known = index == 0 && names[0] != nullptr &&
+                               ::CompareStringOrdinal(names[0], -1, kMethodName, -1, TRUE) == CSTR_EQUAL;
+            ids[index] = known ? 0 : DISPID_UNKNOWN;
+            if (!known) hr = DISP_E_UNKNOWNNAME;
+        }
+        return hr;
+    });
 }
 
 HRESULT CKvPlatformDsp::Invoke(DISPID id, REFIID iid, LCID /*locale*/, WORD flags, DISPPARAMS* params,
                                VARIANT* result, EXCEPINFO* /*exception*/, UINT* badArgument)
 {
-    if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    if (id != 0) return DISP_E_MEMBERNOTFOUND;
-    if ((flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) == 0) return DISP_E_MEMBERNOTFOUND;
-    if (params == nullptr) return E_INVALIDARG;
-    if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
-    if (params->cArgs != 2 || params->rgvarg == nullptr) return DISP_E_BADPARAMCOUNT;
-    if (result == nullptr) return E_POINTER;
-    // Arguments arrive last first.
-    long values[2] = {};
-    for (UINT position = 0; position < 2; ++position) {
-        VARIANT converted;
-        ::VariantInit(&converted);
-        const HRESULT hr = ::VariantChangeType(&converted, &params->rgvarg[1 - position], 0, VT_I4);
-        if (FAILED(hr)) {
-            if (badArgument != nullptr) *badArgument = 1 - position;
-            return DISP_E_TYPEMISMATCH;
+    return KvComBoundary(kSource, L"CKvPlatformDsp::Invoke", [&] {
+        if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+        if (id != 0) return DISP_E_MEMBERNOTFOUND;
+        if ((flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) == 0) return DISP_E_MEMBERNOTFOUND;
+        if (params == nullptr) return E_INVALIDARG;
+        if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+        if (params->cArgs != 2 || params->rgvarg == nullptr) return DISP_E_BADPARAMCOUNT;
+        if (result == nullptr) return E_POINTER;
+        // Arguments arrive last first. A number written as text counts only when the whole text
+        // is the number: "1\0x" is no 1.
+        long values[2] = {};
+        for (UINT position = 0; position < 2; ++position) {
+            const VARIANT& argument = params->rgvarg[1 - position];
+            VARIANT converted;
+            ::VariantInit(&converted);
+            const HRESULT hr = KvHasEmbeddedNul(argument)
+                                   ? DISP_E_TYPEMISMATCH
+                                   : ::VariantChangeType(&converted, const_cast<VARIANT*>(&argument), 0, VT_I4);
+            if (FAILED(hr)) {
+                if (badArgument != nullptr) *badArgument = 1 - position;
+                return DISP_E_TYPEMISMATCH;
+            }
+            values[position] = converted.lVal;
         }
-        values[position] = converted.lVal;
-    }
-    ::VariantInit(result);
-    return GetProperty(values[0], values[1], result);
+        ::VariantInit(result);
+        return GetProperty(values[0], values[1], result);
+    });
 }
 
 HRESULT CKvPlatformDsp::GetProperty(long id, int useSurrogate, VARIANT* result) noexcept
 {
     if (result == nullptr) return E_POINTER;
     ::VariantClear(result);
-    try {
-        if (useSurrogate != 0) {
-            GetSurrogateProperty(id, result);
-        } else {
-            GetDirectProperty(id, result);
-        }
-    } catch (...) {
-        ETWLOG(4, kSource, kFunction, L"CKvPlatformDsp - unexpected failure for property %d", id);
-    }
-    return S_OK;
+    return KvComBoundary(
+        kSource, kFunction,
+        [&] {
+            if (useSurrogate != 0) {
+                GetSurrogateProperty(id, result);
+            } else {
+                GetDirectProperty(id, result);
+            }
+            return S_OK;
+        },
+        [&](HRESULT) noexcept {
+            // Whatever was half made is given back: the page sees nothing produced.
+            ::VariantClear(result);
+            return S_OK;
+        });
 }
 
 void CKvPlatformDsp::GetSurrogateProperty(long id, VARIANT* result)

@@ -1,7 +1,9 @@
 #pragma once
 // "PlatformDspObj": gives page script the suite's provider objects by property number, created
 // in the page's process or inside the suite's surrogate process, and kept for the object's life.
-// Its IDispatch is written by hand: one method, "GetProperty" (DISPID 0).
+// Its IDispatch is written by hand: one method, "GetProperty" (DISPID 0), whose two arguments are
+// converted to numbers (text holding a zero character is no number: DISP_E_TYPEMISMATCH). No
+// exception leaves a method.
 
 #include "KvSurrogateInterfaces.h"
 
@@ -16,7 +18,8 @@ public:
 
     // Provider id (0-9, 11) created directly (useSurrogate 0) or inside the surrogate. *result
     // is cleared first and gets VT_DISPATCH or the provider's property; it stays VT_EMPTY when
-    // nothing could be produced (failures are logged). E_POINTER for a null result, else S_OK.
+    // nothing could be produced (failures are logged; an exception gives VT_EMPTY too). E_POINTER
+    // for a null result, else S_OK.
     HRESULT GetProperty(long id, int useSurrogate, VARIANT* result) noexcept;
 
     // IUnknown

@@ -1,5 +1,7 @@
 #include "ScriptObjectAccess.h"
 
+#include "KvComBoundary.h"
+
 #include <dispex.h>
 #include <oleauto.h>
 #include <wrl/client.h>
@@ -7,6 +9,8 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
+
+constexpr wchar_t kSource[] = L"ScriptObjectAccess";
 
 // The object's id of name; with ensure, a missing name is made (IDispatchEx only).
 HRESULT FindName(IDispatch* object, const wchar_t* name, bool ensure, DISPID* id, ComPtr<IDispatchEx>* extended)
@@ -32,18 +36,21 @@ HRESULT FindName(IDispatch* object, const wchar_t* name, bool ensure, DISPID* id
 HRESULT PutScriptProperty(IDispatch* object, const wchar_t* name, VARIANT* value) noexcept
 {
     if (object == nullptr || name == nullptr || value == nullptr) return E_INVALIDARG;
-    DISPID id = DISPID_UNKNOWN;
-    ComPtr<IDispatchEx> extended;
-    HRESULT hr = FindName(object, name, true, &id, &extended);
-    if (FAILED(hr)) return hr;
-    DISPID putId = DISPID_PROPERTYPUT;
-    DISPPARAMS parameters = {value, &putId, 1, 1};
-    if (extended) {
-        return extended->InvokeEx(id, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &parameters, nullptr, nullptr,
-                                  nullptr);
-    }
-    return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &parameters, nullptr, nullptr,
-                          nullptr);
+    // The page's object is someone else's code: what it throws stays here.
+    return KvComBoundary(kSource, L"PutScriptProperty", [&] {
+        DISPID id = DISPID_UNKNOWN;
+        ComPtr<IDispatchEx> extended;
+        HRESULT hr = FindName(object, name, true, &id, &extended);
+        if (FAILED(hr)) return hr;
+        DISPID putId = DISPID_PROPERTYPUT;
+        DISPPARAMS parameters = {value, &putId, 1, 1};
+        if (extended) {
+            return extended->InvokeEx(id, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &parameters, nullptr, nullptr,
+                                      nullptr);
+        }
+        return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &parameters, nullptr, nullptr,
+                              nullptr);
+    });
 }
 
 HRESULT PutScriptString(IDispatch* object, const wchar_t* name, const wchar_t* text) noexcept
@@ -72,21 +79,31 @@ HRESULT GetScriptProperty(IDispatch* object, const wchar_t* name, VARIANT* value
     if (object == nullptr || name == nullptr || value == nullptr) return E_INVALIDARG;
     ::VariantClear(value);
     ::VariantInit(value);
-    DISPID id = DISPID_UNKNOWN;
-    ComPtr<IDispatchEx> extended;
-    HRESULT hr = FindName(object, name, false, &id, &extended);
-    if (FAILED(hr)) return hr;
-    DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    if (extended) {
-        hr = extended->InvokeEx(id, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr, nullptr);
-    } else {
-        hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr, nullptr);
-    }
-    if (FAILED(hr)) {
-        ::VariantClear(value);
-        ::VariantInit(value);
-    }
-    return hr;
+    return KvComBoundary(
+        kSource, L"GetScriptProperty",
+        [&] {
+            DISPID id = DISPID_UNKNOWN;
+            ComPtr<IDispatchEx> extended;
+            HRESULT hr = FindName(object, name, false, &id, &extended);
+            if (FAILED(hr)) return hr;
+            DISPPARAMS none = {nullptr, nullptr, 0, 0};
+            if (extended) {
+                hr = extended->InvokeEx(id, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr, nullptr);
+            } else {
+                hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr,
+                                    nullptr);
+            }
+            if (FAILED(hr)) {
+                ::VariantClear(value);
+                ::VariantInit(value);
+            }
+            return hr;
+        },
+        [&](HRESULT failure) noexcept {
+            // Whatever the object left there is not trusted to be released.
+            ::VariantInit(value);
+            return failure;
+        });
 }
 
 IDispatch* ScriptObjectOf(const VARIANT& value) noexcept

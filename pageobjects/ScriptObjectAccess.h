@@ -11,7 +11,8 @@
 inline constexpr IID kIidDispatchEx = {0xA6EF9860, 0xC720, 0x11D0, {0x93, 0x37, 0x00, 0xA0, 0xC9, 0x0D, 0xCA, 0xA9}};
 
 // Puts *value as property name of object. The HRESULT of the name lookup or of the put;
-// E_INVALIDARG for a null argument.
+// E_INVALIDARG for a null argument. An exception the object throws ends here as E_OUTOFMEMORY,
+// E_FAIL or E_UNEXPECTED (logged), as at a COM boundary (KvComBoundary.h); so in the getter.
 [[nodiscard]] HRESULT PutScriptProperty(IDispatch* object, const wchar_t* name, VARIANT* value) noexcept;
 [[nodiscard]] HRESULT PutScriptString(IDispatch* object, const wchar_t* name, const wchar_t* text) noexcept;
 [[nodiscard]] HRESULT PutScriptBool(IDispatch* object, const wchar_t* name, bool flag) noexcept;

@@ -124,6 +124,12 @@ DWORD MultiStringData(const std::vector<std::wstring>& strings, std::vector<BYTE
 {
     data.clear();
     for (const std::wstring& text : strings) {
+        // A zero inside a string would split it into two strings of the list (or end the list).
+        if (text.find(L'\0') != std::wstring::npos) {
+            ETWLOG(4, kSource, kSetFunction, L"A list string holds a zero character");
+            data.clear();
+            return ERROR_INVALID_PARAMETER;
+        }
         // A reader stops at an empty string: the strings after it would be lost.
         if (text.empty()) continue;
         AppendString(data, text.data(), text.size());

@@ -86,7 +86,7 @@ HRESULT CKvTypeLibDispatch::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT coun
 
 HRESULT CKvTypeLibDispatch::Invoke(void* instance, DISPID id, REFIID iid, LCID /*locale*/, WORD flags,
                                    DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                                   UINT* badArgument) const noexcept
+                                   UINT* badArgument) const
 {
     if (!m_info) return E_UNEXPECTED;
     if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;

@@ -15,12 +15,14 @@ public:
     [[nodiscard]] HRESULT Initialize(int typeLibResource, REFIID iid) noexcept;
 
     // The IDispatch methods; instance is the object's interface pointer of the initialised IID.
-    // Before a successful Initialize every call fails with E_UNEXPECTED (count: 0).
+    // Before a successful Initialize every call fails with E_UNEXPECTED (count: 0). Invoke calls
+    // the object's own methods: it is not noexcept, so that anything one of them lets out still
+    // reaches the calling object's COM boundary (KvComBoundary.h) instead of ending the process.
     HRESULT GetTypeInfoCount(UINT* count) const noexcept;
     HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) const noexcept;
     HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) const noexcept;
     HRESULT Invoke(void* instance, DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
-                   VARIANT* result, EXCEPINFO* exception, UINT* badArgument) const noexcept;
+                   VARIANT* result, EXCEPINFO* exception, UINT* badArgument) const;
 
 private:
     Microsoft::WRL::ComPtr<ITypeInfo> m_info;

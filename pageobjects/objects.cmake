@@ -27,6 +27,15 @@ set(PAGEOBJECTS_UNINSTALLER_TLB ${PAGEOBJECTS_TLB_DIR}/KvUnInstShim.tlb)
 ordwell_type_library(${CMAKE_CURRENT_SOURCE_DIR}/idl/KvQrnCShim.idl ${PAGEOBJECTS_SESSION_TLB})
 ordwell_type_library(${CMAKE_CURRENT_SOURCE_DIR}/idl/KvUnInstShim.idl ${PAGEOBJECTS_UNINSTALLER_TLB})
 add_custom_target(pageobjects_tlb DEPENDS ${PAGEOBJECTS_SESSION_TLB} ${PAGEOBJECTS_UNINSTALLER_TLB})
+# The uninstaller's type library as a file in bin/typelib, for installs that register it
+# (tests/e2e/support): other suite components register it so that its interfaces marshal.
+set(PAGEOBJECTS_UNINSTALLER_TLB_BIN ${CMAKE_BINARY_DIR}/bin/typelib/KvUnInstShim.tlb)
+add_custom_command(
+    OUTPUT ${PAGEOBJECTS_UNINSTALLER_TLB_BIN}
+    COMMAND ${CMAKE_COMMAND} -E copy ${PAGEOBJECTS_UNINSTALLER_TLB} ${PAGEOBJECTS_UNINSTALLER_TLB_BIN}
+    DEPENDS ${PAGEOBJECTS_UNINSTALLER_TLB}
+    VERBATIM)
+add_custom_target(pageobjects_tlb_bin DEPENDS ${PAGEOBJECTS_UNINSTALLER_TLB_BIN})
 
 # The resource-script fragment a program's .rc includes (#include "PageObjectTypeLibraries.rc",
 # with PAGEOBJECTS_TLB_DIR on the resource include path): TYPELIB 1 and 2, the numbers

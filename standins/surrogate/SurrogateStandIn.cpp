@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,43 @@ std::wstring GuidText(REFGUID guid)
     wchar_t text[64] = {};
     StringFromGUID2(guid, text, 64);
     return text;
+}
+
+// A value as the uninstaller records it: "empty", "null", "bstr(<length>):<text>", "i4:<n>",
+// "r8:<x>", "bool:<n>", "dispatch", "error:<hex>" or "vt<n>". A string keeps its first 32
+// characters, zero and other control characters written as \uXXXX, so a line stays short.
+std::wstring ArgumentText(const VARIANT& given)
+{
+    const VARIANT& value = given.vt == (VT_BYREF | VT_VARIANT) && given.pvarVal != nullptr ? *given.pvarVal : given;
+    switch (value.vt) {
+    case VT_EMPTY: return L"empty";
+    case VT_NULL: return L"null";
+    case VT_I4: return L"i4:" + std::to_wstring(value.lVal);
+    case VT_R8: return L"r8:" + std::to_wstring(value.dblVal);
+    case VT_BOOL: return L"bool:" + std::to_wstring(value.boolVal);
+    case VT_DISPATCH: return L"dispatch";
+    case VT_ERROR: {
+        wchar_t code[16] = {};
+        swprintf(code, 16, L"%08lX", static_cast<unsigned long>(value.scode));
+        return std::wstring(L"error:") + code;
+    }
+    case VT_BSTR: {
+        const UINT length = SysStringLen(value.bstrVal);
+        std::wstring text = L"bstr(" + std::to_wstring(length) + L"):";
+        for (UINT index = 0; index < length && index < 32; ++index) {
+            const wchar_t c = value.bstrVal[index];
+            if (c < 0x20 || c == 0x7F) {
+                wchar_t escaped[8] = {};
+                swprintf(escaped, 8, L"\\u%04X", static_cast<unsigned>(c));
+                text += escaped;
+            } else {
+                text += c;
+            }
+        }
+        return text;
+    }
+    default: return L"vt" + std::to_wstring(value.vt);
+    }
 }
 
 void NotifyIfIdle()
@@ -247,61 +285,55 @@ public:
         return DISP_E_MEMBERNOTFOUND;
     }
 
-    // Each call is recorded; a VARIANT out gets "<method> <process id>".
+    // Each call is recorded, the forwarded slots' calls with their arguments (see Called); a
+    // VARIANT out gets "<method> <process id>".
     HRESULT STDMETHODCALLTYPE Method07(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method07");
-        return S_OK;
+        return Called(L"Method07", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method08(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method08");
-        return S_OK;
+        return Called(L"Method08", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method09(VARIANT argument, VARIANT* value) override
     {
-        Record(L"uninstaller Method09");
-        return Answer(value, L"Method09");
+        VARIANT none;
+        VariantInit(&none);
+        const HRESULT hr = Called(L"Method09", argument, none);
+        return SUCCEEDED(hr) ? Answer(value, L"Method09") : hr;
     }
     HRESULT STDMETHODCALLTYPE GetSimulateString(VARIANT first, VARIANT second, VARIANT* simulate) override
     {
-        Record(L"uninstaller GetSimulateString");
-        return Answer(simulate, L"GetSimulateString");
+        const HRESULT hr = Called(L"GetSimulateString", first, second);
+        return SUCCEEDED(hr) ? Answer(simulate, L"GetSimulateString") : hr;
     }
     HRESULT STDMETHODCALLTYPE Method11(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method11");
-        return S_OK;
+        return Called(L"Method11", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method12(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method12");
-        return S_OK;
+        return Called(L"Method12", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method13(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method13");
-        return S_OK;
+        return Called(L"Method13", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method14(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method14");
-        return S_OK;
+        return Called(L"Method14", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method15(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method15");
-        return S_OK;
+        return Called(L"Method15", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method16(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method16");
-        return S_OK;
+        return Called(L"Method16", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method17(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method17");
-        return S_OK;
+        return Called(L"Method17", first, second);
     }
     HRESULT STDMETHODCALLTYPE GetSurveyData(VARIANT* data) override
     {
@@ -310,108 +342,87 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Method19(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method19");
-        return S_OK;
+        return Called(L"Method19", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method20(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method20");
-        return S_OK;
+        return Called(L"Method20", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method21(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method21");
-        return S_OK;
+        return Called(L"Method21", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method22(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method22");
-        return S_OK;
+        return Called(L"Method22", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method23(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method23");
-        return S_OK;
+        return Called(L"Method23", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method24(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method24");
-        return S_OK;
+        return Called(L"Method24", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method25(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method25");
-        return S_OK;
+        return Called(L"Method25", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method26(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method26");
-        return S_OK;
+        return Called(L"Method26", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method27(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method27");
-        return S_OK;
+        return Called(L"Method27", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method28(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method28");
-        return S_OK;
+        return Called(L"Method28", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method29(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method29");
-        return S_OK;
+        return Called(L"Method29", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method30(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method30");
-        return S_OK;
+        return Called(L"Method30", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method31(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method31");
-        return S_OK;
+        return Called(L"Method31", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method32(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method32");
-        return S_OK;
+        return Called(L"Method32", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method33(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method33");
-        return S_OK;
+        return Called(L"Method33", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method34(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method34");
-        return S_OK;
+        return Called(L"Method34", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method35(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method35");
-        return S_OK;
+        return Called(L"Method35", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method36(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method36");
-        return S_OK;
+        return Called(L"Method36", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method37(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method37");
-        return S_OK;
+        return Called(L"Method37", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method38(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method38");
-        return S_OK;
+        return Called(L"Method38", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method39(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method39");
-        return S_OK;
+        return Called(L"Method39", first, second);
     }
     HRESULT STDMETHODCALLTYPE GetLaunchData(VARIANT* data) override
     {
@@ -420,8 +431,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Method41(VARIANT first, VARIANT second) override
     {
-        Record(L"uninstaller Method41");
-        return S_OK;
+        return Called(L"Method41", first, second);
     }
     HRESULT STDMETHODCALLTYPE Method42() override
     {
@@ -430,6 +440,23 @@ public:
     }
 
 private:
+    // Records "uninstaller <method>" and "arguments <method> <first> <second>". A first argument
+    // "throw:bad_alloc", "throw:exception" or "throw:other" then throws that kind of exception,
+    // only for tests that hold the uninstaller in their own process, to drive the caller's COM
+    // boundary (across processes the exception would end the stand-in's own process).
+    static HRESULT Called(const wchar_t* method, const VARIANT& first, const VARIANT& second)
+    {
+        Record(std::wstring(L"uninstaller ") + method);
+        Record(std::wstring(L"arguments ") + method + L" " + ArgumentText(first) + L" " +
+               ArgumentText(second));
+        if (first.vt == VT_BSTR && first.bstrVal != nullptr) {
+            const std::wstring text(first.bstrVal, SysStringLen(first.bstrVal));
+            if (text == L"throw:bad_alloc") throw std::bad_alloc();
+            if (text == L"throw:exception") throw std::runtime_error("stand-in uninstaller");
+            if (text == L"throw:other") throw 42;
+        }
+        return S_OK;
+    }
     static HRESULT Answer(VARIANT* value, const wchar_t* method)
     {
         if (value == nullptr) return E_POINTER;

@@ -4,7 +4,8 @@
 // tests register the same class objects in their own process.
 //
 // Every call is recorded as one line "<process id> <text>" appended to the file named by the
-// environment variable ORDWELL_SURROGATE_LOG, else "<program path>.log".
+// environment variable ORDWELL_SURROGATE_LOG, else "<program path>.log". The uninstaller records
+// what each of its slots was given too ("arguments <method> <first> <second>").
 
 #include <unknwn.h>
 #include <windows.h>

@@ -2,9 +2,12 @@
 #include "KvSurrogateInterfaces.h"
 #include "PageObjectFactory.h"
 #include "PageObjectTestSupport.h"
+#include "PageObjectTypeLibraries.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>
+
+#include <functional>
 
 using Microsoft::WRL::ComPtr;
 using namespace PageObjectTesting;
@@ -13,6 +16,25 @@ namespace {
 
 const std::wstring kSelf = std::to_wstring(GetCurrentProcessId());
 
+// A call by name through IDispatch, as a page makes it; the result's text or "<vt N>".
+std::wstring CallByName(IDispatch* object, const wchar_t* name, HRESULT* status = nullptr)
+{
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = 0;
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    VARIANT result;
+    VariantInit(&result);
+    if (SUCCEEDED(hr)) {
+        DISPPARAMS none = {};
+        hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
+                            &result, nullptr, nullptr);
+    }
+    if (status != nullptr) *status = hr;
+    const std::wstring text = Text(result);
+    VariantClear(&result);
+    return text;
+}
+
 class FakeUninstaller : public ::testing::Test {
 protected:
     ComPtr<IDispatch> Create(const wchar_t* simulate, const wchar_t* survey)
@@ -20,24 +42,6 @@ protected:
         ComPtr<IDispatch> object;
         EXPECT_EQ(S_OK, CreateFakeUninstaller(simulate, survey, &object));
         return object;
-    }
-    // A call by name through IDispatch, as a page makes it; the result's text or "<vt N>".
-    static std::wstring CallByName(IDispatch* object, const wchar_t* name, HRESULT* status = nullptr)
-    {
-        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-        DISPID id = 0;
-        HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-        VARIANT result;
-        VariantInit(&result);
-        if (SUCCEEDED(hr)) {
-            DISPPARAMS none = {};
-            hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
-                                &result, nullptr, nullptr);
-        }
-        if (status != nullptr) *status = hr;
-        const std::wstring text = Text(result);
-        VariantClear(&result);
-        return text;
     }
 
     ComApartment m_com;
@@ -142,6 +146,207 @@ TEST_F(FakeUninstaller, CreationWithoutTheSurrogateFailsWithNoObject)
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(E_POINTER, CreateFakeUninstaller(L"uninstall_survey", L"x", nullptr));
     EXPECT_TRUE(m_log.Lines().empty());
+}
+
+// An exception that the uninstaller lets out, in the shim's own process, ends in the shim: the
+// call fails with the code of its kind, through the table and through IDispatch alike.
+TEST_F(FakeUninstaller, AnExceptionOfTheUninstallerEndsInTheShimAsAFailure)
+{
+    RegisteredClass helper(CLSID_KvSurrogateHelper, CLSCTX_LOCAL_SERVER);
+    ComPtr<IDispatch> object = Create(L"uninstall_survey", L"x");
+    ASSERT_TRUE(object);
+    ComPtr<IKvUninstaller5> table;
+    ASSERT_EQ(S_OK, object->QueryInterface(IID_IKvUninstaller5, reinterpret_cast<void**>(table.GetAddressOf())));
+    const struct {
+        const wchar_t* kind;
+        HRESULT expected;
+    } cases[] = {{L"throw:bad_alloc", E_OUTOFMEMORY}, {L"throw:exception", E_FAIL}, {L"throw:other", E_UNEXPECTED}};
+    for (const auto& item : cases) {
+        VARIANT kind;
+        kind.vt = VT_BSTR;
+        kind.bstrVal = SysAllocString(item.kind);
+        VARIANT none;
+        VariantInit(&none);
+        HRESULT hr = S_OK;
+        EXPECT_NO_THROW(hr = table->Method26(kind, none)) << std::string(item.kind, item.kind + wcslen(item.kind));
+        EXPECT_EQ(item.expected, hr);
+        VARIANT value;
+        VariantInit(&value);
+        EXPECT_NO_THROW(hr = table->Method09(kind, &value));
+        EXPECT_EQ(item.expected, hr);
+        EXPECT_EQ(VT_EMPTY, value.vt);
+
+        // As a page calls it: the failure comes back as the call's exception.
+        LPOLESTR name = const_cast<LPOLESTR>(L"Method41");
+        DISPID id = 0;
+        ASSERT_EQ(S_OK, object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
+        DISPPARAMS params = {&kind, nullptr, 1, 0};
+        EXCEPINFO exception = {};
+        EXPECT_NO_THROW(hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                                            &exception, nullptr));
+        EXPECT_EQ(DISP_E_EXCEPTION, hr);
+        EXPECT_EQ(item.expected, exception.scode);
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        VariantClear(&kind);
+    }
+    // The shim still forwards afterwards.
+    VARIANT plain;
+    VariantInit(&plain);
+    EXPECT_EQ(S_OK, table->Method27(plain, plain));
+    EXPECT_EQ(3, m_log.Count("self uninstaller Method26"));
+    EXPECT_EQ(1, m_log.Count("self uninstaller Method27"));
+}
+
+// The shim in this process, the real uninstaller in the surrogate program: across processes the
+// uninstaller's IDispatch is a proxy with IDispatch's slots only, so every forwarded call must go
+// through the IKvUninstaller5 the shim asked for. Its interfaces cross only once their type
+// library is registered.
+class FakeUninstallerAcrossProcesses : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // The registration is the prefix's: other tests that register or remove it take turns.
+        ASSERT_TRUE(m_turn.owned());
+        ASSERT_EQ(0u, RunStandIn(L"-RegServer"));
+    }
+    void TearDown() override
+    {
+        UnregisterLibrary();
+        EXPECT_EQ(0u, RunStandIn(L"-UnregServer"));
+    }
+    // The uninstaller's type library from this program's embedded copy, registered as the suite's
+    // components register theirs.
+    static void RegisterLibrary()
+    {
+        std::wstring path = ProgramPath() + L"\\" + std::to_wstring(kUninstallerTypeLibraryResource);
+        ComPtr<ITypeLib> library;
+        ASSERT_EQ(S_OK, LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.GetAddressOf()));
+        ASSERT_EQ(S_OK, RegisterTypeLib(library.Get(), path.data(), nullptr));
+    }
+    static void UnregisterLibrary()
+    {
+        (void)UnRegisterTypeLib(LIBID_KvUnInstShimLib, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
+    }
+    // The uninstaller's records of this test's calls: what follows "other arguments ".
+    std::vector<std::string> ArgumentsRecorded() const
+    {
+        std::vector<std::string> recorded;
+        for (const std::string& line : m_log.Lines()) {
+            if (line.rfind("other arguments ", 0) == 0) recorded.push_back(line.substr(16));
+        }
+        return recorded;
+    }
+
+    TrustTesting::HalvornKeyTurn m_turn;
+    ComApartment m_com;
+    StandInLog m_log;
+};
+
+// Without the library the interface cannot cross: the shim is made all the same and serves its
+// own slots, so the host goes on, and each forwarded call fails with the failed query's result.
+// (Run before the case that registers it, so that nothing of the registration is remembered in
+// this process.)
+TEST_F(FakeUninstallerAcrossProcesses, WithoutTheUninstallersTypeLibraryForwardedCallsFail)
+{
+    UnregisterLibrary();
+    ComPtr<IDispatch> object;
+    ASSERT_EQ(S_OK, CreateFakeUninstaller(L"uninstall_survey", L"survey=1", &object));
+    ASSERT_EQ(1, m_log.Count("other create " + GuidText(CLSID_KvUninstaller))) << "the uninstaller is elsewhere";
+    EXPECT_EQ(L"survey=1", CallByName(object.Get(), L"GetSurveyData"));
+    EXPECT_EQ(L"uninstall_survey", CallByName(object.Get(), L"GetSimulateString"));
+    EXPECT_EQ(L"<vt 0>", CallByName(object.Get(), L"Method07"));
+    for (const wchar_t* name : {L"Method09", L"Method26", L"Method41"}) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        DISPID id = 0;
+        ASSERT_EQ(S_OK, object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+        DISPPARAMS none = {};
+        EXCEPINFO exception = {};
+        VARIANT result;
+        VariantInit(&result);
+        EXPECT_EQ(DISP_E_EXCEPTION, object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
+                                                   &exception, nullptr));
+        EXPECT_EQ(E_NOINTERFACE, exception.scode);
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        VariantClear(&result);
+    }
+    ComPtr<IKvUninstaller5> table;
+    ASSERT_EQ(S_OK, object->QueryInterface(IID_IKvUninstaller5, reinterpret_cast<void**>(table.GetAddressOf())));
+    VARIANT empty;
+    VariantInit(&empty);
+    EXPECT_EQ(E_NOINTERFACE, table->Method36(empty, empty));
+    // Nothing reached the uninstaller.
+    EXPECT_TRUE(ArgumentsRecorded().empty());
+}
+
+TEST_F(FakeUninstallerAcrossProcesses, EveryForwardedSlotReachesTheUninstallerWithItsArguments)
+{
+    RegisterLibrary();
+    ComPtr<IDispatch> object;
+    ASSERT_EQ(S_OK, CreateFakeUninstaller(L"uninstall_survey", L"survey=1", &object));
+    ASSERT_EQ(1, m_log.Count("other create " + GuidText(CLSID_KvUninstaller))) << "the uninstaller is elsewhere";
+
+    // By name, as a page calls them: a text and the slot's number, which the uninstaller records.
+    const std::vector<std::pair<const wchar_t*, int>> forwarded = {
+        {L"Method09", 9},  {L"Method17", 17}, {L"Method26", 26}, {L"Method27", 27},
+        {L"Method28", 28}, {L"Method31", 31}, {L"Method34", 34}, {L"Method35", 35},
+        {L"Method36", 36}, {L"Method39", 39}, {L"Method41", 41}};
+    std::vector<std::string> expected;
+    std::wstring server;
+    for (const auto& [name, slot] : forwarded) {
+        const std::wstring text = std::wstring(L"to ") + name + L" \u00e9\u4e2d\t";
+        VARIANT arguments[2];
+        arguments[0].vt = VT_I4;  // last first
+        arguments[0].lVal = slot;
+        arguments[1].vt = VT_BSTR;
+        arguments[1].bstrVal = SysAllocString(text.c_str());
+        const bool oneArgument = slot == 9;
+        DISPPARAMS params = {oneArgument ? &arguments[1] : arguments, nullptr, oneArgument ? 1u : 2u, 0};
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        DISPID id = 0;
+        ASSERT_EQ(S_OK, object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+        VARIANT result;
+        VariantInit(&result);
+        EXPECT_EQ(S_OK, object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                                       &params, &result, nullptr, nullptr))
+            << slot;
+        if (oneArgument) {
+            // "Method09 <process of the uninstaller>"
+            server = Text(result);
+            EXPECT_EQ(0u, server.rfind(L"Method09 ", 0));
+            EXPECT_NE(L"Method09 " + kSelf, server);
+        }
+        VariantClear(&result);
+        SysFreeString(arguments[1].bstrVal);
+        const std::string name8(name, name + wcslen(name));
+        // The text as recorded: UTF-8, the tab written out.
+        expected.push_back(name8 + " bstr(" + std::to_string(text.size()) + "):to " + name8 +
+                           " \xC3\xA9\xE4\xB8\xAD\\u0009" + (oneArgument ? " empty" : " i4:" + std::to_string(slot)));
+    }
+    // Through the table, as a C++ caller uses it: the last forwarded slot with a number and nothing.
+    ComPtr<IKvUninstaller5> table;
+    ASSERT_EQ(S_OK, object->QueryInterface(IID_IKvUninstaller5, reinterpret_cast<void**>(table.GetAddressOf())));
+    VARIANT number;
+    number.vt = VT_I4;
+    number.lVal = -41;
+    VARIANT none;
+    VariantInit(&none);
+    EXPECT_EQ(S_OK, table->Method41(number, none));
+    expected.push_back("Method41 i4:-41 empty");
+    // The shim's own slots go nowhere.
+    EXPECT_EQ(S_OK, table->Method07(number, none));
+    EXPECT_EQ(S_OK, table->Method38(number, none));
+    EXPECT_EQ(E_NOTIMPL, table->Method42());
+    VARIANT survey;
+    VariantInit(&survey);
+    EXPECT_EQ(S_OK, table->GetSurveyData(&survey));
+    EXPECT_EQ(L"survey=1", Text(survey));
+    VariantClear(&survey);
+
+    EXPECT_EQ(expected, ArgumentsRecorded());
 }
 
 }  // namespace

@@ -131,6 +131,45 @@ TEST_F(PlatformDispatch, MakesDirectProvidersOnceFromTrustedModulesOnly)
     EXPECT_EQ(1, m_log.Count("self create " + GuidText(kKvSMProvider.clsid)));
 }
 
+// Text converts to a number only when the whole text is the number: "0" followed by a zero
+// character and more is no 0.
+TEST_F(PlatformDispatch, TextWithAZeroInsideIsNoNumber)
+{
+    TrustedFiles trusted({ProgramPath()});
+    RegisteredClass session(kKvSMProvider.clsid, CLSCTX_INPROC_SERVER);
+    RegisteredClass database(kKvDspDatabaseMgr.clsid, CLSCTX_INPROC_SERVER);
+    VARIANT whole;
+    whole.vt = VT_BSTR;
+    whole.bstrVal = SysAllocString(L"0");
+    VARIANT cut;
+    cut.vt = VT_BSTR;
+    cut.bstrVal = SysAllocStringLen(L"0\0x", 3);
+    const struct {
+        const VARIANT* id;
+        const VARIANT* flag;
+        HRESULT expected;
+        UINT badArgument;  // the argument's place in rgvarg (last first)
+    } cases[] = {{&cut, &whole, DISP_E_TYPEMISMATCH, 1}, {&whole, &cut, DISP_E_TYPEMISMATCH, 0}};
+    for (const auto& item : cases) {
+        VARIANT result;
+        VariantInit(&result);
+        UINT badArgument = 99;
+        EXPECT_EQ(item.expected, Call(*item.id, *item.flag, &result, DISPATCH_METHOD, &badArgument));
+        EXPECT_EQ(item.badArgument, badArgument);
+        EXPECT_EQ(VT_EMPTY, result.vt);
+        VariantClear(&result);
+    }
+    EXPECT_EQ(0, m_log.Count("self create " + GuidText(kKvDspDatabaseMgr.clsid)));
+    // The whole text is the number.
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(S_OK, Call(whole, whole, &result));
+    EXPECT_EQ(L"IKvDspDatabaseMgr " + kSelf, ProviderName(result));
+    VariantClear(&result);
+    VariantClear(&whole);
+    VariantClear(&cut);
+}
+
 TEST_F(PlatformDispatch, RefusesProvidersFromAnUntrustedModule)
 {
     TrustedFiles trusted({});

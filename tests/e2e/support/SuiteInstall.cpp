@@ -8,8 +8,10 @@
 #include "StringFormat.h"
 
 #include <knownfolders.h>
+#include <oleauto.h>
 #include <tlhelp32.h>
 #include <shlobj.h>
+#include <wrl/client.h>
 
 #include <fstream>
 #include <sstream>
@@ -37,7 +39,14 @@ constexpr FileCopy kFiles[] = {
     {L"kvutil\\KvUtil.dll", 1, L"KvUtil.dll"},
     {L"kvupdate\\KvUpdate.exe", 2, L"KvUpdate.exe"},
     {L"halvorn\\qdxnroa.dll", 3, L"qdxnroa.dll"},
+    // The uninstaller's interfaces, which cross into the surrogate program once registered.
+    {L"typelib\\KvUnInstShim.tlb", 2, L"KvUnInstShim.tlb"},
 };
+
+// Type libraries registered as the suite's components register theirs (RegisterTypeLib writes
+// each interface's ProxyStubClsid32 and TypeLib with its version, and TypeLib\{libid}\1.0\0\win64),
+// so that their interfaces marshal between the hosts and the surrogate program.
+constexpr const wchar_t* kTypeLibraries[] = {L"KvUnInstShim.tlb"};
 
 // The window sizes of the demo's pages, read by the host from the product folder.
 constexpr char kUiConfiguration[] = R"(<?xml version="1.0" encoding="utf-8"?>
@@ -94,6 +103,20 @@ LONG SetText(HKEY root, const std::wstring& subkey, const wchar_t* name, const s
 std::wstring Describe(const wchar_t* what, const std::wstring& detail, LONG code)
 {
     return std::wstring(what) + L" " + detail + L": " + std::to_wstring(code);
+}
+
+bool IsCode(const FileCopy& file)
+{
+    return wcsstr(file.from, L"resources\\") == nullptr && wcsstr(file.from, L".tlb") == nullptr;
+}
+
+std::wstring RegisterTypeLibrary(const std::wstring& path)
+{
+    Microsoft::WRL::ComPtr<ITypeLib> library;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.GetAddressOf());
+    std::wstring registered = path;
+    if (SUCCEEDED(hr)) hr = RegisterTypeLib(library.Get(), registered.data(), nullptr);
+    return FAILED(hr) ? Describe(L"cannot register the type library", path, hr) : std::wstring();
 }
 
 std::wstring WriteRegistry(const Layout& layout)
@@ -184,7 +207,7 @@ std::vector<std::wstring> TrustedFiles(const Layout& layout)
 {
     std::vector<std::wstring> paths;
     for (const FileCopy& file : kFiles) {
-        if (wcsstr(file.from, L"resources\\") == nullptr) paths.push_back(FolderOf(layout, file.folder) + L"\\" + file.name);
+        if (IsCode(file)) paths.push_back(FolderOf(layout, file.folder) + L"\\" + file.name);
     }
     // A local server's class object arrives through the platform's proxy code.
     const std::wstring system = KnownFolder(FOLDERID_System);
@@ -254,6 +277,10 @@ std::wstring Install(const Layout& layout)
     }
     std::wstring failure = WriteRegistry(layout);
     if (!failure.empty()) return failure;
+    for (const wchar_t* library : kTypeLibraries) {
+        failure = RegisterTypeLibrary(layout.commonDir + L"\\" + library);
+        if (!failure.empty()) return failure;
+    }
     failure = WriteLogSettings();
     if (!failure.empty()) return failure;
 

@@ -1,8 +1,9 @@
 #pragma once
 // Installs the deliverables and the stand-ins the way a suite install lays them out, and writes
 // the registry values the programs read: install folders, application information, packages,
-// class registrations, the validation service (Halvorn) with the files it vouches for, and the
-// enciphered logger choice with a log.ini that lets every level through. Shared by the
+// class registrations, the uninstaller's type library (its interfaces cross into the surrogate
+// program), the validation service (Halvorn) with the files it vouches for, and the enciphered
+// logger choice with a log.ini that lets every level through. Shared by the
 // whole-program tests and the demo's helper program.
 
 #include <windows.h>
@@ -15,7 +16,7 @@ namespace SuiteInstall {
 struct Layout {
     std::wstring buildBin;     // the build's bin folder, where the built files are taken from
     std::wstring productDir;   // Ordwell.exe, KvBrwsr2.dll, Tessil.dll, Corvane.dll, resource DLLs
-    std::wstring commonDir;    // the suite's common-files folder: KvUtil.dll, KvUpdate.exe
+    std::wstring commonDir;    // the suite's common-files folder: KvUtil.dll, KvUpdate.exe, KvUnInstShim.tlb
     std::wstring halvornDir;   // the validation service qdxnroa.dll
 };
 
