@@ -414,6 +414,13 @@ void KvPlatformNet::ReleaseModule()
     m_initialized = 0;
 }
 
+void KvPlatformNet::ReportStep(KvNetStep step) const
+{
+    if (m_settings.stepHook) {
+        m_settings.stepHook(step);
+    }
+}
+
 DWORD KvPlatformNet::Uninitialize()
 {
     KvNetLock lock(m_lock);
@@ -759,6 +766,7 @@ DWORD KvPlatformNet::RegisterNetCallback(KvNetCallback onConnected, KvNetCallbac
     if (first && m_worker.Start(&KvPlatformNet::WorkerMain, this) != ERROR_SUCCESS) {
         return kNetWorkerNotStarted;
     }
+    ReportStep(KvNetStep::RegistrationWorkerDecided);
     result = RegisterCallback(onConnected, onDisconnected, context, cookie);
     if (result != ERROR_SUCCESS && first) {
         m_worker.Stop();
@@ -810,6 +818,7 @@ void KvPlatformNet::WorkerLoop()
         if (IsConnected(1, &state) == ERROR_SUCCESS && (state == 0 || state == 1)) {
             (void)m_callbacks.Visit(state);
         }
+        ReportStep(KvNetStep::WorkerBeforeStopDecision);
         if (m_callbacks.Empty() && m_worker.Stop() == 0) {
             return;
         }
