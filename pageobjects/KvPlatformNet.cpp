@@ -197,13 +197,7 @@ KvPlatformNet::KvPlatformNet(KvPlatformNetSettings settings) : m_settings(std::m
                   static_cast<int>(::GetCurrentProcessId()));
 }
 
-KvPlatformNet::~KvPlatformNet()
-{
-    KvNetLock lock(m_lock);
-    if (IsInitialized()) {
-        ReleaseModule();
-    }
-}
+KvPlatformNet::~KvPlatformNet() { (void)StopWorkerAndRelease(); }
 
 DWORD KvPlatformNet::CreateInstance(std::unique_ptr<KvPlatformNet>* out, KvPlatformNetSettings settings)
 {
@@ -421,14 +415,27 @@ void KvPlatformNet::ReportStep(KvNetStep step) const
     }
 }
 
-DWORD KvPlatformNet::Uninitialize()
+DWORD KvPlatformNet::Uninitialize() { return StopWorkerAndRelease(); }
+
+DWORD KvPlatformNet::StopWorkerAndRelease()
 {
-    KvNetLock lock(m_lock);
-    if (!IsInitialized()) {
-        return kNetNotInitialized;
+    // The worker is waited for with the lock left (its callbacks may be waiting for the lock), and
+    // the module is released only once no worker runs: one registered meanwhile starts another,
+    // which the next round stops.
+    for (;;) {
+        KvNetWorkerStop stop;
+        {
+            KvNetLock lock(m_lock);
+            if (!IsInitialized()) {
+                return kNetNotInitialized;
+            }
+            if (!m_worker.StopAll(&stop)) {
+                ReleaseModule();
+                return ERROR_SUCCESS;
+            }
+        }
+        stop.Wait();
     }
-    ReleaseModule();
-    return ERROR_SUCCESS;
 }
 
 DWORD KvPlatformNet::IsRasConnected(int* state)
@@ -757,30 +764,51 @@ DWORD KvPlatformNet::RegisterNetCallback(KvNetCallback onConnected, KvNetCallbac
     if (onConnected == nullptr && onDisconnected == nullptr) {
         return kNetNoCallback;
     }
-    KvNetLock lock(m_lock);
-    DWORD result = EnsureInitialized();
-    if (result != ERROR_SUCCESS) {
-        return result;
+    // Workers that are stopped here are waited for after the lock is left.
+    KvNetWorkerStop ended;
+    KvNetWorkerStop undone;
+    DWORD result = ERROR_SUCCESS;
+    {
+        KvNetLock lock(m_lock);
+        result = EnsureInitialized();
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+        // A worker is started whenever none runs, not only for an empty map: the worker empties the
+        // map itself, and the exit event, which everyone may set, ends it without a stop request.
+        // Under this lock the worker cannot stop itself before the entry is in the map.
+        bool started = false;
+        const bool exitRequested = ::WaitForSingleObject(m_exitEvent.get(), 0) != WAIT_TIMEOUT;
+        if (exitRequested || !m_worker.IsRunning()) {
+            (void)m_worker.StopAll(&ended);
+            if (m_worker.Start(&KvPlatformNet::WorkerMain, this) != ERROR_SUCCESS) {
+                return kNetWorkerNotStarted;
+            }
+            started = true;
+        }
+        ReportStep(KvNetStep::RegistrationWorkerDecided);
+        result = RegisterCallback(onConnected, onDisconnected, context, cookie);
+        if (result != ERROR_SUCCESS && started) {
+            (void)m_worker.Stop(&undone);
+        }
     }
-    const bool first = m_callbacks.Empty();
-    if (first && m_worker.Start(&KvPlatformNet::WorkerMain, this) != ERROR_SUCCESS) {
-        return kNetWorkerNotStarted;
-    }
-    ReportStep(KvNetStep::RegistrationWorkerDecided);
-    result = RegisterCallback(onConnected, onDisconnected, context, cookie);
-    if (result != ERROR_SUCCESS && first) {
-        m_worker.Stop();
-    }
+    ended.Wait();
+    undone.Wait();
     return result;
 }
 
 DWORD KvPlatformNet::UnregisterNetCallback(DWORD cookie)
 {
-    KvNetLock lock(m_lock);
-    const DWORD result = UnregisterCallback(cookie);
-    if (result == ERROR_SUCCESS && m_callbacks.Empty()) {
-        m_worker.Stop();
+    KvNetWorkerStop stop;
+    DWORD result = ERROR_SUCCESS;
+    {
+        KvNetLock lock(m_lock);
+        result = UnregisterCallback(cookie);
+        if (result == ERROR_SUCCESS && m_callbacks.Empty()) {
+            (void)m_worker.Stop(&stop);
+        }
     }
+    stop.Wait();
     return result;
 }
 
@@ -808,21 +836,34 @@ unsigned __stdcall KvPlatformNet::WorkerMain(void* self)
 
 void KvPlatformNet::WorkerLoop()
 {
-    const HANDLE events[2] = {m_exitEvent.get(), m_lingerEvent.get()};
+    // Borrowed from the holder: open until this thread has returned or stopped itself.
+    const HANDLE ownStop = m_worker.StopEventOfCallingThread();
+    if (ownStop == nullptr) {
+        return;  // stopped before it got here
+    }
+    const HANDLE events[3] = {m_exitEvent.get(), ownStop, m_lingerEvent.get()};
     for (;;) {
-        const DWORD woken = ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
-        if (woken != WAIT_OBJECT_0 + 1) {
-            return;  // the exit event, or a wait that cannot be made
+        const DWORD woken = ::WaitForMultipleObjects(3, events, FALSE, INFINITE);
+        if (woken != WAIT_OBJECT_0 + 2) {
+            return;  // an exit request, or a wait that cannot be made
         }
         int state = -1;
         if (IsConnected(1, &state) == ERROR_SUCCESS && (state == 0 || state == 1)) {
             (void)m_callbacks.Visit(state);
         }
         ReportStep(KvNetStep::WorkerBeforeStopDecision);
-        if (m_callbacks.Empty() && m_worker.Stop() == 0) {
-            return;
+        {
+            // Decided under the registrations' lock, so that none lands between the test of the map
+            // and the stop.
+            KvNetLock lock(m_lock);
+            if (!m_worker.IsCallingThread()) {
+                return;  // stopped meanwhile (a callback removed the last entry), perhaps replaced
+            }
+            if (m_callbacks.Empty() && m_worker.Stop() == 0) {
+                return;
+            }
         }
-        if (::WaitForSingleObject(m_exitEvent.get(), m_settings.pollIntervalMs) != WAIT_TIMEOUT) {
+        if (::WaitForMultipleObjects(2, events, FALSE, m_settings.pollIntervalMs) != WAIT_TIMEOUT) {
             return;
         }
     }

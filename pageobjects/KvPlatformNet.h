@@ -120,6 +120,7 @@ private:
     [[nodiscard]] DWORD BindLibraries();
     [[nodiscard]] DWORD CreateEvents();
     void ReleaseModule();
+    [[nodiscard]] DWORD StopWorkerAndRelease();
     void ReportStep(KvNetStep step) const;
     [[nodiscard]] DWORD NextCookie();
 
@@ -153,8 +154,10 @@ extern KvPlatformNet g_kvPlatformNet;
 // Honouring an "AssumeConnected" setting when honourAssumed is non-zero, else mode 0 (quick) or 1:
 // the state, or -1 when the test fails.
 [[nodiscard]] int KvIsInternetConnected(int quick, int honourAssumed);
-// The first registration starts the worker (10026 and nothing registered when it cannot start);
-// removing the last entry stops it.
+// A registration starts the worker when none runs: the first one, and one after the worker stopped
+// itself or was ended by its exit event (10026 and nothing registered when it cannot start).
+// Removing the last entry stops it; the stop is waited for with no lock of the module held, and
+// callbacks run on the worker with none held either, so they may register and remove entries.
 [[nodiscard]] DWORD KvRegisterNetCallback(KvNetCallback onConnected, KvNetCallback onDisconnected, void* context,
                                           DWORD* cookie);
 [[nodiscard]] DWORD KvUnregisterNetCallback(DWORD cookie);
