@@ -1,10 +1,12 @@
 #include "KvPlatformNet.h"
 
 #include <iphlpapi.h>
+#include <ras.h>
 #include <sddl.h>
 #include <wininet.h>
 #include <aclapi.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,20 +34,37 @@ constexpr char kAssumeConnectedKey[] = "SOFTWARE\\Tervanet\\Agent\\Update";
 constexpr char kWinHttpKey[] = "SOFTWARE\\Tervane\\QRN\\Update\\WinHTTP";
 constexpr char kInternetSettingsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
-// The records RAS fills, at the sizes of the current system's structures.
+// The records RAS fills, in the version that ends with the device type and name. RAS packs its
+// records to 4 bytes, so the connection handle follows the size field directly, unaligned.
+#pragma pack(push, 4)
 struct RasConnectionEntry {
     DWORD size;
     HANDLE connection;
-    BYTE rest[416 - 16];
+    char entryName[257];
+    char deviceType[17];
+    char deviceName[129];
 };
-static_assert(sizeof(RasConnectionEntry) == 416);
 
 struct RasConnectionStatus {
     DWORD size;
     DWORD state;
-    BYTE rest[160 - 8];
+    DWORD error;
+    char deviceType[17];
+    char deviceName[129];
 };
+#pragma pack(pop)
+static_assert(sizeof(RasConnectionEntry) == 416);
+static_assert(offsetof(RasConnectionEntry, connection) == 4);
+static_assert(offsetof(RasConnectionEntry, entryName) == 12);
+static_assert(offsetof(RasConnectionEntry, deviceName) == 286);
 static_assert(sizeof(RasConnectionStatus) == 160);
+static_assert(offsetof(RasConnectionStatus, state) == 4);
+// The platform's own declaration agrees on the fields both versions share.
+static_assert(offsetof(RASCONNA, hrasconn) == offsetof(RasConnectionEntry, connection));
+static_assert(offsetof(RASCONNA, szEntryName) == offsetof(RasConnectionEntry, entryName));
+static_assert(offsetof(RASCONNA, szDeviceName) == offsetof(RasConnectionEntry, deviceName));
+static_assert(offsetof(RASCONNSTATUSA, rasconnstate) == offsetof(RasConnectionStatus, state));
+static_assert(offsetof(RASCONNSTATUSA, szDeviceName) == offsetof(RasConnectionStatus, deviceName));
 
 constexpr unsigned long kLoopbackAddress = 0x0100007F;  // 127.0.0.1 as stored in an in_addr
 

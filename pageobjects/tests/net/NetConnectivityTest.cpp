@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <vector>
+
 namespace {
 
 using nettest::Address;
@@ -55,6 +58,123 @@ TEST_F(NetTest, LanFromTheAddressTable)
     EXPECT_EQ(net.IsConnected(1, &state), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
     EXPECT_EQ(state, -1);
 
+}
+
+// Dial-up connections as the platform hands them out: records of 416 bytes packed to 4 bytes, the
+// size at 0, the connection handle at 4, the entry name at 12, the device type at 269 and the
+// device name at 286; status records of 160 bytes with the state at 4.
+struct FakeDialUp {
+    ULONG_PTR handle;
+    bool connected;
+};
+
+struct FakeRas {
+    std::mutex mutex;
+    std::vector<FakeDialUp> connections;
+    std::vector<ULONG_PTR> statusAsked;  // the handles that reached RasGetConnectStatusA
+};
+
+FakeRas& Ras()
+{
+    static FakeRas ras;
+    return ras;
+}
+
+constexpr DWORD kRasRecord = 416;
+constexpr DWORD kRasStatusRecord = 160;
+constexpr DWORD kRasBufferTooSmall = 603;
+constexpr DWORD kRasInvalidSize = 632;
+
+DWORD WINAPI FakeRasEnumConnections(void* buffer, DWORD* bytes, DWORD* count)
+{
+    std::lock_guard<std::mutex> lock(Ras().mutex);
+    const auto& connections = Ras().connections;
+    const DWORD needed = static_cast<DWORD>(connections.size()) * kRasRecord;
+    if (buffer == nullptr || *bytes < needed) {
+        *bytes = needed;
+        *count = static_cast<DWORD>(connections.size());
+        return connections.empty() ? ERROR_SUCCESS : kRasBufferTooSmall;
+    }
+    DWORD firstSize = 0;
+    std::memcpy(&firstSize, buffer, sizeof(firstSize));
+    if (firstSize != kRasRecord) {
+        return kRasInvalidSize;
+    }
+    auto* records = static_cast<BYTE*>(buffer);
+    for (size_t i = 0; i < connections.size(); ++i) {
+        BYTE* record = records + i * kRasRecord;
+        std::memset(record, 0, kRasRecord);
+        std::memcpy(record, &kRasRecord, sizeof(kRasRecord));
+        std::memcpy(record + 4, &connections[i].handle, sizeof(ULONG_PTR));
+        std::snprintf(reinterpret_cast<char*>(record + 12), 257, "Office dial-up %zu", i);
+        std::snprintf(reinterpret_cast<char*>(record + 269), 17, "modem");
+        std::snprintf(reinterpret_cast<char*>(record + 286), 129, "Standard 56000 bps Modem");
+    }
+    *bytes = needed;
+    *count = static_cast<DWORD>(connections.size());
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI FakeRasGetConnectStatus(HANDLE connection, void* status)
+{
+    std::lock_guard<std::mutex> lock(Ras().mutex);
+    const auto handle = reinterpret_cast<ULONG_PTR>(connection);
+    Ras().statusAsked.push_back(handle);
+    DWORD size = 0;
+    std::memcpy(&size, status, sizeof(size));
+    if (size != kRasStatusRecord) {
+        return kRasInvalidSize;
+    }
+    for (const FakeDialUp& dialUp : Ras().connections) {
+        if (dialUp.handle == handle) {
+            const DWORD state = dialUp.connected ? 0x2000 : 0x2001;  // connected, disconnected
+            std::memcpy(static_cast<BYTE*>(status) + 4, &state, sizeof(state));
+            return ERROR_SUCCESS;
+        }
+    }
+    return ERROR_INVALID_HANDLE;
+}
+
+TEST_F(NetTest, DialUpConnectionsAreReadAsThePlatformLaysThemOut)
+{
+    constexpr ULONG_PTR kWide = 0x7FF6A1B2C3D4E5F6;
+    constexpr ULONG_PTR kSmall = 0x1A4;
+    struct Case {
+        const char* label;
+        std::vector<FakeDialUp> connections;
+        int state;
+        std::vector<ULONG_PTR> asked;
+    };
+    const std::vector<Case> cases = {
+        {"none", {}, 0, {}},
+        {"one, connected", {{kWide, true}}, 1, {kWide}},
+        {"a small handle, connected", {{kSmall, true}}, 1, {kSmall}},
+        {"the second connected", {{kSmall, false}, {kWide, true}}, 1, {kSmall, kWide}},
+        {"two, neither connected", {{kWide, false}, {kSmall, false}}, 0, {kWide, kSmall}},
+    };
+    auto binding = nettest::MakeFakeNetwork();
+    binding->Override("RasEnumConnectionsA", &FakeRasEnumConnections);
+    binding->Override("RasGetConnectStatusA", &FakeRasGetConnectStatus);
+    KvPlatformNet net(TestSettings(binding));
+    Fake().table = Table::LoopbackOnly;  // no LAN: the quick test is the dial-up answer
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.label);
+        {
+            std::lock_guard<std::mutex> lock(Ras().mutex);
+            Ras().connections = test.connections;
+            Ras().statusAsked.clear();
+        }
+        int state = 7;
+        EXPECT_EQ(net.IsRasConnected(&state), 0u);
+        EXPECT_EQ(state, test.state);
+        {
+            std::lock_guard<std::mutex> lock(Ras().mutex);
+            EXPECT_EQ(Ras().statusAsked, test.asked);
+        }
+        EXPECT_EQ(net.IsConnected(0, &state), 0u);
+        EXPECT_EQ(state, test.state);
+        EXPECT_EQ(net.GetConnectionType(), test.state == 1 ? 2 : 1);
+    }
 }
 
 TEST_F(NetTest, KeepAliveServerIsRememberedAndUsedWhenItCannotBeResolved)
