@@ -6,11 +6,14 @@
 #include <wininet.h>
 #include <aclapi.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "core/AnsiRegKey.h"
@@ -71,42 +74,77 @@ constexpr unsigned long kLoopbackAddress = 0x0100007F;  // 127.0.0.1 as stored i
 // Addresses worth keeping as the keep-alive fallback.
 bool IsUsableAddress(unsigned long address) { return address != 0 && address != kLoopbackAddress; }
 
-// The "http=" entry of a proxy list ("http=host:port", entries separated by ';'). A missing ':'
-// or a port that is not a decimal number from 1 to 65535 is no proxy.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// One proxy as an entry names it: "[scheme://]host[:port]", anything from a '/' after the host on
+// ignored. Without a port the proxy listens on its scheme's port (443 for "https://", else 80). An
+// empty host, or a port that is not a decimal number from 1 to 65535, names no proxy.
+bool ParseProxyAddress(std::string_view value, std::string* host, unsigned short* port)
+{
+    unsigned long number = 80;
+    const size_t schemeEnd = value.find("://");
+    if (schemeEnd != std::string_view::npos) {
+        if (EqualsIgnoringCase(value.substr(0, schemeEnd), "https")) {
+            number = 443;
+        }
+        value.remove_prefix(schemeEnd + 3);
+    }
+    value = value.substr(0, value.find('/'));
+    const size_t colon = value.find(':');
+    const std::string_view name = value.substr(0, colon);
+    if (name.empty()) {
+        return false;
+    }
+    if (colon != std::string_view::npos) {
+        const std::string_view digits = value.substr(colon + 1);
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos) {
+            return false;
+        }
+        number = std::strtoul(std::string(digits).c_str(), nullptr, 10);
+        if (number == 0 || number > 65535) {
+            return false;
+        }
+    }
+    *host = std::string(name);
+    *port = static_cast<unsigned short>(number);
+    return true;
+}
+
+// The HTTP proxy of a proxy list in the forms the platform's proxy setting takes: entries
+// separated by ';' or blanks, each either "scheme=[scheme://]host[:port]" for one scheme or a bare
+// "[scheme://]host[:port]" for every scheme. The first "http=" entry (any case) decides; without
+// one, the first bare entry. An entry that names no proxy gives none.
 bool ParseHttpProxy(const char* list, std::string* host, unsigned short* port)
 {
     if (list == nullptr) {
         return false;
     }
-    const char* entry = list;
-    for (;;) {
-        if (std::strncmp(entry, "http=", 5) == 0) {
-            break;
+    constexpr char kSeparators[] = "; \t\r\n";
+    const std::string_view text(list);
+    std::string_view bare;
+    bool haveBare = false;
+    for (size_t start = text.find_first_not_of(kSeparators); start != std::string_view::npos;) {
+        const size_t end = text.find_first_of(kSeparators, start);
+        const std::string_view entry = text.substr(start, end == std::string_view::npos ? end : end - start);
+        start = end == std::string_view::npos ? end : text.find_first_not_of(kSeparators, end);
+        const size_t equals = entry.find('=');
+        if (equals == std::string_view::npos) {
+            if (!haveBare) {
+                bare = entry;
+                haveBare = true;
+            }
+        } else if (EqualsIgnoringCase(entry.substr(0, equals), "http")) {
+            return ParseProxyAddress(entry.substr(equals + 1), host, port);
         }
-        entry = std::strchr(entry, ';');
-        if (entry == nullptr) {
-            return false;
-        }
-        ++entry;
     }
-    entry += 5;
-    const char* end = std::strchr(entry, ';');
-    const std::string value(entry, end != nullptr ? static_cast<size_t>(end - entry) : std::strlen(entry));
-    const size_t colon = value.find(':');
-    if (colon == std::string::npos || colon == 0) {
-        return false;
-    }
-    const std::string digits = value.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    const unsigned long number = std::strtoul(digits.c_str(), nullptr, 10);
-    if (number == 0 || number > 65535) {
-        return false;
-    }
-    *host = value.substr(0, colon);
-    *port = static_cast<unsigned short>(number);
-    return true;
+    return haveBare && ParseProxyAddress(bare, host, port);
 }
 
 // The 4-byte enciphered value; false when absent or of another size.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
@@ -251,8 +252,8 @@ TEST_F(NetTest, ProxyFromTheSettingsIsReachedOverTcp)
     EXPECT_EQ(state, 1);
     EXPECT_EQ(net.IsInternetConnected(0, 1), 1);
 
-    // An entry without ':' names no proxy: on to automatic detection, which fails here.
-    SetString(HKEY_LOCAL_MACHINE, kWinHttp, L"ProxyServerList", L"http=127.0.0.1");
+    // A port out of range names no proxy: on to automatic detection, which fails here.
+    SetString(HKEY_LOCAL_MACHINE, kWinHttp, L"ProxyServerList", L"http=127.0.0.1:65536");
     EXPECT_EQ(net.IsConnected(1, &state), static_cast<DWORD>(ERROR_INTERNET_BAD_AUTO_PROXY_SCRIPT));
     EXPECT_EQ(state, -1);
     EXPECT_EQ(net.IsInternetConnected(0, 1), -1);
@@ -262,6 +263,145 @@ TEST_F(NetTest, ProxyFromTheSettingsIsReachedOverTcp)
     listener.Close();
     EXPECT_EQ(net.IsConnected(1, &state), 0u);
     EXPECT_EQ(state, 0);
+}
+
+// Proxy connections: recorded, and made for real only to the two loopback ports of the proxy test
+// (a listener and a closed port); every other target is refused here, so that the test neither
+// depends on what listens elsewhere nor reaches it.
+std::atomic<unsigned short> g_livePort{0};
+std::atomic<unsigned short> g_deadPort{0};
+
+int WSAAPI LoopbackOnlyConnect(SOCKET socket, const sockaddr* target, int length)
+{
+    const auto* address = reinterpret_cast<const sockaddr_in*>(target);
+    const unsigned short port = ntohs(address->sin_port);
+    Fake().lastConnectAddress = address->sin_addr.s_addr;
+    Fake().lastConnectPort = port;
+    ++Fake().connectCalls;
+    if (address->sin_addr.s_addr == Address("127.0.0.1") && port != 0 && (port == g_livePort || port == g_deadPort)) {
+        return ::connect(socket, target, length);
+    }
+    ::WSASetLastError(WSAECONNREFUSED);
+    return SOCKET_ERROR;
+}
+
+// The process's WinINet proxy setting: a named proxy with this list.
+std::string g_wininetProxyList;
+
+BOOL WINAPI FakeInternetQueryOption(HINTERNET, DWORD option, void* buffer, DWORD* length)
+{
+    if (option != INTERNET_OPTION_PROXY || length == nullptr) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const DWORD needed = static_cast<DWORD>(sizeof(INTERNET_PROXY_INFO) + g_wininetProxyList.size() + 1);
+    if (buffer == nullptr || *length < needed) {
+        *length = needed;
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* info = static_cast<INTERNET_PROXY_INFO*>(buffer);
+    char* text = reinterpret_cast<char*>(info + 1);
+    std::memcpy(text, g_wininetProxyList.c_str(), g_wininetProxyList.size() + 1);
+    info->dwAccessType = INTERNET_OPEN_TYPE_PROXY;
+    info->lpszProxy = reinterpret_cast<decltype(info->lpszProxy)>(text);
+    info->lpszProxyBypass = nullptr;
+    *length = needed;
+    return TRUE;
+}
+
+std::string Substitute(std::string text, const char* marker, unsigned short port)
+{
+    for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker)) {
+        text.replace(at, std::strlen(marker), std::to_string(port));
+    }
+    return text;
+}
+
+TEST_F(NetTest, EveryFormOfTheProxySettingNamesTheHttpProxy)
+{
+    enum Target { Live, Dead, DefaultPort, NoProxy };
+    enum Source { Registry, WinInet };
+    struct Case {
+        Source source;
+        const char* list;  // {L}: the listener's port, {D}: a closed port
+        Target target;
+    };
+    const Case cases[] = {
+        {Registry, "http=127.0.0.1:{L}", Live},
+        {Registry, "https=127.0.0.1:{D};http=127.0.0.1:{L}", Live},
+        {Registry, "127.0.0.1:{L}", Live},  // one proxy for every scheme
+        {Registry, "http=http://127.0.0.1:{L}", Live},
+        {Registry, "HTTP=127.0.0.1:{L}/", Live},
+        {Registry, "ftp=127.0.0.9:21 http=127.0.0.1:{L}", Live},
+        {Registry, "ftp=127.0.0.9:21\thttp://127.0.0.1:{L}", Live},
+        {Registry, "127.0.0.1:{D} http=127.0.0.1:{L}", Live},  // the http entry wins
+        {Registry, " ;; http=127.0.0.1:{D} ; ", Dead},
+        {Registry, "http=127.0.0.1", DefaultPort},
+        {Registry, "http://127.0.0.1", DefaultPort},
+        {Registry, "https=127.0.0.1:{L};ftp=127.0.0.1:{L}", NoProxy},
+        {Registry, "socks=127.0.0.1:{L}", NoProxy},
+        {Registry, "http=127.0.0.1:0", NoProxy},
+        {Registry, "http=127.0.0.1:65536", NoProxy},
+        {Registry, "http=127.0.0.1:", NoProxy},
+        {Registry, "http=127.0.0.1:{L}x", NoProxy},
+        {Registry, "http=:{L}", NoProxy},
+        {Registry, "http=http://", NoProxy},
+        {Registry, "", NoProxy},
+        {WinInet, "http=127.0.0.1:{L}", Live},
+        {WinInet, "127.0.0.1:{L}", Live},
+        {WinInet, "ftp=127.0.0.1:{D} http=http://127.0.0.1:{L}", Live},
+    };
+    nettest::LoopbackListener listener;
+    nettest::LoopbackListener closed;
+    ASSERT_NE(listener.Port(), 0);
+    ASSERT_NE(closed.Port(), 0);
+    closed.Close();
+    g_livePort = listener.Port();
+    g_deadPort = closed.Port();
+
+    auto registryBinding = nettest::MakeFakeNetwork();
+    registryBinding->Override("connect", &LoopbackOnlyConnect);
+    auto wininetBinding = nettest::MakeFakeNetwork();
+    wininetBinding->Override("connect", &LoopbackOnlyConnect);
+    wininetBinding->missingFunctions.erase("InternetQueryOptionA");
+    wininetBinding->Override("InternetQueryOptionA", &FakeInternetQueryOption);
+    KvPlatformNet fromRegistry(TestSettings(registryBinding));
+    KvPlatformNet fromWinInet(TestSettings(wininetBinding));
+
+    for (const Case& test : cases) {
+        const std::string list = Substitute(Substitute(test.list, "{L}", listener.Port()), "{D}", closed.Port());
+        SCOPED_TRACE((test.source == Registry ? "registry: \"" : "WinINet: \"") + list + "\"");
+        if (test.source == Registry) {
+            SetString(HKEY_LOCAL_MACHINE, kWinHttp, L"ProxyServerList", std::wstring(list.begin(), list.end()));
+        } else {
+            g_wininetProxyList = list;
+            (void)Fundor::ObfuscatedRegDeleteValue(HKEY_LOCAL_MACHINE, kWinHttp, L"ProxyServerList", 0);
+        }
+        KvPlatformNet& net = test.source == Registry ? fromRegistry : fromWinInet;
+        Fake().connectCalls = 0;
+        Fake().lastConnectAddress = 0;
+        Fake().lastConnectPort = 0;
+        int state = 7;
+        const DWORD result = net.IsConnected(1, &state);
+        if (test.target == NoProxy) {
+            // On to automatic detection, which fails here.
+            EXPECT_EQ(result, static_cast<DWORD>(ERROR_INTERNET_BAD_AUTO_PROXY_SCRIPT));
+            EXPECT_EQ(state, -1);
+            EXPECT_EQ(Fake().connectCalls, 0);
+            continue;
+        }
+        const unsigned short port =
+            test.target == Live ? listener.Port() : test.target == Dead ? closed.Port() : 80;
+        EXPECT_EQ(result, 0u);
+        EXPECT_EQ(state, test.target == Live ? 1 : 0);
+        EXPECT_EQ(Fake().connectCalls, 1);
+        EXPECT_EQ(Fake().lastConnectAddress, Address("127.0.0.1"));
+        EXPECT_EQ(Fake().lastConnectPort, port);
+        if (test.target == Live) {
+            EXPECT_TRUE(listener.AcceptOne());
+        }
+    }
 }
 
 TEST_F(NetTest, AutomaticProxyConfigurationCountsAsConnected)
