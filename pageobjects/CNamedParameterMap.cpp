@@ -18,14 +18,18 @@ HRESULT CNamedParameterMap::SetParameter(BSTR name, VARIANT value, long* result)
     if (name == nullptr || result == nullptr || value.vt == VT_EMPTY) return E_INVALIDARG;
     *result = 0;
     try {
-        // Copied before the old entry goes, so a failed copy loses nothing. VariantCopyInd takes
-        // what a reference points to: a stored reference would dangle once the caller returns.
+        // The new entry, map node included, is made in full before the old one goes, so a failed
+        // copy or allocation loses nothing. VariantCopyInd takes what a reference points to: a
+        // stored reference would dangle once the caller returns.
         Value copy;
         const HRESULT copied = VariantCopyInd(copy.get(), &value);
         if (FAILED(copied)) return copied;
-        Name key(name);
-        m_entries.erase(key);
-        m_entries.emplace(std::move(key), std::move(copy));
+        std::map<Name, Value, NameLess> staging;
+        staging.emplace(Name(name), std::move(copy));
+        auto node = staging.extract(staging.begin());
+        // Neither erasing nor inserting a node allocates.
+        m_entries.erase(node.key());
+        m_entries.insert(std::move(node));
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

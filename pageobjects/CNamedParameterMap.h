@@ -19,7 +19,8 @@ public:
     // stored as the value they point to (VT_BYREF|VT_VARIANT as the VARIANT it points to), so
     // nothing in the map outlives the caller's data. E_INVALIDARG (nothing changed, *result not
     // written) for a null name or result or a VT_EMPTY value. When the copy fails its HRESULT is
-    // returned and an earlier entry of that name is kept. *result = 0 otherwise.
+    // returned, when memory runs out E_OUTOFMEMORY, and either way an earlier entry of that name is
+    // kept. *result = 0 otherwise.
     [[nodiscard]] virtual HRESULT SetParameter(BSTR name, VARIANT value, long* result);
 
     // *value (initialised first, so it must not hold anything the caller still owns) receives a

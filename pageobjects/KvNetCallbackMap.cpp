@@ -71,42 +71,53 @@ DWORD KvNetCallbackMap::Remove(DWORD cookie)
 
 DWORD KvNetCallbackMap::Visit(int state)
 {
-    KvNetLock lock(m_lock);
-    if (!m_initialized) {
-        return kNetMapNotInitialized;
-    }
-    if (m_entries.empty()) {
-        return kNetMapEmpty;
-    }
     std::vector<DWORD> cookies;
-    try {
-        cookies.reserve(m_entries.size());
-        for (const auto& [cookie, entry] : m_entries) {
-            cookies.push_back(cookie);
+    {
+        KvNetLock lock(m_lock);
+        if (!m_initialized) {
+            return kNetMapNotInitialized;
         }
-    } catch (const std::bad_alloc&) {
-        return ERROR_OUTOFMEMORY;
+        if (m_entries.empty()) {
+            return kNetMapEmpty;
+        }
+        try {
+            cookies.reserve(m_entries.size());
+            for (const auto& [cookie, entry] : m_entries) {
+                cookies.push_back(cookie);
+            }
+        } catch (const std::bad_alloc&) {
+            return ERROR_OUTOFMEMORY;
+        }
     }
-    // Looked up again one by one: a callback may register or remove entries on this thread.
+    // Each entry is looked up again and taken out under the lock, and told after leaving it: a
+    // callback registers or removes entries, which takes the module's lock and then this one,
+    // while other threads may hold the module's lock waiting for this one.
     for (const DWORD cookie : cookies) {
-        const auto found = m_entries.find(cookie);
-        if (found == m_entries.end()) {
-            continue;
-        }
-        KvNetCallbackEntry& entry = found->second;
         KvNetCallback callback = nullptr;
-        if (state == 1 && entry.lastState != 1) {
-            callback = entry.onConnected;
-        } else if (state == 0 && entry.lastState != 0) {
-            callback = entry.onDisconnected;
+        void* context = nullptr;
+        {
+            KvNetLock lock(m_lock);
+            const auto found = m_entries.find(cookie);
+            if (found == m_entries.end()) {
+                continue;
+            }
+            KvNetCallbackEntry& entry = found->second;
+            if (state == 1 && entry.lastState != 1) {
+                callback = entry.onConnected;
+            } else if (state == 0 && entry.lastState != 0) {
+                callback = entry.onDisconnected;
+            }
+            entry.lastState = state;
+            if (callback != nullptr) {
+                context = entry.context;
+                m_entries.erase(found);
+            }
         }
-        entry.lastState = state;
         if (callback != nullptr) {
-            void* const context = entry.context;
-            m_entries.erase(found);
             callback(context);
         }
     }
+    KvNetLock lock(m_lock);
     UpdateLingerEvent();
     return ERROR_SUCCESS;
 }

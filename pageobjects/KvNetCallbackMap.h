@@ -46,7 +46,8 @@ public:
     [[nodiscard]] DWORD Remove(DWORD cookie);
 
     // Tells every entry whose last state differs from state (0 or 1) through the matching function,
-    // and removes the entries that were told. Runs the callbacks under the map's lock.
+    // and removes the entries that were told. Each entry is removed before it is told, and the
+    // callbacks run with the map's lock left, so that they may register and remove entries.
     [[nodiscard]] DWORD Visit(int state);
 
     [[nodiscard]] bool Empty();

@@ -1,14 +1,19 @@
 #include "KvPlatformNet.h"
 
 #include <iphlpapi.h>
+#include <ras.h>
 #include <sddl.h>
 #include <wininet.h>
 #include <aclapi.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "core/AnsiRegKey.h"
@@ -32,62 +37,114 @@ constexpr char kAssumeConnectedKey[] = "SOFTWARE\\Tervanet\\Agent\\Update";
 constexpr char kWinHttpKey[] = "SOFTWARE\\Tervane\\QRN\\Update\\WinHTTP";
 constexpr char kInternetSettingsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
-// The records RAS fills, at the sizes of the current system's structures.
+// The records RAS fills, in the version that ends with the device type and name. RAS packs its
+// records to 4 bytes, so the connection handle follows the size field directly, unaligned.
+#pragma pack(push, 4)
 struct RasConnectionEntry {
     DWORD size;
     HANDLE connection;
-    BYTE rest[416 - 16];
+    char entryName[257];
+    char deviceType[17];
+    char deviceName[129];
 };
-static_assert(sizeof(RasConnectionEntry) == 416);
 
 struct RasConnectionStatus {
     DWORD size;
     DWORD state;
-    BYTE rest[160 - 8];
+    DWORD error;
+    char deviceType[17];
+    char deviceName[129];
 };
+#pragma pack(pop)
+static_assert(sizeof(RasConnectionEntry) == 416);
+static_assert(offsetof(RasConnectionEntry, connection) == 4);
+static_assert(offsetof(RasConnectionEntry, entryName) == 12);
+static_assert(offsetof(RasConnectionEntry, deviceName) == 286);
 static_assert(sizeof(RasConnectionStatus) == 160);
+static_assert(offsetof(RasConnectionStatus, state) == 4);
+// The platform's own declaration agrees on the fields both versions share.
+static_assert(offsetof(RASCONNA, hrasconn) == offsetof(RasConnectionEntry, connection));
+static_assert(offsetof(RASCONNA, szEntryName) == offsetof(RasConnectionEntry, entryName));
+static_assert(offsetof(RASCONNA, szDeviceName) == offsetof(RasConnectionEntry, deviceName));
+static_assert(offsetof(RASCONNSTATUSA, rasconnstate) == offsetof(RasConnectionStatus, state));
+static_assert(offsetof(RASCONNSTATUSA, szDeviceName) == offsetof(RasConnectionStatus, deviceName));
 
 constexpr unsigned long kLoopbackAddress = 0x0100007F;  // 127.0.0.1 as stored in an in_addr
 
 // Addresses worth keeping as the keep-alive fallback.
 bool IsUsableAddress(unsigned long address) { return address != 0 && address != kLoopbackAddress; }
 
-// The "http=" entry of a proxy list ("http=host:port", entries separated by ';'). A missing ':'
-// or a port that is not a decimal number from 1 to 65535 is no proxy.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// One proxy as an entry names it: "[scheme://]host[:port]", anything from a '/' after the host on
+// ignored. Without a port the proxy listens on its scheme's port (443 for "https://", else 80). An
+// empty host, or a port that is not a decimal number from 1 to 65535, names no proxy.
+bool ParseProxyAddress(std::string_view value, std::string* host, unsigned short* port)
+{
+    unsigned long number = 80;
+    const size_t schemeEnd = value.find("://");
+    if (schemeEnd != std::string_view::npos) {
+        if (EqualsIgnoringCase(value.substr(0, schemeEnd), "https")) {
+            number = 443;
+        }
+        value.remove_prefix(schemeEnd + 3);
+    }
+    value = value.substr(0, value.find('/'));
+    const size_t colon = value.find(':');
+    const std::string_view name = value.substr(0, colon);
+    if (name.empty()) {
+        return false;
+    }
+    if (colon != std::string_view::npos) {
+        const std::string_view digits = value.substr(colon + 1);
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos) {
+            return false;
+        }
+        number = std::strtoul(std::string(digits).c_str(), nullptr, 10);
+        if (number == 0 || number > 65535) {
+            return false;
+        }
+    }
+    *host = std::string(name);
+    *port = static_cast<unsigned short>(number);
+    return true;
+}
+
+// The HTTP proxy of a proxy list in the forms the platform's proxy setting takes: entries
+// separated by ';' or blanks, each either "scheme=[scheme://]host[:port]" for one scheme or a bare
+// "[scheme://]host[:port]" for every scheme. The first "http=" entry (any case) decides; without
+// one, the first bare entry. An entry that names no proxy gives none.
 bool ParseHttpProxy(const char* list, std::string* host, unsigned short* port)
 {
     if (list == nullptr) {
         return false;
     }
-    const char* entry = list;
-    for (;;) {
-        if (std::strncmp(entry, "http=", 5) == 0) {
-            break;
+    constexpr char kSeparators[] = "; \t\r\n";
+    const std::string_view text(list);
+    std::string_view bare;
+    bool haveBare = false;
+    for (size_t start = text.find_first_not_of(kSeparators); start != std::string_view::npos;) {
+        const size_t end = text.find_first_of(kSeparators, start);
+        const std::string_view entry = text.substr(start, end == std::string_view::npos ? end : end - start);
+        start = end == std::string_view::npos ? end : text.find_first_not_of(kSeparators, end);
+        const size_t equals = entry.find('=');
+        if (equals == std::string_view::npos) {
+            if (!haveBare) {
+                bare = entry;
+                haveBare = true;
+            }
+        } else if (EqualsIgnoringCase(entry.substr(0, equals), "http")) {
+            return ParseProxyAddress(entry.substr(equals + 1), host, port);
         }
-        entry = std::strchr(entry, ';');
-        if (entry == nullptr) {
-            return false;
-        }
-        ++entry;
     }
-    entry += 5;
-    const char* end = std::strchr(entry, ';');
-    const std::string value(entry, end != nullptr ? static_cast<size_t>(end - entry) : std::strlen(entry));
-    const size_t colon = value.find(':');
-    if (colon == std::string::npos || colon == 0) {
-        return false;
-    }
-    const std::string digits = value.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    const unsigned long number = std::strtoul(digits.c_str(), nullptr, 10);
-    if (number == 0 || number > 65535) {
-        return false;
-    }
-    *host = value.substr(0, colon);
-    *port = static_cast<unsigned short>(number);
-    return true;
+    return haveBare && ParseProxyAddress(bare, host, port);
 }
 
 // The 4-byte enciphered value; false when absent or of another size.
@@ -197,13 +254,7 @@ KvPlatformNet::KvPlatformNet(KvPlatformNetSettings settings) : m_settings(std::m
                   static_cast<int>(::GetCurrentProcessId()));
 }
 
-KvPlatformNet::~KvPlatformNet()
-{
-    KvNetLock lock(m_lock);
-    if (IsInitialized()) {
-        ReleaseModule();
-    }
-}
+KvPlatformNet::~KvPlatformNet() { (void)StopWorkerAndRelease(); }
 
 DWORD KvPlatformNet::CreateInstance(std::unique_ptr<KvPlatformNet>* out, KvPlatformNetSettings settings)
 {
@@ -414,14 +465,34 @@ void KvPlatformNet::ReleaseModule()
     m_initialized = 0;
 }
 
-DWORD KvPlatformNet::Uninitialize()
+void KvPlatformNet::ReportStep(KvNetStep step) const
 {
-    KvNetLock lock(m_lock);
-    if (!IsInitialized()) {
-        return kNetNotInitialized;
+    if (m_settings.stepHook) {
+        m_settings.stepHook(step);
     }
-    ReleaseModule();
-    return ERROR_SUCCESS;
+}
+
+DWORD KvPlatformNet::Uninitialize() { return StopWorkerAndRelease(); }
+
+DWORD KvPlatformNet::StopWorkerAndRelease()
+{
+    // The worker is waited for with the lock left (its callbacks may be waiting for the lock), and
+    // the module is released only once no worker runs: one registered meanwhile starts another,
+    // which the next round stops.
+    for (;;) {
+        KvNetWorkerStop stop;
+        {
+            KvNetLock lock(m_lock);
+            if (!IsInitialized()) {
+                return kNetNotInitialized;
+            }
+            if (!m_worker.StopAll(&stop)) {
+                ReleaseModule();
+                return ERROR_SUCCESS;
+            }
+        }
+        stop.Wait();
+    }
 }
 
 DWORD KvPlatformNet::IsRasConnected(int* state)
@@ -750,29 +821,51 @@ DWORD KvPlatformNet::RegisterNetCallback(KvNetCallback onConnected, KvNetCallbac
     if (onConnected == nullptr && onDisconnected == nullptr) {
         return kNetNoCallback;
     }
-    KvNetLock lock(m_lock);
-    DWORD result = EnsureInitialized();
-    if (result != ERROR_SUCCESS) {
-        return result;
+    // Workers that are stopped here are waited for after the lock is left.
+    KvNetWorkerStop ended;
+    KvNetWorkerStop undone;
+    DWORD result = ERROR_SUCCESS;
+    {
+        KvNetLock lock(m_lock);
+        result = EnsureInitialized();
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+        // A worker is started whenever none runs, not only for an empty map: the worker empties the
+        // map itself, and the exit event, which everyone may set, ends it without a stop request.
+        // Under this lock the worker cannot stop itself before the entry is in the map.
+        bool started = false;
+        const bool exitRequested = ::WaitForSingleObject(m_exitEvent.get(), 0) != WAIT_TIMEOUT;
+        if (exitRequested || !m_worker.IsRunning()) {
+            (void)m_worker.StopAll(&ended);
+            if (m_worker.Start(&KvPlatformNet::WorkerMain, this) != ERROR_SUCCESS) {
+                return kNetWorkerNotStarted;
+            }
+            started = true;
+        }
+        ReportStep(KvNetStep::RegistrationWorkerDecided);
+        result = RegisterCallback(onConnected, onDisconnected, context, cookie);
+        if (result != ERROR_SUCCESS && started) {
+            (void)m_worker.Stop(&undone);
+        }
     }
-    const bool first = m_callbacks.Empty();
-    if (first && m_worker.Start(&KvPlatformNet::WorkerMain, this) != ERROR_SUCCESS) {
-        return kNetWorkerNotStarted;
-    }
-    result = RegisterCallback(onConnected, onDisconnected, context, cookie);
-    if (result != ERROR_SUCCESS && first) {
-        m_worker.Stop();
-    }
+    ended.Wait();
+    undone.Wait();
     return result;
 }
 
 DWORD KvPlatformNet::UnregisterNetCallback(DWORD cookie)
 {
-    KvNetLock lock(m_lock);
-    const DWORD result = UnregisterCallback(cookie);
-    if (result == ERROR_SUCCESS && m_callbacks.Empty()) {
-        m_worker.Stop();
+    KvNetWorkerStop stop;
+    DWORD result = ERROR_SUCCESS;
+    {
+        KvNetLock lock(m_lock);
+        result = UnregisterCallback(cookie);
+        if (result == ERROR_SUCCESS && m_callbacks.Empty()) {
+            (void)m_worker.Stop(&stop);
+        }
     }
+    stop.Wait();
     return result;
 }
 
@@ -800,20 +893,34 @@ unsigned __stdcall KvPlatformNet::WorkerMain(void* self)
 
 void KvPlatformNet::WorkerLoop()
 {
-    const HANDLE events[2] = {m_exitEvent.get(), m_lingerEvent.get()};
+    // Borrowed from the holder: open until this thread has returned or stopped itself.
+    const HANDLE ownStop = m_worker.StopEventOfCallingThread();
+    if (ownStop == nullptr) {
+        return;  // stopped before it got here
+    }
+    const HANDLE events[3] = {m_exitEvent.get(), ownStop, m_lingerEvent.get()};
     for (;;) {
-        const DWORD woken = ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
-        if (woken != WAIT_OBJECT_0 + 1) {
-            return;  // the exit event, or a wait that cannot be made
+        const DWORD woken = ::WaitForMultipleObjects(3, events, FALSE, INFINITE);
+        if (woken != WAIT_OBJECT_0 + 2) {
+            return;  // an exit request, or a wait that cannot be made
         }
         int state = -1;
         if (IsConnected(1, &state) == ERROR_SUCCESS && (state == 0 || state == 1)) {
             (void)m_callbacks.Visit(state);
         }
-        if (m_callbacks.Empty() && m_worker.Stop() == 0) {
-            return;
+        ReportStep(KvNetStep::WorkerBeforeStopDecision);
+        {
+            // Decided under the registrations' lock, so that none lands between the test of the map
+            // and the stop.
+            KvNetLock lock(m_lock);
+            if (!m_worker.IsCallingThread()) {
+                return;  // stopped meanwhile (a callback removed the last entry), perhaps replaced
+            }
+            if (m_callbacks.Empty() && m_worker.Stop() == 0) {
+                return;
+            }
         }
-        if (::WaitForSingleObject(m_exitEvent.get(), m_settings.pollIntervalMs) != WAIT_TIMEOUT) {
+        if (::WaitForMultipleObjects(2, events, FALSE, m_settings.pollIntervalMs) != WAIT_TIMEOUT) {
             return;
         }
     }

@@ -36,6 +36,15 @@ inline constexpr DWORD kNetNoCallback = 10025;
 inline constexpr DWORD kNetWorkerNotStarted = 10026;
 inline constexpr DWORD kNetNoLanAddress = 10031;
 
+// Points at which the module reports to KvPlatformNetSettings::stepHook.
+enum class KvNetStep {
+    // A registration has made sure of a worker and is about to add its entry.
+    RegistrationWorkerDecided,
+    // The worker has tested the connection (and told the callbacks) and is about to decide
+    // whether to stop.
+    WorkerBeforeStopDecision,
+};
+
 struct KvPlatformNetSettings {
     // Null: the System folder.
     std::shared_ptr<IKvNetLibraryBinding> binding;
@@ -51,6 +60,9 @@ struct KvPlatformNetSettings {
     DWORD pollIntervalMs = 50000;
     // The random part of each cookie; null: the module's own generator.
     std::function<DWORD()> cookieSource;
+    // Told of each KvNetStep on the thread that reaches it, so that tests can hold a window
+    // between two steps open; empty in production. Must not call back into the object.
+    std::function<void(KvNetStep)> stepHook;
 };
 
 class KvPlatformNet {
@@ -108,6 +120,8 @@ private:
     [[nodiscard]] DWORD BindLibraries();
     [[nodiscard]] DWORD CreateEvents();
     void ReleaseModule();
+    [[nodiscard]] DWORD StopWorkerAndRelease();
+    void ReportStep(KvNetStep step) const;
     [[nodiscard]] DWORD NextCookie();
 
     [[nodiscard]] DWORD ConnectState(unsigned long address, unsigned short port, int* state);
@@ -140,8 +154,10 @@ extern KvPlatformNet g_kvPlatformNet;
 // Honouring an "AssumeConnected" setting when honourAssumed is non-zero, else mode 0 (quick) or 1:
 // the state, or -1 when the test fails.
 [[nodiscard]] int KvIsInternetConnected(int quick, int honourAssumed);
-// The first registration starts the worker (10026 and nothing registered when it cannot start);
-// removing the last entry stops it.
+// A registration starts the worker when none runs: the first one, and one after the worker stopped
+// itself or was ended by its exit event (10026 and nothing registered when it cannot start).
+// Removing the last entry stops it; the stop is waited for with no lock of the module held, and
+// callbacks run on the worker with none held either, so they may register and remove entries.
 [[nodiscard]] DWORD KvRegisterNetCallback(KvNetCallback onConnected, KvNetCallback onDisconnected, void* context,
                                           DWORD* cookie);
 [[nodiscard]] DWORD KvUnregisterNetCallback(DWORD cookie);

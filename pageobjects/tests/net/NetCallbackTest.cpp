@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -47,6 +49,71 @@ bool ThreadHasEnded(DWORD threadId)
     const bool ended = ::WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
     ::CloseHandle(thread);
     return ended;
+}
+
+// Runs one disabled test of this program in a child process, so that a deadlock there fails the
+// test instead of hanging it. The child learns the name of an event that it sets when it got to
+// its end from KV_NET_CHILD_EVENT, and a free-form argument from KV_NET_CHILD_ARGUMENT.
+struct ChildRun {
+    bool ended = false;       // within the bound (else it was terminated)
+    DWORD exitCode = 0xFFFF;  // the child's gtest result
+    bool reachedEnd = false;  // the child test ran to its last line
+};
+
+ChildRun RunChildTest(const char* testName, const std::string& argument, DWORD boundMs)
+{
+    ChildRun run;
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::wstring program(path, length);
+    std::wstring command = L"\"" + program + L"\" --gtest_also_run_disabled_tests --gtest_filter=";
+    command += std::wstring(testName, testName + std::char_traits<char>::length(testName));
+    const std::string eventName = nettest::Narrow(Fundor::testing::UniqueName(L"NetChildDone"));
+    Fundor::ScopedHandle done(::CreateEventA(nullptr, TRUE, FALSE, eventName.c_str()));
+    if (!done || ::SetEnvironmentVariableA("KV_NET_CHILD_EVENT", eventName.c_str()) == FALSE ||
+        ::SetEnvironmentVariableA("KV_NET_CHILD_ARGUMENT", argument.c_str()) == FALSE) {
+        return run;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    const bool started = ::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                          nullptr, &startup, &process) != FALSE;
+    ::SetEnvironmentVariableA("KV_NET_CHILD_EVENT", nullptr);
+    ::SetEnvironmentVariableA("KV_NET_CHILD_ARGUMENT", nullptr);
+    if (!started) {
+        return run;
+    }
+    Fundor::ScopedHandle processHandle(process.hProcess);
+    Fundor::ScopedHandle threadHandle(process.hThread);
+    run.ended = ::WaitForSingleObject(processHandle.get(), boundMs) == WAIT_OBJECT_0;
+    if (!run.ended) {
+        ::TerminateProcess(processHandle.get(), 0xDEAD);
+        ::WaitForSingleObject(processHandle.get(), 10000);
+    }
+    ::GetExitCodeProcess(processHandle.get(), &run.exitCode);
+    run.reachedEnd = ::WaitForSingleObject(done.get(), 0) == WAIT_OBJECT_0;
+    return run;
+}
+
+// In a child started by RunChildTest: the argument, or null when run any other way.
+const char* ChildArgument()
+{
+    static std::string argument;
+    const char* value = std::getenv("KV_NET_CHILD_ARGUMENT");
+    if (value == nullptr || std::getenv("KV_NET_CHILD_EVENT") == nullptr) {
+        return nullptr;
+    }
+    argument = value;
+    return argument.c_str();
+}
+
+void ReportChildEnd()
+{
+    Fundor::ScopedHandle done(::OpenEventA(EVENT_MODIFY_STATE, FALSE, std::getenv("KV_NET_CHILD_EVENT")));
+    if (done) {
+        ::SetEvent(done.get());
+    }
 }
 
 TEST_F(NetTest, EachEntryIsToldOnceForItsFirstChangeAndTheWorkerEndsWithTheLast)
@@ -140,6 +207,181 @@ TEST_F(NetTest, EightThreadsRegisteringAndRemovingAtOnceLoseNoEntry)
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(net.CallbackCount(), 0u);
     EXPECT_FALSE(net.HasWorkerThread());
+}
+
+// Told once per test of the connection, and registers itself again each time while asked to.
+struct RegisteringAgain {
+    KvPlatformNet* net = nullptr;
+    std::atomic<bool> keepGoing{true};
+    std::atomic<int> told{0};
+    std::atomic<int> failures{0};
+};
+
+void RegisterAgain(void* context)
+{
+    auto* again = static_cast<RegisteringAgain*>(context);
+    ++again->told;
+    if (again->keepGoing) {
+        again->failures += again->net->RegisterNetCallback(nullptr, &RegisterAgain, again, nullptr) != 0;
+    }
+}
+
+TEST_F(NetTest, DISABLED_CallbackRegisteringAgainAmongRegisteringThreads)
+{
+    if (ChildArgument() == nullptr) {
+        GTEST_SKIP() << "run by ACallbackThatRegistersAgainWhileEightThreadsRegisterReturns";
+    }
+    KvPlatformNetSettings settings = TestSettings(nettest::MakeFakeNetwork());
+    settings.pollIntervalMs = 1;
+    KvPlatformNet net(settings);
+    Fake().table = Table::LoopbackOnly;  // each test answers "not connected" at once
+    RegisteringAgain again;
+    again.net = &net;
+    ASSERT_EQ(net.RegisterNetCallback(nullptr, &RegisterAgain, &again, nullptr), 0u);
+
+    // The threads' entries wait for "connected", which never comes: they stay until removed, and
+    // the map empties now and then, so that workers are stopped and started meanwhile.
+    Calls calls;
+    std::atomic<int> failures{0};
+    std::atomic<int> rounds{0};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            while (again.told < 200 && std::chrono::steady_clock::now() < deadline) {
+                DWORD cookies[4] = {};
+                for (DWORD& cookie : cookies) {
+                    failures += net.RegisterNetCallback(&OnConnected, nullptr, &calls, &cookie) != 0;
+                }
+                for (const DWORD cookie : cookies) {
+                    failures += net.UnregisterNetCallback(cookie) != 0;
+                }
+                ++rounds;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_GE(again.told, 200);
+    EXPECT_GE(rounds, 8);
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(again.failures, 0);
+    again.keepGoing = false;
+    EXPECT_TRUE(WaitFor([&] { return net.CallbackCount() == 0 && !net.HasWorkerThread(); }));
+    EXPECT_EQ(calls.connected, 0);
+    ReportChildEnd();
+}
+
+TEST(KvPlatformNetProcess, ACallbackThatRegistersAgainWhileEightThreadsRegisterReturns)
+{
+    const ChildRun run = RunChildTest("NetTest.DISABLED_CallbackRegisteringAgainAmongRegisteringThreads", "run", 90000);
+    EXPECT_TRUE(run.ended) << "still running after 90 s: the registrations deadlocked";
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.reachedEnd);
+}
+
+// The worker goes away while a registration is under way, or before it; the registration must
+// still end with a worker that tells its entry.
+enum class WorkerGoes { StopsItselfWithTheMapEmptied, EndedByTheExitEventFromOutside };
+struct WorkerGoesCase {
+    WorkerGoes way;
+    const char* label;
+};
+
+TEST_F(NetTest, DISABLED_SetTheExitEventOfAnotherProcess)
+{
+    const char* name = ChildArgument();
+    if (name == nullptr) {
+        GTEST_SKIP() << "run by ARegistrationAcceptedWhileTheWorkerGoesAwayIsTold";
+    }
+    Fundor::ScopedHandle event(::OpenEventA(EVENT_MODIFY_STATE, FALSE, name));
+    ASSERT_TRUE(event.valid()) << ::GetLastError();
+    ASSERT_NE(::SetEvent(event.get()), FALSE);
+    ReportChildEnd();
+}
+
+// Holds the worker inside its LAN test once, when closed, so that the next answer is decided by
+// what the table is set to after the gate opens.
+struct LanGate {
+    std::atomic<bool> closed{false};
+    Fundor::ScopedHandle reached{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    Fundor::ScopedHandle opened{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+LanGate& Gate()
+{
+    static LanGate gate;
+    return gate;
+}
+
+DWORD WINAPI GatedGetIpAddrTable(PMIB_IPADDRTABLE table, PULONG size, BOOL sorted)
+{
+    if (table == nullptr && Gate().closed.exchange(false)) {
+        ::SetEvent(Gate().reached.get());
+        ::WaitForSingleObject(Gate().opened.get(), 10000);
+    }
+    return nettest::FakeGetIpAddrTable(table, size, sorted);
+}
+
+TEST_F(NetTest, ARegistrationAcceptedWhileTheWorkerGoesAwayIsTold)
+{
+    const WorkerGoesCase cases[] = {
+        {WorkerGoes::StopsItselfWithTheMapEmptied, "the worker empties the map and stops itself meanwhile"},
+        {WorkerGoes::EndedByTheExitEventFromOutside, "another process set the worker's exit event before"},
+    };
+    for (const auto& [way, label] : cases) {
+        SCOPED_TRACE(label);
+        Fake().table = Table::Fails;  // no answer yet: nobody is told
+        ::ResetEvent(Gate().reached.get());
+        ::ResetEvent(Gate().opened.get());
+        Calls first;
+        Calls second;
+        std::atomic<bool> armed{false};
+        std::atomic<DWORD> worker{0};
+        Fundor::ScopedHandle visitedAfterFirst(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        auto binding = nettest::MakeFakeNetwork();
+        binding->Override("GetIpAddrTable", &GatedGetIpAddrTable);
+        KvPlatformNetSettings settings = TestSettings(binding);
+        settings.stepHook = [&](KvNetStep step) {
+            if (step == KvNetStep::WorkerBeforeStopDecision && first.disconnected == 1) {
+                ::SetEvent(visitedAfterFirst.get());
+            }
+            if (step != KvNetStep::RegistrationWorkerDecided || !armed.exchange(false)) {
+                return;
+            }
+            // The registration has settled its worker. The gated worker now finds the LAN gone,
+            // tells the first entry, which empties the map, and is given time to end before the
+            // second entry is added.
+            Fake().table = Table::LoopbackOnly;
+            ::SetEvent(Gate().opened.get());
+            ::WaitForSingleObject(visitedAfterFirst.get(), 10000);
+            Fundor::ScopedHandle thread(::OpenThread(SYNCHRONIZE, FALSE, worker));
+            if (thread) {
+                ::WaitForSingleObject(thread.get(), 2000);
+            }
+        };
+        KvPlatformNet net(settings);
+        ASSERT_EQ(net.RegisterNetCallback(nullptr, &OnDisconnected, &first, nullptr), 0u);
+        worker = net.WorkerThreadId();
+
+        if (way == WorkerGoes::EndedByTheExitEventFromOutside) {
+            const ChildRun run = RunChildTest("NetTest.DISABLED_SetTheExitEventOfAnotherProcess",
+                                              net.ExitEventName(), 60000);
+            ASSERT_TRUE(run.reachedEnd);
+            ASSERT_TRUE(ThreadHasEnded(worker));
+            Fake().table = Table::LoopbackOnly;
+        } else {
+            Gate().closed = true;
+            ASSERT_EQ(::WaitForSingleObject(Gate().reached.get(), 10000), WAIT_OBJECT_0);
+            armed = true;
+        }
+        ASSERT_EQ(net.RegisterNetCallback(nullptr, &OnDisconnected, &second, nullptr), 0u);
+        EXPECT_TRUE(WaitFor([&] { return second.disconnected == 1; }));
+        EXPECT_EQ(first.disconnected, 1);
+        EXPECT_TRUE(WaitFor([&] { return !net.HasWorkerThread(); }));
+        EXPECT_EQ(net.CallbackCount(), 0u);
+    }
 }
 
 TEST_F(NetTest, ACookieAlreadyInUseIsDrawnAgain)

@@ -223,6 +223,27 @@ public:
         }
     }
     [[nodiscard]] unsigned short Port() const { return m_port; }
+    // Accepts and closes one connection that is waiting (up to 5 s for it): the backlog is short,
+    // and once full, further connections hang. False when none came.
+    bool AcceptOne()
+    {
+        if (m_socket == INVALID_SOCKET) {
+            return false;
+        }
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(m_socket, &readable);
+        timeval wait{5, 0};
+        if (::select(0, &readable, nullptr, nullptr, &wait) != 1) {
+            return false;
+        }
+        const SOCKET accepted = ::accept(m_socket, nullptr, nullptr);
+        if (accepted == INVALID_SOCKET) {
+            return false;
+        }
+        ::closesocket(accepted);
+        return true;
+    }
 
 private:
     bool m_started = false;

@@ -2,7 +2,41 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
+#include <string>
+
+// ---- Allocation failure on request: this program's operator new fails on the current thread
+// while a FailingAllocations lives; otherwise it allocates as usual ----
+
 namespace {
+thread_local bool t_failAllocations = false;
+}
+
+void* operator new(std::size_t size)
+{
+    if (t_failAllocations) {
+        throw std::bad_alloc();
+    }
+    void* block = std::malloc(size != 0 ? size : 1);
+    if (block == nullptr) {
+        throw std::bad_alloc();
+    }
+    return block;
+}
+
+void operator delete(void* block) noexcept { std::free(block); }
+
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+
+namespace {
+
+struct FailingAllocations {
+    FailingAllocations() { t_failAllocations = true; }
+    ~FailingAllocations() { t_failAllocations = false; }
+    FailingAllocations(const FailingAllocations&) = delete;
+    FailingAllocations& operator=(const FailingAllocations&) = delete;
+};
 
 // Owned BSTR for the test's names and texts.
 struct Bstr {
@@ -118,6 +152,96 @@ TEST(NamedParameterMap, NamesDifferingInCaseAreSeparateAndAnEmptyNameIsOne)
     ASSERT_EQ(S_OK, map.RemoveParameter(upper.value, &result));
     EXPECT_EQ(-1, Read(map, L"A"));
     EXPECT_EQ(2, Read(map, L"a"));
+}
+
+// Counts its references, so that a test sees which copies the map still holds.
+class CountedObject final : public IUnknown {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (iid != IID_IUnknown) return E_NOINTERFACE;
+        *object = static_cast<IUnknown*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references; }
+    ULONG references = 1;  // the test's own
+};
+
+bool SameValue(const VARIANT& a, const VARIANT& b)
+{
+    if (a.vt != b.vt) return false;
+    switch (a.vt) {
+    case VT_EMPTY: return true;
+    case VT_I4: return a.lVal == b.lVal;
+    case VT_BSTR:
+        return std::wstring(a.bstrVal, SysStringLen(a.bstrVal)) == std::wstring(b.bstrVal, SysStringLen(b.bstrVal));
+    case VT_UNKNOWN: return a.punkVal == b.punkVal;
+    default: return false;
+    }
+}
+
+TEST(NamedParameterMap, AFailedAllocationForTheNewEntryKeepsTheOldOne)
+{
+    CountedObject oldObject;
+    CountedObject newObject;
+    struct Case {
+        const char* label;
+        Variant before;  // VT_EMPTY: no earlier entry
+        Variant after;
+    };
+    Case cases[4];
+    cases[0].label = "numbers";
+    cases[0].before.value = Int(1);
+    cases[0].after.value = Int(2);
+    cases[1].label = "strings";
+    cases[1].before.value.vt = VT_BSTR;
+    cases[1].before.value.bstrVal = SysAllocString(L"first");
+    cases[1].after.value.vt = VT_BSTR;
+    cases[1].after.value.bstrVal = SysAllocString(L"second");
+    cases[2].label = "interfaces";
+    cases[2].before.value.vt = VT_UNKNOWN;
+    cases[2].before.value.punkVal = &oldObject;
+    oldObject.AddRef();
+    cases[2].after.value.vt = VT_UNKNOWN;
+    cases[2].after.value.punkVal = &newObject;
+    newObject.AddRef();
+    cases[3].label = "no earlier entry";
+    cases[3].after.value = Int(3);
+
+    CNamedParameterMap map;
+    Bstr name(L"kept");
+    for (Case& test : cases) {
+        SCOPED_TRACE(test.label);
+        long result = 5;
+        ASSERT_EQ(S_OK, map.RemoveParameter(name.value, &result));
+        if (test.before.value.vt != VT_EMPTY) {
+            ASSERT_EQ(S_OK, map.SetParameter(name.value, test.before.value, &result));
+        }
+        const ULONG oldReferences = oldObject.references;
+        const ULONG newReferences = newObject.references;
+        HRESULT failed = S_OK;
+        {
+            FailingAllocations failing;
+            failed = map.SetParameter(name.value, test.after.value, &result);
+        }
+        EXPECT_EQ(E_OUTOFMEMORY, failed);
+        // The earlier entry is there unchanged, and the new value's copy is gone again.
+        Variant stored;
+        ASSERT_EQ(S_OK, map.GetParameter(name.value, &stored.value));
+        EXPECT_TRUE(SameValue(stored.value, test.before.value));
+        VariantClear(&stored.value);
+        EXPECT_EQ(oldReferences, oldObject.references);
+        EXPECT_EQ(newReferences, newObject.references);
+
+        // With memory to spare, the same call replaces it.
+        ASSERT_EQ(S_OK, map.SetParameter(name.value, test.after.value, &result));
+        ASSERT_EQ(S_OK, map.GetParameter(name.value, &stored.value));
+        EXPECT_TRUE(SameValue(stored.value, test.after.value));
+    }
 }
 
 }  // namespace
