@@ -509,9 +509,11 @@ void CKvShellModule::DoNavigation()
         HandOverValueName(HostEventNameOf(m_commandRecord != nullptr ? m_commandRecord->hostId : L""));
     wchar_t url[kUrlCharacters] = {};
     DWORD size = sizeof(url);
-    // The value is written without a terminator; the wide reader terminates it within the buffer.
-    const LONG status =
+    LONG status =
         ::RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, valueName.c_str(), RRF_RT_REG_SZ, nullptr, url, &size);
+    // The value is written without a terminator. One that fills the buffer comes back without one
+    // (the platform terminates only where there is room): it is longer than a URL may be.
+    if (status == ERROR_SUCCESS && wcsnlen(url, kUrlCharacters) == kUrlCharacters) status = ERROR_MORE_DATA;
     Fundor::ScopedRegKey key;
     if (::RegOpenKeyExW(HKEY_CURRENT_USER, kHandOverKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
         ::RegDeleteValueW(key.get(), valueName.c_str());
