@@ -4,6 +4,7 @@
 #include "CShellMainWnd.h"
 #include "InstallFolders.h"
 #include "Logging/Logging.h"
+#include "ModuleTrust.h"
 #include "NotQuiteNullDacl.h"
 #include "ShellMessages.h"
 #include "ShellWindowHelpers.h"
@@ -16,6 +17,7 @@
 #include <shobjidl.h>
 
 #include <cwchar>
+#include <cwctype>
 #include <new>
 #include <string>
 #include <utility>
@@ -502,6 +504,51 @@ BOOL CKvShellModule::PreTranslateMessage(MSG* message, HWND secondWindow)
     return FALSE;
 }
 
+namespace {
+
+// The handed-over URL to navigate, or false when it must not be shown (*verdict: the trust check's
+// answer when it was asked). A URL whose DLL comes from a folder it names itself is shown only when
+// that DLL passes the module trust check. It is then written with the full path the file system
+// gives the file opened, which is held open, neither writable nor deletable, until the navigation
+// is over: the DLL checked is the DLL the browser control loads, however it reads slashes, "..",
+// short names or case.
+bool CheckHandedOverUrl(const wchar_t* url, std::wstring& navigate, Fundor::ScopedHandle& held, DWORD* verdict)
+{
+    *verdict = ERROR_SUCCESS;
+    const SarnDllReference reference = ReadSarnDllReference(url);
+    if (reference.kind == SarnDllReference::Kind::Suite) {
+        navigate = url;
+        return true;
+    }
+    std::wstring path = reference.dll;
+    if (reference.kind == SarnDllReference::Kind::BelowInstallFolder) {
+        wchar_t folder[520] = {};
+        if (GetProductInstallDir(folder, 520, 1) != ERROR_SUCCESS) return false;
+        path = folder + path;
+    }
+    wchar_t full[MAX_PATH] = {};
+    const DWORD fullLength = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    if (fullLength == 0 || fullLength >= MAX_PATH) return false;
+    held.reset(::CreateFileW(full, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                             nullptr));
+    if (!held) return false;
+    wchar_t opened[MAX_PATH + 8] = {};
+    const DWORD openedLength = ::GetFinalPathNameByHandleW(held.get(), opened, MAX_PATH + 8, 0);
+    if (openedLength == 0 || openedLength >= MAX_PATH + 8) return false;
+    const wchar_t* file = std::wcsncmp(opened, L"\\\\?\\", 4) == 0 ? opened + 4 : opened;
+    // A file on a drive, nothing else: no share, device or stream.
+    if (!std::iswalpha(file[0]) || file[1] != L':' || file[2] != L'\\' || std::wcschr(file + 2, L':') != nullptr ||
+        std::wcslen(file) >= MAX_PATH) {
+        return false;
+    }
+    *verdict = ValidateModulePath(file);
+    if (*verdict != ERROR_SUCCESS) return false;
+    navigate = L"sarn://" + std::wstring(file) + reference.resource;
+    return navigate.size() < kUrlCharacters;
+}
+
+}  // namespace
+
 void CKvShellModule::DoNavigation()
 {
     const wchar_t* const function = L"CKvShellModule::DoNavigation";
@@ -531,6 +578,15 @@ void CKvShellModule::DoNavigation()
         ETWLOG(4, kSource, function, L"Handed-over URL did not begin with 'sarn::' and is ignored: '%s'", url);
         return;
     }
+    std::wstring checked;
+    Fundor::ScopedHandle heldDll;
+    DWORD verdict = ERROR_SUCCESS;
+    if (!CheckHandedOverUrl(url, checked, heldDll, &verdict)) {
+        ETWLOG(4, kSource, function,
+               L"Handed-over URL names a DLL that is missing or not trusted (0x%x) and is ignored: '%s'", verdict, url);
+        return;
+    }
+    CopyCut(url, kUrlCharacters, checked.c_str());
     if (CNAVMSGDATA* navigation = CreateNavMsgData(url)) {
         ::SendMessageW(GetMainWindowHandle(), WM_SHELL_NAVIGATE, reinterpret_cast<WPARAM>(navigation), 0);
         navigation->Release();
