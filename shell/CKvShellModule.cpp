@@ -4,6 +4,7 @@
 #include "CShellMainWnd.h"
 #include "InstallFolders.h"
 #include "Logging/Logging.h"
+#include "ModuleTrust.h"
 #include "NotQuiteNullDacl.h"
 #include "ShellMessages.h"
 #include "ShellWindowHelpers.h"
@@ -16,7 +17,9 @@
 #include <shobjidl.h>
 
 #include <cwchar>
+#include <cwctype>
 #include <new>
+#include <string>
 #include <utility>
 
 namespace {
@@ -142,33 +145,102 @@ bool CKvShellModule::ParseCommandLine(const wchar_t* line, HRESULT* result)
     return CKvExeModule::ParseCommandLine(line, result);
 }
 
-HRESULT CKvShellModule::HandOver()
+namespace {
+
+enum class HostEventState { Created, Existing, Unavailable };
+
+// Creates the host event, or opens it when a host made it. A dying host's event refuses creation
+// (its list denies WRITE_DAC | DELETE) and may be gone by the time it is opened: creation is tried
+// again then, and this start becomes the host. With mayCreate clear the event is only opened.
+HostEventState OpenOrCreateHostEvent(const std::wstring& name, SECURITY_ATTRIBUTES* attributes, bool mayCreate,
+                                     Fundor::ScopedHandle& event)
 {
+    const wchar_t* const function = L"CKvShellModule::PreMessageLoop";
+    constexpr int kAttempts = 10;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        DWORD createError = ERROR_SUCCESS;
+        if (mayCreate) {
+            event.reset(::CreateEventW(attributes, FALSE, FALSE, name.c_str()));
+            if (event) {
+                // Made earlier by someone else with a permissive list: a host exists all the same.
+                return ::GetLastError() == ERROR_ALREADY_EXISTS ? HostEventState::Existing : HostEventState::Created;
+            }
+            createError = ::GetLastError();
+            ETWLOG(4, kSource, function, L"create event failed: 0x%x", createError);
+        }
+        event.reset(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
+        if (event) return HostEventState::Existing;
+        const DWORD openError = ::GetLastError();
+        ETWLOG(4, kSource, function, L"open event failed: 0x%x", openError);
+        if (createError != ERROR_ACCESS_DENIED || openError != ERROR_FILE_NOT_FOUND) break;
+    }
+    return HostEventState::Unavailable;
+}
+
+// Whether the host of hostId has been asked to exit (its exit event is set).
+bool ExitEventIsSet(const wchar_t* hostId)
+{
+    wchar_t name[520] = {};
+    if (Fundor::FormatW(name, 520, L"%s_%s", kExitEventPrefix, hostId) < 0) return false;
+    Fundor::ScopedHandle exitEvent(::OpenEventW(SYNCHRONIZE, FALSE, name));
+    return exitEvent && ::WaitForSingleObject(exitEvent.get(), 0) == WAIT_OBJECT_0;
+}
+
+}  // namespace
+
+HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
+{
+    const wchar_t* const function = L"CKvShellModule::PreMessageLoop";
     KvCommandRecord& record = *m_commandRecord;
+    *hostGone = false;
+    // A host on its way out takes nothing more: wait for it to end and take its place.
+    if (!m_handOver->HostReads() || ExitEventIsSet(record.hostId)) {
+        ETWLOG(1, kSource, function, L"The Host with the given ID: %s is ending. Waiting to take its place",
+               record.hostId);
+        if (m_handOver->WaitForHostEnd(deadline)) {
+            *hostGone = true;
+            return S_FALSE;
+        }
+        ETWLOG(4, kSource, function,
+               L"The Host with the given ID: %s did not end in time. Its page was not handed over", record.hostId);
+        return kHandOverNotTaken;
+    }
     const std::size_t length = wcsnlen(record.bodyUrl, kUrlCharacters - 1);
+    LONG written = ERROR_SUCCESS;
     // Nothing to hand over: the running host is only brought to the front.
     if (length > 0) {
-        Fundor::ScopedRegKey key;
-        const LONG status = ::RegCreateKeyExW(HKEY_CURRENT_USER, kHandOverKey, 0, nullptr, REG_OPTION_VOLATILE,
-                                              KEY_WRITE, nullptr, key.put(), nullptr);
-        if (status == ERROR_SUCCESS) {
-            // The running host reads the characters back with their count: no terminator.
-            const LONG set = ::RegSetValueExW(key.get(), kHandOverValue, 0, REG_SZ,
-                                              reinterpret_cast<const BYTE*>(record.bodyUrl),
-                                              static_cast<DWORD>(length * sizeof(wchar_t)));
-            if (set != ERROR_SUCCESS) {
-                ETWLOG(4, kSource, L"CKvShellModule::PreMessageLoop",
-                       L"There was an error in RegSetValueExW with error 0x%x", set);
-            }
-        } else {
-            ETWLOG(4, kSource, L"CKvShellModule::PreMessageLoop",
-                   L"There was an error in RegCreateKeyExW with error 0x%x", status);
+        bool keyFailed = false;
+        written = m_handOver->WriteValue(record.bodyUrl, length, &keyFailed);
+        if (written != ERROR_SUCCESS) {
+            ETWLOG(4, kSource, function,
+                   keyFailed ? L"There was an error in RegCreateKeyExW with error 0x%x"
+                             : L"There was an error in RegSetValueExW with error 0x%x",
+                   written);
         }
     }
-    ETWLOG(1, kSource, L"CKvShellModule::PreMessageLoop",
-           L"A Host with the given ID: %s already exists. Setting that event", record.hostId);
-    ::SetEvent(m_hostEvent.get());
-    m_hostEvent.reset();
+    if (!::SetEvent(m_hostEvent.get())) {
+        const DWORD error = ::GetLastError();
+        ETWLOG(4, kSource, function, L"Could not set the event of the Host with the given ID: %s. Error: 0x%x",
+               record.hostId, error);
+        return HRESULT_FROM_WIN32(error);
+    }
+    if (written != ERROR_SUCCESS) return HRESULT_FROM_WIN32(written);
+    if (length > 0) {
+        switch (m_handOver->WaitUntilTaken(record.bodyUrl, length, deadline)) {
+        case HandOverChannel::Outcome::Taken:
+            break;
+        case HandOverChannel::Outcome::HostGone:
+            ETWLOG(1, kSource, function, L"The Host with the given ID: %s ended without taking the page",
+                   record.hostId);
+            *hostGone = true;
+            return S_FALSE;
+        case HandOverChannel::Outcome::TimedOut:
+            ETWLOG(4, kSource, function, L"The Host with the given ID: %s did not take the page in %d ms",
+                   record.hostId, static_cast<int>(kHandOverMilliseconds));
+            return kHandOverNotTaken;
+        }
+    }
+    ETWLOG(1, kSource, function, L"A Host with the given ID: %s already exists. Setting that event", record.hostId);
     return S_FALSE;
 }
 
@@ -191,15 +263,7 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
         return E_FAIL;
     }
     KvCommandRecord& record = *m_commandRecord;
-    if (wcsnlen(record.hostId, kHostIdCharacters) > kMaxHostIdCharacters) {
-        ETWLOG(4, kSource, function, L"The host ID is longer than %d characters. Cannot proceed",
-               static_cast<int>(kMaxHostIdCharacters));
-        return S_FALSE;
-    }
-
-    std::wstring hostEventName(record.hostId, wcsnlen(record.hostId, 260));
-    const std::size_t query = hostEventName.find(L'?');
-    if (query != std::wstring::npos) hostEventName.resize(query);
+    const std::wstring hostEventName = HostEventNameOf(record.hostId);
 
     NotQuiteNullDacl dacl;
     if (!dacl.Create()) {
@@ -213,21 +277,59 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
         attributes.lpSecurityDescriptor = &descriptor;
     }
 
-    bool hostExists = false;
-    m_hostEvent.reset(::CreateEventW(&attributes, FALSE, FALSE, hostEventName.c_str()));
-    if (m_hostEvent) {
-        // Made earlier by someone else with a permissive list: a host exists all the same.
-        hostExists = ::GetLastError() == ERROR_ALREADY_EXISTS;
-    } else {
-        ETWLOG(4, kSource, function, L"create event failed: 0x%x", ::GetLastError());
-        m_hostEvent.reset(::OpenEventW(EVENT_MODIFY_STATE, FALSE, hostEventName.c_str()));
-        if (!m_hostEvent) {
-            ETWLOG(4, kSource, function, L"open event failed: 0x%x", ::GetLastError());
-            return E_ABORT;
-        }
-        hostExists = true;
+    // The window class is named by the ID, and longer names cannot be registered: such an ID never
+    // makes a host. Its part before "?" may still name a running one, which takes the page.
+    const bool idTooLong = wcsnlen(record.hostId, kHostIdCharacters) > kMaxHostIdCharacters;
+    m_handOver.reset(new (std::nothrow) HandOverChannel(hostEventName));
+    if (!m_handOver) return E_OUTOFMEMORY;
+    const ULONGLONG deadline = ::GetTickCount64() + kHandOverMilliseconds;
+    // A name no lock can have cannot name a host event either: the event's creation says so below.
+    if (m_handOver->Lock(&attributes, deadline) == HandOverChannel::LockResult::TimedOut) {
+        ETWLOG(4, kSource, function, L"The hand-over lock of the Host with the given ID: %s was not free in %d ms",
+               record.hostId, static_cast<int>(kHandOverMilliseconds));
+        return kHandOverNotTaken;
     }
-    if (hostExists) return HandOver();
+    for (;;) {
+        switch (OpenOrCreateHostEvent(hostEventName, &attributes, !idTooLong, m_hostEvent)) {
+        case HostEventState::Created:
+            // Whatever the value holds was written for an earlier host of this ID; pages for this
+            // one are written only after the lock is given back.
+            m_handOver->RemoveValue();
+            if (!m_handOver->ClaimHost(&attributes)) {
+                ETWLOG(4, kSource, function, L"Could not take the host token. Error: 0x%x", ::GetLastError());
+            }
+            m_handOver->Unlock();
+            break;
+        case HostEventState::Unavailable:
+            m_handOver->Unlock();
+            if (idTooLong) {
+                ETWLOG(4, kSource, function, L"The host ID is longer than %d characters. Cannot proceed",
+                       static_cast<int>(kMaxHostIdCharacters));
+                return S_FALSE;
+            }
+            return E_ABORT;
+        case HostEventState::Existing: {
+            bool hostGone = false;
+            const HRESULT handedOver = HandOver(deadline, &hostGone);
+            m_hostEvent.reset();
+            if (!hostGone) {
+                m_handOver->Unlock();
+                return handedOver;
+            }
+            if (::GetTickCount64() >= deadline) {
+                m_handOver->Unlock();
+                ETWLOG(4, kSource, function,
+                       L"The Host with the given ID: %s ended; its place could not be taken in %d ms", record.hostId,
+                       static_cast<int>(kHandOverMilliseconds));
+                return kHandOverNotTaken;
+            }
+            // Its event may outlive it for a moment (its last holders close it).
+            ::Sleep(50);
+            continue;
+        }
+        }
+        break;
+    }
 
     (void)Fundor::FormatW(m_exitEventName, 520, L"%s_%s", kExitEventPrefix, record.hostId);
     m_exitEvent.reset(::CreateEventW(&attributes, TRUE, FALSE, m_exitEventName));
@@ -306,8 +408,14 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
 
 void CKvShellModule::CloseEvents() noexcept
 {
-    m_hostEvent.reset();
+    // The exit event first: a next host of this ID makes it anew once the host event is gone.
     m_exitEvent.reset();
+    m_hostEvent.reset();
+    // Last: a start that sees the token free finds the host event gone and takes the host's place.
+    if (m_handOver) {
+        m_handOver->ReleaseHost();
+        m_handOver->Unlock();
+    }
 }
 
 void CKvShellModule::DestroyLiveWindow()
@@ -396,17 +504,66 @@ BOOL CKvShellModule::PreTranslateMessage(MSG* message, HWND secondWindow)
     return FALSE;
 }
 
+namespace {
+
+// The handed-over URL to navigate, or false when it must not be shown (*verdict: the trust check's
+// answer when it was asked). A URL whose DLL comes from a folder it names itself is shown only when
+// that DLL passes the module trust check. It is then written with the full path the file system
+// gives the file opened, which is held open, neither writable nor deletable, until the navigation
+// is over: the DLL checked is the DLL the browser control loads, however it reads slashes, "..",
+// short names or case.
+bool CheckHandedOverUrl(const wchar_t* url, std::wstring& navigate, Fundor::ScopedHandle& held, DWORD* verdict)
+{
+    *verdict = ERROR_SUCCESS;
+    const SarnDllReference reference = ReadSarnDllReference(url);
+    if (reference.kind == SarnDllReference::Kind::Suite) {
+        navigate = url;
+        return true;
+    }
+    std::wstring path = reference.dll;
+    if (reference.kind == SarnDllReference::Kind::BelowInstallFolder) {
+        wchar_t folder[520] = {};
+        if (GetProductInstallDir(folder, 520, 1) != ERROR_SUCCESS) return false;
+        path = folder + path;
+    }
+    wchar_t full[MAX_PATH] = {};
+    const DWORD fullLength = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    if (fullLength == 0 || fullLength >= MAX_PATH) return false;
+    held.reset(::CreateFileW(full, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                             nullptr));
+    if (!held) return false;
+    wchar_t opened[MAX_PATH + 8] = {};
+    const DWORD openedLength = ::GetFinalPathNameByHandleW(held.get(), opened, MAX_PATH + 8, 0);
+    if (openedLength == 0 || openedLength >= MAX_PATH + 8) return false;
+    const wchar_t* file = std::wcsncmp(opened, L"\\\\?\\", 4) == 0 ? opened + 4 : opened;
+    // A file on a drive, nothing else: no share, device or stream.
+    if (!std::iswalpha(file[0]) || file[1] != L':' || file[2] != L'\\' || std::wcschr(file + 2, L':') != nullptr ||
+        std::wcslen(file) >= MAX_PATH) {
+        return false;
+    }
+    *verdict = ValidateModulePath(file);
+    if (*verdict != ERROR_SUCCESS) return false;
+    navigate = L"sarn://" + std::wstring(file) + reference.resource;
+    return navigate.size() < kUrlCharacters;
+}
+
+}  // namespace
+
 void CKvShellModule::DoNavigation()
 {
     const wchar_t* const function = L"CKvShellModule::DoNavigation";
+    const std::wstring valueName =
+        HandOverValueName(HostEventNameOf(m_commandRecord != nullptr ? m_commandRecord->hostId : L""));
     wchar_t url[kUrlCharacters] = {};
     DWORD size = sizeof(url);
-    // The value is written without a terminator; the wide reader terminates it within the buffer.
-    const LONG status = ::RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, kHandOverValue, RRF_RT_REG_SZ, nullptr, url,
-                                       &size);
+    LONG status =
+        ::RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, valueName.c_str(), RRF_RT_REG_SZ, nullptr, url, &size);
+    // The value is written without a terminator. One that fills the buffer comes back without one
+    // (the platform terminates only where there is room): it is longer than a URL may be.
+    if (status == ERROR_SUCCESS && wcsnlen(url, kUrlCharacters) == kUrlCharacters) status = ERROR_MORE_DATA;
     Fundor::ScopedRegKey key;
     if (::RegOpenKeyExW(HKEY_CURRENT_USER, kHandOverKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
-        ::RegDeleteValueW(key.get(), kHandOverValue);
+        ::RegDeleteValueW(key.get(), valueName.c_str());
     }
     if (status != ERROR_SUCCESS) {
         ETWLOG(4, kSource, function, L"Failed to read second instance param value from registry - error 0x%x", status);
@@ -421,6 +578,15 @@ void CKvShellModule::DoNavigation()
         ETWLOG(4, kSource, function, L"Handed-over URL did not begin with 'sarn::' and is ignored: '%s'", url);
         return;
     }
+    std::wstring checked;
+    Fundor::ScopedHandle heldDll;
+    DWORD verdict = ERROR_SUCCESS;
+    if (!CheckHandedOverUrl(url, checked, heldDll, &verdict)) {
+        ETWLOG(4, kSource, function,
+               L"Handed-over URL names a DLL that is missing or not trusted (0x%x) and is ignored: '%s'", verdict, url);
+        return;
+    }
+    CopyCut(url, kUrlCharacters, checked.c_str());
     if (CNAVMSGDATA* navigation = CreateNavMsgData(url)) {
         (void)SendNavigateMessage(GetMainWindowHandle(), navigation);
         navigation->Release();

@@ -7,6 +7,7 @@
 #include "CBrowserHelp.h"
 #include "CKvPerfCounter.h"
 #include "CKvUtilLib.h"
+#include "HandOverChannel.h"
 #include "IHostUiSettings.h"
 #include "KvBrwsr2Lib.h"
 #include "KvCommandRecord.h"
@@ -34,9 +35,10 @@ inline constexpr HRESULT kShellObjectsNotCreated = MakeShellStatus(5, 2, 13);   
 inline constexpr HRESULT kShellPageObjectMissing = MakeShellStatus(5, 2, 75537);     // 0x0A052711
 inline constexpr HRESULT kShellWindowCreationFailed = MakeShellStatus(5, 2, 75539);  // 0x0A052713
 
-inline constexpr wchar_t kHandOverKey[] = L"Volatile Environment\\SOFTWARE\\Tervane\\QRN\\Settings\\ui";
-// One value for every host ID: a hand-over is read by whichever host's event was set.
-inline constexpr wchar_t kHandOverValue[] = L"Ordwellsecinst";
+// A second start whose page no host took in time (or that could not reach the host's lock).
+inline constexpr HRESULT kHandOverNotTaken = static_cast<HRESULT>(0x800705B4);  // HRESULT_FROM_WIN32(ERROR_TIMEOUT)
+// How long a second start waits in all for the hand-over lock, the host and a host that is ending.
+inline constexpr DWORD kHandOverMilliseconds = 60000;
 inline constexpr wchar_t kExitEventPrefix[] = L"F0230C9FDB504518A1CC2EF2EDD4FE77";
 inline constexpr wchar_t kShellAppId[] = L"{0654DB93-707F-4B09-886F-18AA1EC6A7D0}";
 // Window classes are named by the host ID; longer names cannot be registered.
@@ -115,7 +117,9 @@ protected:
     [[nodiscard]] std::vector<UINT> GetObjectScriptIds() const override { return {kSessionManagerScriptResource}; }
 
 private:
-    [[nodiscard]] HRESULT HandOver();
+    // The second start's part, with the lock held and the host event open. *hostGone: the host
+    // stopped reading with nothing taken, and this start may take its place.
+    [[nodiscard]] HRESULT HandOver(ULONGLONG deadline, bool* hostGone);
     [[nodiscard]] HostPageWindowSize ReadWindowSize();
     void CloseEvents() noexcept;
     void DestroyLiveWindow();
@@ -126,6 +130,7 @@ private:
     std::unique_ptr<IHostUiSettings> m_settings;
     KvCommandRecord* m_commandRecord = nullptr;
     Fundor::ScopedHandle m_hostEvent;
+    std::unique_ptr<HandOverChannel> m_handOver;
     CShellMainWnd* m_mainWindow = nullptr;
     std::atomic<HWND> m_mainWindowHandle{nullptr};
     IDispatch* m_sessionManager = nullptr;

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 #include <cwctype>
+#include <string_view>
 
 DWORD ForceForegroundWindow(HWND window, BOOL attach)
 {
@@ -71,4 +72,28 @@ std::wstring PageNameFromUrl(const wchar_t* url)
     std::size_t begin = colon + 1;
     while (begin < text.size() && (text[begin] == L':' || text[begin] == L'\\' || text[begin] == L'/')) ++begin;
     return text.substr(begin);
+}
+
+SarnDllReference ReadSarnDllReference(const wchar_t* url)
+{
+    SarnDllReference reference;
+    if (url == nullptr || _wcsnicmp(url, L"sarn://", 7) != 0) return reference;
+    std::wstring_view body(url + 7);
+    for (int skipped = 0; skipped < 2 && !body.empty() && (body.front() == L'/' || body.front() == L'\\'); ++skipped) {
+        body.remove_prefix(1);
+    }
+    const bool installRelative = !body.empty() && body.front() == L'@';
+    if (installRelative) {
+        // "@{tk:...}" tokens name their DLL through the machine's settings.
+        if (body.size() > 1 && body[1] == L'{') return reference;
+        body.remove_prefix(1);
+    }
+    const std::size_t separator = body.find(L"::");
+    if (separator == std::wstring_view::npos) return reference;
+    const std::wstring_view dll = body.substr(0, separator);
+    if (dll.find_first_of(L"\\/:") == std::wstring_view::npos) return reference;
+    reference.kind = installRelative ? SarnDllReference::Kind::BelowInstallFolder : SarnDllReference::Kind::OwnPath;
+    reference.dll.assign(dll);
+    reference.resource.assign(body.substr(separator));
+    return reference;
 }

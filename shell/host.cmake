@@ -15,6 +15,7 @@ add_library(ordwellhost STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/CKvShellModule.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/CShellMainWnd.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/CWinDPIAware.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/HandOverChannel.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/HostUiSettings.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/KvBrwsr2Lib.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/KvCommandRecord.cpp

@@ -74,11 +74,7 @@ protected:
         ASSERT_TRUE(failure.empty()) << std::string(failure.begin(), failure.end());
     }
     static void TearDownTestSuite() { SuiteInstall::EndInstalledPrograms(); }
-    void SetUp() override
-    {
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, HostControl::kHandOverKey, HostControl::kHandOverValue);
-        SuiteInstall::ClearOrdwellLogs();
-    }
+    void SetUp() override { SuiteInstall::ClearOrdwellLogs(); }
 
     // Starts a host, waits until it shows; fails the test when it does not.
     static Process ShownHost(const std::wstring& hostId, const std::wstring& body)
@@ -130,9 +126,9 @@ TEST_F(WholeProgramLoad, SecondStartsAtOnceAgainstOneRunningHost)
 
     // The host takes the last value over and deletes it.
     const ULONGLONG end = GetTickCount64() + 20000;
-    while (HostControl::HandOverValue() && GetTickCount64() < end) Sleep(100);
+    while (HostControl::HandOverValue(hostId) && GetTickCount64() < end) Sleep(100);
     Sleep(1000);
-    EXPECT_EQ(std::nullopt, HostControl::HandOverValue());
+    EXPECT_EQ(std::nullopt, HostControl::HandOverValue(hostId));
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(host.handle(), 0)) << "the host ended";
 
     const std::vector<std::string> navigations = pages.Lines(host.id(), " navigate url=");
@@ -343,8 +339,8 @@ TEST_F(WholeProgramMemory, ManyHandOversKeepMemoryAndHandlesLevel)
         const Process second = StartHost(hostId, PageUrl(page) + L"?n=" + std::to_wstring(i));
         ASSERT_EQ(std::optional<DWORD>(0), second.Wait(30000)) << i;
         const ULONGLONG end = GetTickCount64() + 10000;
-        while (HostControl::HandOverValue() && GetTickCount64() < end) Sleep(5);
-        ASSERT_EQ(std::nullopt, HostControl::HandOverValue()) << "hand-over " << i << " was not taken";
+        while (HostControl::HandOverValue(hostId) && GetTickCount64() < end) Sleep(5);
+        ASSERT_EQ(std::nullopt, HostControl::HandOverValue(hostId)) << "hand-over " << i << " was not taken";
         if (i == baselineAt) {
             Sleep(500);
             const std::optional<HostControl::Figures> figures = HostControl::Measure(host.handle(), L"/id:" + hostId);

@@ -9,7 +9,7 @@ add_custom_command(
     VERBATIM)
 add_custom_target(e2e_wineprefix DEPENDS ${E2E_WINEPREFIX}/.ordwell-ready)
 
-add_executable(whole_program_tests WholeProgramTest.cpp)
+add_executable(whole_program_tests WholeProgramTest.cpp HandOverTest.cpp)
 target_link_libraries(whole_program_tests PRIVATE e2e_support gmock_main)
 add_dependencies(whole_program_tests e2e_deliverables e2e_wineprefix)
 
@@ -22,4 +22,13 @@ foreach(group IN ITEMS Load Hosts Faults Memory)
                 ${WINE64_LOADER}
                 $<TARGET_FILE:whole_program_tests> --gtest_filter=WholeProgram${group}.*)
     set_tests_properties(whole_program.${group} PROPERTIES TIMEOUT 150 RESOURCE_LOCK ordwell_e2e_prefix)
+endforeach()
+
+# Hand-overs between starts: each case alone, since the races and the kill take their time.
+foreach(case IN ITEMS EachHostShowsThePagesOfItsOwnIdOnly KilledHostLeavesNoPageForTheNextHost
+        StartsRacingTheHostsEndLoseNoPage ForeignDllPagesAreShownOnlyFromTrustedDlls)
+    add_test(NAME whole_program.HandOver.${case}
+        COMMAND env ${E2E_WINE_ENV} ${WINE64_LOADER} $<TARGET_FILE:whole_program_tests>
+                --gtest_filter=WholeProgramHandOver.${case})
+    set_tests_properties(whole_program.HandOver.${case} PROPERTIES TIMEOUT 240 RESOURCE_LOCK ordwell_e2e_prefix)
 endforeach()

@@ -8,9 +8,13 @@
 #include <sddl.h>
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -137,18 +141,61 @@ protected:
     }
     // The hand-over value's text, or nullopt when absent or not REG_SZ. (The program counts no
     // terminator; the registry adds one itself when a zero follows the counted text.)
-    static std::optional<std::wstring> HandOverValue()
+    static std::optional<std::wstring> HandOverValue(const std::wstring& hostEventName)
     {
         std::wstring text(4200, L'\0');
         DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-        if (RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, kHandOverValue, RRF_RT_REG_SZ, nullptr, text.data(),
-                         &size) != ERROR_SUCCESS) {
+        if (RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, HandOverValueName(hostEventName).c_str(), RRF_RT_REG_SZ,
+                         nullptr, text.data(), &size) != ERROR_SUCCESS) {
             return std::nullopt;
         }
         text.resize(wcsnlen(text.c_str(), text.size()));
         return text;
     }
-    static void RemoveHandOverValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kHandOverKey, kHandOverValue); }
+    static void RemoveHandOverValue(const std::wstring& hostEventName)
+    {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kHandOverKey, HandOverValueName(hostEventName).c_str());
+    }
+
+    // This process as the running host of an event made elsewhere: it owns the host token, and a
+    // reader thread takes every page the way the host does (read, then removed), keeping its text.
+    class TakingHost {
+    public:
+        explicit TakingHost(const std::wstring& hostEventName) : m_name(hostEventName), m_channel(hostEventName)
+        {
+            RemoveHandOverValue(m_name);
+            EXPECT_TRUE(m_channel.ClaimHost(nullptr));
+            m_reader = std::thread([this] {
+                while (!m_stop) {
+                    if (std::optional<std::wstring> page = HandOverValue(m_name)) {
+                        RemoveHandOverValue(m_name);
+                        std::lock_guard<std::mutex> lock(m_mutex);
+                        m_taken.push_back(*page);
+                    }
+                    Sleep(5);
+                }
+            });
+        }
+        ~TakingHost()
+        {
+            m_stop = true;
+            m_reader.join();
+            m_channel.ReleaseHost();
+        }
+        std::vector<std::wstring> Taken()
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            return m_taken;
+        }
+
+    private:
+        std::wstring m_name;
+        HandOverChannel m_channel;
+        std::atomic<bool> m_stop{false};
+        std::mutex m_mutex;
+        std::vector<std::wstring> m_taken;
+        std::thread m_reader;
+    };
 };
 
 TEST_F(HostProgramWithUtility, StartUpCodesOfTheUtilityAndEventSteps)
@@ -167,31 +214,31 @@ TEST_F(HostProgramWithUtility, StartUpCodesOfTheUtilityAndEventSteps)
 
 TEST_F(HostProgramWithUtility, SecondStartHandsItsPageOverToAnExistingHostEvent)
 {
-    // One value for every host: its tests take turns with the Halvorn turn this fixture holds.
-    RemoveHandOverValue();
     const std::wstring permissiveId = LowerUniqueName(L"permissive");
     HANDLE permissive = CreateHostEvent(permissiveId, nullptr);
     ASSERT_NE(nullptr, permissive);
-    // An event made earlier with a permissive list (the start's create succeeds with 183) is a host.
-    EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + permissiveId + L" /body:SARN://Res.dll::Page.HTML"));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(permissive, 0));
-    EXPECT_EQ(std::optional<std::wstring>(L"SARN://Res.dll::Page.HTML"), HandOverValue());  // case kept
-    RemoveHandOverValue();
-
-    // The host's own list: the start's create is refused, the open succeeds.
     const std::wstring guardedId = LowerUniqueName(L"guarded");
     HANDLE guarded = CreateHostEvent(guardedId, L"D:(D;;SDWD;;;WD)(A;;GA;;;WD)");
     ASSERT_NE(nullptr, guarded);
-    const std::wstring wide = L"sarn://res.dll::\x4E2D\x6587" + std::wstring(2000, L'w');
-    EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + guardedId + L" /body:" + wide));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(guarded, 0));
-    EXPECT_EQ(std::optional<std::wstring>(wide), HandOverValue());
-    RemoveHandOverValue();
-
-    // No body: the host is only woken, nothing is written.
-    EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + guardedId));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(guarded, 0));
-    EXPECT_EQ(std::nullopt, HandOverValue());
+    {
+        // An event made earlier with a permissive list (the start's create succeeds with 183) is a host.
+        TakingHost host(permissiveId);
+        EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + permissiveId + L" /body:SARN://Res.dll::Page.HTML"));
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(permissive, 0));
+        EXPECT_EQ(std::vector<std::wstring>{L"SARN://Res.dll::Page.HTML"}, host.Taken());  // case kept
+    }
+    {
+        // The host's own list: the start's create is refused, the open succeeds.
+        TakingHost host(guardedId);
+        const std::wstring wide = L"sarn://res.dll::\x4E2D\x6587" + std::wstring(2000, L'w');
+        EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + guardedId + L" /body:" + wide));
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(guarded, 0));
+        // No body: the host is only woken, nothing is written.
+        EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + guardedId));
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(guarded, 0));
+        EXPECT_EQ(std::vector<std::wstring>{wide}, host.Taken());
+    }
+    EXPECT_EQ(std::nullopt, HandOverValue(guardedId));
     CloseHandle(permissive);
     CloseHandle(guarded);
 }

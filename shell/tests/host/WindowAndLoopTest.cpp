@@ -509,25 +509,29 @@ TEST(HostBusHandlers, CloseIsPostedOnlyForThisSessionsWindow)
 
 class HostHandOverRead : public Fundor::testing::RegistryIsolatedTest {
 protected:
-    void Write(const std::wstring& text)
+    // Writes the characters of text and nothing after them, as a writer that counts no terminator
+    // and has no zero behind its text (the registry keeps a terminator only when one follows).
+    void Write(const std::wstring& text, const std::wstring& hostEventName = L"handover")
     {
         HKEY key = nullptr;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kHandOverKey, 0, nullptr, REG_OPTION_VOLATILE,
                                                  KEY_WRITE, nullptr, &key, nullptr));
-        RegSetValueExW(key, kHandOverValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+        const std::wstring followed = text + L"x";
+        RegSetValueExW(key, HandOverValueName(hostEventName).c_str(), 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(followed.data()),
                        static_cast<DWORD>(text.size() * sizeof(wchar_t)));
         RegCloseKey(key);
     }
-    bool ValueExists()
+    bool ValueExists(const std::wstring& hostEventName = L"handover")
     {
-        return RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, kHandOverValue, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
-               ERROR_SUCCESS;
+        return RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, HandOverValueName(hostEventName).c_str(), RRF_RT_ANY,
+                            nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     }
 };
 
 TEST_F(HostHandOverRead, LongAndWideUrlsArriveOthersAreRefusedAndTheValueIsAlwaysGone)
 {
-    ParsedModule parsed(L"/id:handover");
+    ParsedModule parsed(L"/id:handover?part");
     Recorder window;
     parsed.module->SetMainWindowHandle(window.handle);
 
@@ -537,17 +541,23 @@ TEST_F(HostHandOverRead, LongAndWideUrlsArriveOthersAreRefusedAndTheValueIsAlway
     EXPECT_FALSE(ValueExists());
     const std::wstring wide = L"sarn://res.dll::\x4E2D\x6587.html";
     Write(wide);
+    // Another host's page is neither read nor removed.
+    Write(L"sarn://res.dll::other.html", L"handover2");
     parsed.module->DoNavigation();
     ASSERT_EQ(2u, window.navigations.size());
     EXPECT_EQ(longUrl, window.navigations[0]);  // case kept
     EXPECT_EQ(wide, window.navigations[1]);
+    EXPECT_TRUE(ValueExists(L"handover2"));
 
     Write(L"https://elsewhere.example/page");
     parsed.module->DoNavigation();
     EXPECT_FALSE(ValueExists());
-    Write(std::wstring(2084, L's'));
-    parsed.module->DoNavigation();
-    EXPECT_FALSE(ValueExists());
+    // Longer than a URL may be: with no terminator in the buffer's reach, or past the buffer.
+    for (const std::size_t length : {std::size_t{2084}, std::size_t{2085}}) {
+        Write(L"sarn://res.dll::" + std::wstring(length - 16, L'q'));
+        parsed.module->DoNavigation();
+        EXPECT_FALSE(ValueExists()) << length;
+    }
     parsed.module->DoNavigation();  // nothing there
     EXPECT_EQ(2u, window.navigations.size());
 }

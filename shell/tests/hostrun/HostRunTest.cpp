@@ -2,6 +2,7 @@
 // library, seen from outside: its named objects, window and title, the bus subscriptions, the
 // hand-over of a second start, and how it can be closed from another process.
 
+#include "HandOverChannel.h"
 #include "HostRunSupport.h"
 
 #include <gtest/gtest.h>
@@ -90,12 +91,12 @@ std::wstring EventListOf(const std::wstring& name)
     return text;
 }
 
-std::optional<std::wstring> HandOverValue()
+std::optional<std::wstring> HandOverValue(const std::wstring& hostId)
 {
     wchar_t text[2100] = {};
     DWORD size = sizeof(text);
-    if (RegGetValueW(HKEY_CURRENT_USER, L"Volatile Environment\\SOFTWARE\\Tervane\\QRN\\Settings\\ui",
-                     L"Ordwellsecinst", RRF_RT_ANY, nullptr, text, &size) != ERROR_SUCCESS) {
+    if (RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, HandOverValueName(HostEventNameOf(hostId.c_str())).c_str(),
+                     RRF_RT_ANY, nullptr, text, &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     return std::wstring(text);
@@ -160,7 +161,7 @@ TEST_F(HostRun, RunningHostTakesHandOversAndClosesOnlyWhenItsPageAllows)
     EXPECT_TRUE(WaitUntil([&] { return !BrowserLines(host, {L" navigate url=" + wideUrl}).empty(); }, 10000));
     EXPECT_EQ(1u, BrowserLines(host, {L" navigate url=" + longUrl}).size());
     EXPECT_TRUE(BrowserLines(host, {L" navigate url=https:"}).empty());
-    EXPECT_EQ(std::nullopt, HandOverValue());
+    EXPECT_EQ(std::nullopt, HandOverValue(host.id));
 
     // The page that allows closing: the next close ends the host.
     EXPECT_EQ(std::optional<DWORD>(0), SecondStart(host.id, L"sarn://hostpages.dll::unlocked.html"));

@@ -1,6 +1,7 @@
 #include "HostControl.h"
 
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -84,15 +85,47 @@ bool RequestClose(const std::wstring& hostId)
     return window != nullptr && PostMessageW(window, kCloseMessage, 0, 0) != FALSE;
 }
 
-std::optional<std::wstring> HandOverValue()
+std::wstring HandOverValueName(const std::wstring& hostId)
+{
+    std::wstring eventName = hostId.substr(0, 260);
+    eventName = eventName.substr(0, eventName.find(L'?'));
+    return L"Ordwellsecinst_" + eventName;
+}
+
+std::optional<std::wstring> HandOverValue(const std::wstring& hostId)
 {
     std::vector<wchar_t> text(4200, L'\0');
     DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, kHandOverValue, RRF_RT_REG_SZ, nullptr, text.data(), &size) !=
-        ERROR_SUCCESS) {
+    if (RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, HandOverValueName(hostId).c_str(), RRF_RT_REG_SZ, nullptr,
+                     text.data(), &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     return std::wstring(text.data());
+}
+
+DWORD HostProcessId(const std::wstring& hostId)
+{
+    DWORD processId = 0;
+    if (HWND window = FindHostWindow(hostId)) GetWindowThreadProcessId(window, &processId);
+    return processId;
+}
+
+bool SuspendProcess(DWORD processId)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    bool suspended = false;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != processId) continue;
+        if (HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)) {
+            if (SuspendThread(thread) != static_cast<DWORD>(-1)) suspended = true;
+            CloseHandle(thread);
+        }
+    }
+    CloseHandle(snapshot);
+    return suspended;
 }
 
 namespace {

@@ -8,9 +8,11 @@
 
 namespace HostControl {
 
-// The hand-over value a second start leaves for the running host.
+// Where a second start leaves its page for the running host: one value per host, named by the
+// program from the host event name (the ID's first 260 characters, cut at its first "?") behind
+// "Ordwellsecinst_".
 inline constexpr wchar_t kHandOverKey[] = L"Volatile Environment\\SOFTWARE\\Tervane\\QRN\\Settings\\ui";
-inline constexpr wchar_t kHandOverValue[] = L"Ordwellsecinst";
+[[nodiscard]] std::wstring HandOverValueName(const std::wstring& hostId);
 // The host's private close request.
 inline constexpr UINT kCloseMessage = 0x8002;
 
@@ -50,8 +52,13 @@ private:
 // Posts the private close request; false when there is no window.
 [[nodiscard]] bool RequestClose(const std::wstring& hostId);
 
-// The hand-over value's text, or nullopt when there is none.
-[[nodiscard]] std::optional<std::wstring> HandOverValue();
+// The text of the hand-over value of the host ID, or nullopt when there is none.
+[[nodiscard]] std::optional<std::wstring> HandOverValue(const std::wstring& hostId);
+
+// The process whose window is the host window of the ID, or 0.
+[[nodiscard]] DWORD HostProcessId(const std::wstring& hostId);
+// Suspends every thread of the process (it then reads no hand-over); false when none could be.
+[[nodiscard]] bool SuspendProcess(DWORD processId);
 
 struct Figures {
     SIZE_T privateBytes = 0;

@@ -1,0 +1,531 @@
+// Hand-overs between starts of Ordwell.exe in a suite install, driven from outside: each host takes
+// only the pages of its own ID (long IDs behind "?" included), nothing written for a dead host
+// reaches its successor, starts racing a host's end never report a page as handed over that no host
+// takes, and a handed-over page from a DLL in a folder of its own is shown only when that DLL is
+// trusted, however the URL spells the DLL's path.
+
+#include "CObfuscatedIniReader.h"
+#include "HostControl.h"
+#include "SuiteInstall.h"
+
+#include <gtest/gtest.h>
+#include <sddl.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using HostControl::Process;
+
+SuiteInstall::Layout g_layout;
+
+constexpr DWORD kEventAbort = 0x80004004;
+
+unsigned long Setting(const wchar_t* name, unsigned long fallback)
+{
+    wchar_t text[32] = {};
+    const DWORD length = GetEnvironmentVariableW(name, text, 32);
+    return length == 0 || length >= 32 ? fallback : std::wcstoul(text, nullptr, 10);
+}
+
+std::wstring UniqueHostId(const wchar_t* what)
+{
+    static unsigned counter = 0;
+    return std::wstring(what) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::string MainPage(const std::string& query) { return "sarn://qrnuild.dll::main.html?" + query; }
+
+Process StartOrdwell(const std::wstring& hostId, const std::string& body)
+{
+    std::wstring arguments = L"/id:" + hostId;
+    if (!body.empty()) arguments += L" /body:" + Wide(body);
+    return HostControl::Start(SuiteInstall::ProgramPath(g_layout), arguments);
+}
+
+// The browser stand-in's records of every process started while it lives.
+class PageLog {
+public:
+    PageLog() : m_path(SuiteInstall::ThisProgramFolder() + L"\\" + UniqueHostId(L"handover-pages") + L".log")
+    {
+        SetEnvironmentVariableW(L"ORDWELL_KVBRWSR2_LOG", m_path.c_str());
+    }
+    ~PageLog()
+    {
+        SetEnvironmentVariableW(L"ORDWELL_KVBRWSR2_LOG", nullptr);
+        DeleteFileW(m_path.c_str());
+    }
+    PageLog(const PageLog&) = delete;
+    PageLog& operator=(const PageLog&) = delete;
+
+    // The URLs each process asked its browser control to show, in order.
+    [[nodiscard]] std::map<DWORD, std::vector<std::string>> Navigations() const
+    {
+        std::map<DWORD, std::vector<std::string>> navigations;
+        for (const std::string& line : AllLines()) {
+            const std::size_t at = line.find(" navigate url=");
+            if (line.rfind("pid=", 0) == 0 && at != std::string::npos) {
+                navigations[std::stoul(line.substr(4))].push_back(line.substr(at + 14));
+            }
+        }
+        return navigations;
+    }
+    // The processes that navigated to url.
+    [[nodiscard]] std::vector<DWORD> ShownBy(const std::string& url) const
+    {
+        std::vector<DWORD> processes;
+        for (const auto& [pid, urls] : Navigations()) {
+            if (std::find(urls.begin(), urls.end(), url) != urls.end()) processes.push_back(pid);
+        }
+        return processes;
+    }
+    // Record lines that hold the text.
+    [[nodiscard]] std::vector<std::string> LinesWith(const std::string& text) const
+    {
+        std::vector<std::string> found;
+        for (const std::string& line : AllLines()) {
+            if (line.find(text) != std::string::npos) found.push_back(line);
+        }
+        return found;
+    }
+
+private:
+    [[nodiscard]] std::vector<std::string> AllLines() const
+    {
+        std::vector<std::string> lines;
+        std::ifstream file(Narrow(m_path));
+        std::string line;
+        while (std::getline(file, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    std::wstring m_path;
+};
+
+// A start whose end is awaited: it either exits, or it has become the host of its ID.
+struct Racer {
+    std::wstring hostId;
+    std::string page;
+    Process process;
+    std::optional<DWORD> exitCode;
+    bool becameHost = false;
+};
+
+// Waits until every racer has exited or is the process showing the host window of its ID.
+void Resolve(std::vector<Racer>& racers, DWORD timeout)
+{
+    const ULONGLONG end = GetTickCount64() + timeout;
+    for (;;) {
+        bool open = false;
+        for (Racer& racer : racers) {
+            if (racer.exitCode || racer.becameHost) continue;
+            racer.exitCode = racer.process.Wait(0);
+            if (!racer.exitCode) {
+                racer.becameHost = HostControl::HostProcessId(racer.hostId) == racer.process.id() &&
+                                   HostControl::WaitUntilShown(racer.hostId, 0) != nullptr;
+            }
+            open = open || (!racer.exitCode && !racer.becameHost);
+        }
+        if (!open || GetTickCount64() >= end) return;
+        Sleep(50);
+    }
+}
+
+// A second start's page is either taken by a host and shown, or the start says it was not: with a
+// failing exit code and a log line. A start that became the host shows its own page.
+void ExpectNoPageLostWithSuccess(const std::vector<Racer>& racers, const PageLog& pages)
+{
+    static const wchar_t* const kNotHandedOver[] = {L"did not end in time", L"did not take the page",
+                                                    L"was not free in", L"its place could not be taken",
+                                                    L"Could not set the event of the Host"};
+    for (const Racer& racer : racers) {
+        const std::vector<DWORD> shownBy = pages.ShownBy(racer.page);
+        ASSERT_TRUE(racer.exitCode || racer.becameHost) << racer.page << " neither ended nor became the host";
+        if (racer.becameHost) {
+            EXPECT_EQ(1u, std::count(shownBy.begin(), shownBy.end(), racer.process.id())) << racer.page;
+            continue;
+        }
+        EXPECT_NE(kEventAbort, *racer.exitCode) << racer.page;
+        if (*racer.exitCode == 0) {
+            EXPECT_FALSE(shownBy.empty()) << racer.page << " was reported handed over and no host showed it";
+        } else {
+            bool said = false;
+            for (const wchar_t* text : kNotHandedOver) {
+                said = said || !SuiteInstall::OrdwellLogLinesOf(racer.process.id(), text).empty();
+            }
+            EXPECT_TRUE(said) << racer.page << " failed with 0x" << std::hex << *racer.exitCode << " and no log line";
+        }
+    }
+}
+
+// Ends whatever host the ID has now.
+void EndHostOf(const std::wstring& hostId)
+{
+    const DWORD pid = HostControl::HostProcessId(hostId);
+    if (pid == 0) return;
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+    EXPECT_TRUE(HostControl::RequestClose(hostId));
+    if (process != nullptr) {
+        if (WaitForSingleObject(process, 30000) != WAIT_OBJECT_0) TerminateProcess(process, 0xDEAD);
+        CloseHandle(process);
+    }
+}
+
+// The file logger's options for Ordwell.exe; bit 1 also sends each record to a debugger.
+void SetLogOptions(int options)
+{
+    Fundor::CObfuscatedIniReader ini;
+    (void)ini.Load(SuiteInstall::OrdwellLogFolder() + L"\\log.ini");
+    ASSERT_TRUE(ini.WriteInt(L"Config", L"Options", options));
+}
+
+// Starts the program under this thread's debugger and lets it run until it sends a debug string
+// holding text; calls atText while the program stands still there, then lets it go.
+Process StartUntilDebugString(const std::wstring& arguments, const std::string& text,
+                              const std::function<void()>& atText, DWORD timeout)
+{
+    const std::wstring program = SuiteInstall::ProgramPath(g_layout);
+    std::wstring line = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
+                        nullptr, &startup, &info)) {
+        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+        return Process();
+    }
+    CloseHandle(info.hThread);
+    DebugSetProcessKillOnExit(FALSE);
+    const ULONGLONG end = GetTickCount64() + timeout;
+    bool seen = false;
+    for (bool running = true; running && !seen && GetTickCount64() < end;) {
+        DEBUG_EVENT event{};
+        if (!WaitForDebugEvent(&event, 1000)) continue;
+        DWORD how = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (event.u.CreateProcessInfo.hFile != nullptr) CloseHandle(event.u.CreateProcessInfo.hFile);
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (event.u.LoadDll.hFile != nullptr) CloseHandle(event.u.LoadDll.hFile);
+            break;
+        case EXCEPTION_DEBUG_EVENT:
+            // The start's own exceptions stay its own; only the first breakpoint is the debugger's.
+            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                how = DBG_EXCEPTION_NOT_HANDLED;
+            }
+            break;
+        case OUTPUT_DEBUG_STRING_EVENT: {
+            const OUTPUT_DEBUG_STRING_INFO& string = event.u.DebugString;
+            const SIZE_T bytes = std::min<SIZE_T>(string.nDebugStringLength * (string.fUnicode ? 2 : 1), 16384);
+            std::string raw(bytes, '\0');
+            SIZE_T read = 0;
+            ReadProcessMemory(info.hProcess, string.lpDebugStringData, raw.data(), bytes, &read);
+            raw.resize(read);
+            std::string said = raw;
+            if (string.fUnicode) {
+                said.clear();
+                for (std::size_t i = 0; i + 1 < raw.size(); i += 2) said += raw[i];
+            }
+            if (said.find(text) != std::string::npos) {
+                atText();
+                seen = true;
+            }
+            break;
+        }
+        case EXIT_PROCESS_DEBUG_EVENT:
+            running = false;
+            break;
+        default:
+            break;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, how);
+    }
+    if (seen) DebugActiveProcessStop(info.dwProcessId);
+    EXPECT_TRUE(seen) << "the program never said " << text;
+    return Process(info.hProcess, info.dwProcessId);
+}
+
+class WholeProgramHandOver : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        g_layout = SuiteInstall::DefaultLayout(SuiteInstall::ThisProgramFolder());
+        const std::wstring failure = SuiteInstall::Install(g_layout);
+        ASSERT_TRUE(failure.empty()) << Narrow(failure);
+    }
+    static void TearDownTestSuite() { SuiteInstall::EndInstalledPrograms(); }
+    void SetUp() override { SuiteInstall::ClearOrdwellLogs(); }
+
+    static Process ShownHost(const std::wstring& hostId, const std::string& body)
+    {
+        Process host = StartOrdwell(hostId, body);
+        EXPECT_TRUE(host.valid());
+        EXPECT_NE(nullptr, HostControl::WaitUntilShown(hostId, 60000)) << Narrow(hostId);
+        return host;
+    }
+    static void CloseAndExpectZero(const Process& host, const std::wstring& hostId)
+    {
+        EXPECT_TRUE(HostControl::RequestClose(hostId));
+        EXPECT_EQ(std::optional<DWORD>(0), host.Wait(30000));
+    }
+};
+
+// Two hosts of different IDs take second starts at once. Each shows every page of its own ID, once,
+// and none of the other's; a third of the starts name their host through an ID behind "?", some
+// too long for a window class of their own.
+TEST_F(WholeProgramHandOver, EachHostShowsThePagesOfItsOwnIdOnly)
+{
+    const unsigned starts = Setting(L"ORDWELL_E2E_HANDOVER_STARTS", 12);
+    const PageLog pages;
+    const std::wstring ids[2] = {UniqueHostId(L"own-a"), UniqueHostId(L"own-b")};
+    const std::string tags[2] = {"a", "b"};
+    const Process hosts[2] = {ShownHost(ids[0], MainPage("first")), ShownHost(ids[1], MainPage("first"))};
+    ASSERT_TRUE(hosts[0].valid() && hosts[1].valid());
+
+    std::vector<Racer> seconds;
+    for (unsigned i = 0; i < starts; ++i) {
+        for (int h = 0; h < 2; ++h) {
+            std::wstring id = ids[h];
+            if (i % 3 == 1) id += L"?part";
+            if (i % 3 == 2) id += L"?" + std::wstring(300, L'x');
+            const std::string page = MainPage("host=" + tags[h] + "&n=" + std::to_string(i));
+            seconds.push_back({id, page, StartOrdwell(id, page)});
+            ASSERT_TRUE(seconds.back().process.valid());
+        }
+    }
+    for (Racer& second : seconds) {
+        EXPECT_EQ(std::optional<DWORD>(0), second.process.Wait(90000)) << second.page;
+    }
+
+    const auto navigations = pages.Navigations();
+    for (int h = 0; h < 2; ++h) {
+        const auto found = navigations.find(hosts[h].id());
+        ASSERT_NE(found, navigations.end()) << tags[h];
+        for (const std::string& url : found->second) {
+            EXPECT_TRUE(url == MainPage("first") || url.find("?host=" + tags[h] + "&") != std::string::npos)
+                << "host " << tags[h] << " showed " << url;
+        }
+        for (const Racer& second : seconds) {
+            if (second.page.find("?host=" + tags[h] + "&") == std::string::npos) continue;
+            EXPECT_EQ(1, std::count(found->second.begin(), found->second.end(), second.page)) << second.page;
+        }
+        EXPECT_EQ(std::nullopt, HostControl::HandOverValue(ids[h]));
+        CloseAndExpectZero(hosts[h], ids[h]);
+    }
+}
+
+// Pages handed to a host that reads nothing (its threads stopped) and is then killed: no start
+// reports a page handed over that no host shows, and the host after it shows nothing more when a
+// start without a page only wakes it.
+TEST_F(WholeProgramHandOver, KilledHostLeavesNoPageForTheNextHost)
+{
+    const PageLog pages;
+    const std::wstring id = UniqueHostId(L"killed");
+    const Process first = ShownHost(id, MainPage("first"));
+    ASSERT_TRUE(HostControl::SuspendProcess(first.id()));
+    std::vector<Racer> seconds;
+    for (int i = 0; i < 3; ++i) {
+        const std::string page = MainPage("killed=" + std::to_string(i));
+        seconds.push_back({id, page, StartOrdwell(id, page)});
+        Sleep(300);
+    }
+    Sleep(1500);
+    first.Kill(0xDEAD);
+    Resolve(seconds, 90000);
+    ExpectNoPageLostWithSuccess(seconds, pages);
+
+    // The next host: one of the starts, or a new one when none took the place.
+    if (HostControl::HostProcessId(id) == 0) (void)StartOrdwell(id, MainPage("next"));
+    ASSERT_NE(nullptr, HostControl::WaitUntilShown(id, 60000));
+    const DWORD next = HostControl::HostProcessId(id);
+    Sleep(1000);
+    const std::size_t shownBefore = pages.Navigations()[next].size();
+    EXPECT_EQ(std::optional<DWORD>(0), HostControl::Run(SuiteInstall::ProgramPath(g_layout), L"/id:" + id, 60000));
+    Sleep(1500);
+    const std::vector<std::string> shown = pages.Navigations()[next];
+    EXPECT_EQ(shownBefore, shown.size()) << "the next host showed " << shown.back();
+    EXPECT_EQ(std::nullopt, HostControl::HandOverValue(id));
+    EndHostOf(id);
+}
+
+// Starts that race a host's end. However it ends, a start never ends with 0x80004004 and never
+// reports a page handed over that no host shows; a start that finds the host gone takes its place.
+// - The host is told to close while starts arrive (rounds of it).
+// - The host ends while another process keeps its event open: the event outlives the host.
+// - A start's creation of the event is refused by the ending host's list, and the event is gone
+//   when the start opens it (the start is held still in between).
+TEST_F(WholeProgramHandOver, StartsRacingTheHostsEndLoseNoPage)
+{
+    enum class Ending { CloseRequest, EventHeldElsewhere, CreationRefusedThenGone };
+    std::vector<Ending> rounds = {Ending::EventHeldElsewhere, Ending::CreationRefusedThenGone};
+    rounds.insert(rounds.end(), Setting(L"ORDWELL_E2E_RACE_ROUNDS", 8), Ending::CloseRequest);
+    const PageLog pages;
+    int round = 0;
+    for (const Ending ending : rounds) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const std::wstring id = UniqueHostId(L"race");
+        const std::string prefix = "race=" + std::to_string(round++) + "&s=";
+        std::vector<Racer> racers;
+        switch (ending) {
+        case Ending::CloseRequest: {
+            const Process host = ShownHost(id, MainPage("host"));
+            HWND window = HostControl::FindHostWindow(id);
+            ASSERT_NE(nullptr, window);
+            PostMessageW(window, HostControl::kCloseMessage, 0, 0);
+            for (int s = 0; s < 2; ++s) {
+                racers.push_back({id, MainPage(prefix + std::to_string(s)), Process()});
+                racers.back().process = StartOrdwell(id, racers.back().page);
+            }
+            break;
+        }
+        case Ending::EventHeldElsewhere: {
+            const Process host = ShownHost(id, MainPage("host"));
+            HANDLE held = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, id.c_str());
+            ASSERT_NE(nullptr, held);
+            HANDLE exitEvent =
+                OpenEventW(EVENT_MODIFY_STATE, FALSE, (L"F0230C9FDB504518A1CC2EF2EDD4FE77_" + id).c_str());
+            ASSERT_NE(nullptr, exitEvent);
+            SetEvent(exitEvent);
+            CloseHandle(exitEvent);
+            EXPECT_EQ(std::optional<DWORD>(0), host.Wait(30000));
+            racers.push_back({id, MainPage(prefix + "0"), StartOrdwell(id, MainPage(prefix + "0"))});
+            Sleep(2000);
+            CloseHandle(held);
+            break;
+        }
+        case Ending::CreationRefusedThenGone: {
+            // This process holds the event with the host's list, as a host that is ending does.
+            SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+            PSECURITY_DESCRIPTOR descriptor = nullptr;
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;SDWD;;;WD)(A;;GA;;;WD)", 1,
+                                                                             &descriptor, nullptr));
+            attributes.lpSecurityDescriptor = descriptor;
+            HANDLE dying = CreateEventW(&attributes, FALSE, FALSE, id.c_str());
+            LocalFree(descriptor);
+            ASSERT_NE(nullptr, dying);
+            SetLogOptions(21);
+            const std::string page = MainPage(prefix + "0");
+            Process start = StartUntilDebugString(L"/id:" + id + L" /body:" + Wide(page), "create event failed: 0x5",
+                                                  [&] { CloseHandle(std::exchange(dying, nullptr)); }, 60000);
+            SetLogOptions(20);
+            if (dying != nullptr) CloseHandle(dying);
+            racers.push_back({id, page, std::move(start)});
+            break;
+        }
+        }
+        Resolve(racers, 90000);
+        ExpectNoPageLostWithSuccess(racers, pages);
+        EndHostOf(id);
+    }
+}
+
+// Pages handed over from DLLs in folders of their own: shown when the DLL is one the validation
+// service vouches for, never when it is an unsigned copy that nobody vouches for, whatever the
+// spelling; the URL library's own forms keep working beside them.
+TEST_F(WholeProgramHandOver, ForeignDllPagesAreShownOnlyFromTrustedDlls)
+{
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+    const std::wstring folder = std::wstring(temp) + UniqueHostId(L"foreign");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\sub").c_str(), nullptr));
+    const std::wstring pagesDll = g_layout.productDir + L"\\qrnuild.dll";
+    const std::wstring untrusted = folder + L"\\foreign.dll";
+    const std::wstring trusted = folder + L"\\trusted.dll";
+    ASSERT_TRUE(CopyFileW(pagesDll.c_str(), untrusted.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(pagesDll.c_str(), trusted.c_str(), FALSE));
+    std::vector<std::wstring> vouched = SuiteInstall::TrustedFiles(g_layout);
+    vouched.push_back(trusted);
+    ASSERT_TRUE(SuiteInstall::SetTrustedFiles(vouched));
+
+    // The DLL's path as the install folder's "@" form reaches it: up to the drive, then down.
+    auto belowInstall = [](const std::wstring& path) {
+        std::wstring up;
+        for (wchar_t c : g_layout.productDir.substr(3)) up += c == L'\\' ? L"..\\" : L"";
+        return L"@..\\" + up + path.substr(3);
+    };
+    auto slashes = [](std::wstring path) {
+        std::replace(path.begin(), path.end(), L'\\', L'/');
+        return path;
+    };
+    struct Spelling {
+        const wchar_t* name;
+        std::function<std::wstring(const std::wstring&)> url;  // from the DLL's full path
+        // Whether the trusted copy shows through this spelling; not asked where the platform's own
+        // reading of the path decides it (the file it names is checked either way).
+        std::optional<bool> shownWhenTrusted;
+    };
+    const Spelling spellings[] = {
+        {L"backslashes", [](const std::wstring& dll) { return L"sarn://" + dll; }, true},
+        {L"slashes", [&](const std::wstring& dll) { return L"sarn://" + slashes(dll); }, true},
+        {L"one slash skipped", [](const std::wstring& dll) { return L"sarn://\\" + dll; }, true},
+        {L"scheme in capitals", [](const std::wstring& dll) { return L"SARN://" + dll; }, true},
+        {L"dot-dot",
+         [](const std::wstring& dll) {
+             const std::size_t name = dll.rfind(L'\\') + 1;
+             return L"sarn://" + dll.substr(0, name) + L"sub\\..\\" + dll.substr(name);
+         },
+         true},
+        {L"trailing dot", [](const std::wstring& dll) { return L"sarn://" + dll + L"."; }, true},
+        {L"long path prefix", [](const std::wstring& dll) { return L"sarn:////\\\\?\\" + dll; }, true},
+        {L"install folder form", [&](const std::wstring& dll) { return L"sarn://" + belowInstall(dll); }, true},
+        {L"three slashes", [](const std::wstring& dll) { return L"sarn:///" + dll; }, std::nullopt},
+        {L"share",
+         [](const std::wstring& dll) { return L"sarn:////\\\\localhost\\" + dll.substr(0, 1) + L"$" + dll.substr(2); },
+         false},
+    };
+
+    const PageLog pages;
+    const std::wstring id = UniqueHostId(L"foreign");
+    const Process host = ShownHost(id, MainPage("first"));
+    ASSERT_TRUE(host.valid());
+    int n = 0;
+    for (const Spelling& spelling : spellings) {
+        for (const bool isTrusted : {false, true}) {
+            const std::string query = "foreign=" + std::to_string(n++);
+            const std::wstring url = spelling.url(isTrusted ? trusted : untrusted) + L"::main.html?" + Wide(query);
+            EXPECT_EQ(std::optional<DWORD>(0), HostControl::Run(SuiteInstall::ProgramPath(g_layout),
+                                                                L"/id:" + id + L" /body:" + url, 60000));
+            // Shown: navigated, and the page read from the DLL (no page error).
+            bool navigated = false;
+            bool pageError = false;
+            for (const std::string& line : pages.LinesWith(query)) {
+                navigated = navigated || line.find(" navigate url=") != std::string::npos;
+                pageError = pageError || line.find(" page_error ") != std::string::npos;
+            }
+            if (isTrusted && !spelling.shownWhenTrusted) continue;
+            EXPECT_EQ(isTrusted && *spelling.shownWhenTrusted, navigated && !pageError)
+                << Narrow(spelling.name) << (isTrusted ? " trusted: " : " untrusted: ") << Narrow(url);
+        }
+    }
+    // The suite's own forms beside them.
+    for (const std::string& url : {MainPage("own=1"), std::string("sarn://@qrnuild.dll::main.html?own=2")}) {
+        EXPECT_EQ(std::optional<DWORD>(0), HostControl::Run(SuiteInstall::ProgramPath(g_layout),
+                                                            L"/id:" + id + L" /body:" + Wide(url), 60000));
+        const std::vector<DWORD> shownBy = pages.ShownBy(url);
+        EXPECT_EQ(1, std::count(shownBy.begin(), shownBy.end(), host.id())) << url;
+    }
+    CloseAndExpectZero(host, id);
+    ASSERT_TRUE(SuiteInstall::SetTrustedFiles(SuiteInstall::TrustedFiles(g_layout)));
+    DeleteFileW(untrusted.c_str());
+    DeleteFileW(trusted.c_str());
+    RemoveDirectoryW((folder + L"\\sub").c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
