@@ -230,10 +230,10 @@ DWORD KvFindDefaultBrowser(const std::wstring& url, LaunchPlan& plan)
         return PlanLocalFile(local, extra, plan);
     }
 
-    // A program and the text for it: the text up to ".exe" (any case) names the program, the text
-    // after the one character behind it goes to it as one argument.
+    // A program and the text for it: the text up to ".exe" (any case) and a blank names the
+    // program, the text after that blank goes to it as one argument.
     const std::size_t exe = FindNoCase(url, L".exe");
-    if (exe != std::wstring::npos && exe + 4 < url.size()) {
+    if (exe != std::wstring::npos && exe + 4 < url.size() && url[exe + 4] == L' ') {
         const std::wstring program = url.substr(0, exe + 4);
         if (HasUrlScheme(program)) {
             // A URL is no file that could be checked.
