@@ -258,6 +258,13 @@ DWORD KvFindDefaultBrowser(const std::wstring& url, LaunchPlan& plan)
     plan.arguments = QuoteUrlArgument(url);
     const std::wstring scheme = url.substr(0, url.find(L':'));
     if (AssocExecutable(scheme.c_str(), plan.program) != ERROR_SUCCESS) {
+        // Only a registered URL protocol goes to the shell to resolve: it reads names of its own
+        // ("shell:" folders and the like) as paths to files, programs among them.
+        if (::RegGetValueW(HKEY_CLASSES_ROOT, scheme.c_str(), L"URL Protocol", RRF_RT_REG_SZ, nullptr, nullptr,
+                           nullptr) != ERROR_SUCCESS) {
+            ETWLOG(4, kSource, L"CKvUtil::KvShellExecute", L"No program and no URL protocol for %s", scheme);
+            return SE_ERR_NOASSOC;
+        }
         // The shell puts a URL into its handler's command template: a URL must not be able to end
         // the quoted argument there either. It copies the name into fixed buffers, which about
         // 1,000 characters overflow: a longer one is refused.
