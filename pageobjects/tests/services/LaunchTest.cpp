@@ -76,10 +76,12 @@ protected:
     static constexpr const wchar_t* kTestScheme = L"SOFTWARE\\Classes\\h6test";
     static constexpr const wchar_t* kTestType = L"SOFTWARE\\Classes\\.h6doc";
     static constexpr const wchar_t* kTestTypeClass = L"SOFTWARE\\Classes\\h6test.document";
+    static constexpr const wchar_t* kBareScheme = L"SOFTWARE\\Classes\\h6bare";  // a protocol without a program
     static constexpr const wchar_t* kOwnedTrees[] = {
         L"SOFTWARE\\Tervane\\QRN\\AppInfo", L"SOFTWARE\\Tervane\\QRN\\Settings\\Links",
         L"SOFTWARE\\Tervane\\QRN\\overrides", L"SOFTWARE\\Tervane\\QRN\\plugins",
-        L"SOFTWARE\\Tervane\\QRN\\Packages", L"SOFTWARE\\Tervane\\Volatile", kTestScheme, kTestType, kTestTypeClass};
+        L"SOFTWARE\\Tervane\\QRN\\Packages", L"SOFTWARE\\Tervane\\Volatile", kTestScheme, kTestType, kTestTypeClass,
+        kBareScheme};
 
     void SetUp() override
     {
@@ -254,6 +256,8 @@ TEST_F(Launch, NoSpellingOfAnUnsignedProgramStartsItAndATrustedOneStartsByItsRea
         {folder.File(L"open.url"), 5},
         {L"REC.EXE", 87},                       // relative and on the search path (below)
         {L"REC", 87},
+        {L"shell:::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\" + rec, 5},  // the shell's own names
+        {L"shell:System\\..\\..\\" + folder.File(L"run.bat").substr(3), 31},
     };
     const std::wstring savedPath = _wgetenv(L"PATH") != nullptr ? _wgetenv(L"PATH") : L"";
     wchar_t savedFolder[MAX_PATH] = {};
@@ -355,6 +359,7 @@ TEST(LaunchChild, DISABLED_OverLongUrls)
         KvOpenBrowserAsIs((L"C:\\" + std::wstring(2100, L'a')).c_str()),
         KvOpenBrowser((L"h6none:" + std::wstring(10000 - 7, L'a')).c_str(), L""),
         KvOpenBrowser(url2083.substr(0, 2000).c_str(), std::wstring(83, L'q').c_str()),
+        KvOpenBrowserAsIs((L"h6bare:" + std::wstring(1000, L'a')).c_str()),
     };
     std::ofstream file{std::filesystem::path(report)};
     for (const DWORD result : results) file << result << ' ';
@@ -363,6 +368,7 @@ TEST(LaunchChild, DISABLED_OverLongUrls)
 TEST_F(Launch, UrlsOverTheLimitAreRefusedBeforeTheShellAndTheProcessLives)
 {
     RegisterRecorderFor(kTestScheme);
+    SetString(kBareScheme, L"URL Protocol", L"");
     const std::wstring report = m_records.File(L"child.txt");
     SetEnvironmentVariableW(L"ORDWELL_LAUNCH_REPORT", report.c_str());
     wchar_t program[MAX_PATH] = {};
@@ -384,8 +390,8 @@ TEST_F(Launch, UrlsOverTheLimitAreRefusedBeforeTheShellAndTheProcessLives)
     std::string results;
     std::getline(file, results);
     // 2,083 characters reach the scheme's program; one more, a path of 2,103 and an expanded
-    // URL of 10,000 or of 2,084 with its query do not.
-    EXPECT_EQ("0 87 87 87 87 ", results);
+    // URL of 10,000 or of 2,084 with its query do not, nor 1,007 that the shell would resolve.
+    EXPECT_EQ("0 87 87 87 87 87 ", results);
     const auto record = TakeRecord(m_log);
     ASSERT_TRUE(record.has_value());
     EXPECT_EQ(std::vector<std::wstring>{L"h6test:" + std::wstring(2083 - 7, L'a')}, Split(record->second));
