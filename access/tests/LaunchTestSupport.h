@@ -166,7 +166,7 @@ struct RePointableUpdater {
     void RePoint() const { EXPECT_TRUE(link.PointAt(scratch.File(L"planted"))); }
 
     Fundor::testing::ScratchFolder scratch;
-    FolderLink link{scratch.File(L"current")};  // goes before the scratch folder
+    FolderLink link{scratch.File(L"current")};  // declared after the scratch folder: removed first
     std::wstring checked;                       // the final path of the trusted copy
     std::wstring viaLink;                       // the updater's name through the link
 };
