@@ -104,14 +104,20 @@ bool NamesHeldFile(const std::wstring& name, const BY_HANDLE_FILE_INFORMATION& h
 
 }  // namespace
 
-DWORD CheckedProgramFile::Hold(const wchar_t* path)
+DWORD CheckedProgramFile::Hold(const wchar_t* path) { return Open(path, true); }
+
+DWORD CheckedProgramFile::Resolve(const wchar_t* path) { return Open(path, false); }
+
+DWORD CheckedProgramFile::Open(const wchar_t* path, bool lock)
 {
     reset();
     if (path == nullptr || !IsQualifiedFileName(path)) return ERROR_INVALID_PARAMETER;
     try {
-        // Readable by others (a start reads it) but neither writable nor deletable while held.
-        ScopedHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Held: readable by others (a start reads it) but neither writable nor deletable.
+        ScopedHandle file(::CreateFileW(
+            path, lock ? GENERIC_READ : FILE_READ_ATTRIBUTES,
+            lock ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+            FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
             const DWORD error = ::GetLastError();
             return error != 0 ? error : ERROR_FILE_NOT_FOUND;
@@ -125,6 +131,7 @@ DWORD CheckedProgramFile::Hold(const wchar_t* path)
         if (!NamesHeldFile(finalPath, info)) return ERROR_ACCESS_DENIED;
         m_path = std::move(finalPath);
         m_hold = std::move(file);
+        m_locked = lock;
         return ERROR_SUCCESS;
     } catch (const std::bad_alloc&) {
         reset();
@@ -150,7 +157,7 @@ DWORD CheckedProgramFile::Validate()
 
 const wchar_t* CheckedProgramFile::extension() const noexcept
 {
-    return held() ? ::PathFindExtensionW(m_path.c_str()) : L"";
+    return m_hold ? ::PathFindExtensionW(m_path.c_str()) : L"";
 }
 
 DWORD CheckedProgramFile::Start(const wchar_t* parameters) const
@@ -163,6 +170,7 @@ void CheckedProgramFile::reset() noexcept
 {
     m_hold.reset();
     m_path.clear();
+    m_locked = false;
 }
 
 DWORD ShellStart(const wchar_t* verb, const wchar_t* file, const wchar_t* parameters)

@@ -36,6 +36,10 @@ public:
     // 8 no memory.
     [[nodiscard]] DWORD Hold(const wchar_t* path);
 
+    // As Hold, but the file is opened only to learn its final path: others may go on writing or
+    // deleting it (a document another program has open). Validate and Start then answer 6.
+    [[nodiscard]] DWORD Resolve(const wchar_t* path);
+
     // Hold, then Validate.
     // 0 trusted and held; Hold's codes; 5 not trusted (nothing held then).
     [[nodiscard]] DWORD Check(const wchar_t* path);
@@ -44,13 +48,14 @@ public:
     // held. 0 trusted; 5 not trusted (the file is let go); 6 nothing held.
     [[nodiscard]] DWORD Validate();
 
-    [[nodiscard]] bool held() const noexcept { return m_hold.valid(); }
+    // Whether a file is held against change (Hold or Check succeeded).
+    [[nodiscard]] bool held() const noexcept { return m_hold.valid() && m_locked; }
 
-    // The final path of the held file, a drive or UNC path without "\\?\"; empty when nothing is
-    // held.
+    // The final path of the file, a drive or UNC path without "\\?\"; empty when none is held or
+    // resolved.
     [[nodiscard]] const std::wstring& path() const noexcept { return m_path; }
 
-    // The extension of the final path with its dot ("" when it has none or nothing is held).
+    // The extension of the final path with its dot ("" when it has none or there is no file).
     [[nodiscard]] const wchar_t* extension() const noexcept;
 
     // Starts the held file with the shell's "open" verb and the parameters (null or empty for
@@ -62,8 +67,11 @@ public:
     void reset() noexcept;
 
 private:
+    [[nodiscard]] DWORD Open(const wchar_t* path, bool lock);
+
     Fundor::ScopedHandle m_hold;
     std::wstring m_path;
+    bool m_locked = false;
 };
 
 // ShellExecuteW(no window, verb, file, parameters, no folder, SW_SHOWNORMAL). 0 started; the

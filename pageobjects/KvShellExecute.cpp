@@ -179,17 +179,20 @@ void LogRefusal(const std::wstring& path)
 // its type's program. The decision is the existing file's, by its final path.
 DWORD PlanLocalFile(const std::wstring& path, const std::wstring& extra, LaunchPlan& plan)
 {
-    const DWORD held = plan.target.Hold(path.c_str());
-    if (held != ERROR_SUCCESS) {
-        ETWLOG(4, kSource, L"CKvUtil::KvShellExecute", L"No file to open at %s: %u", path, unsigned{held});
-        return held;
+    // A document may be open for writing elsewhere: resolving it holds nothing against that.
+    const DWORD resolved = plan.target.Resolve(path.c_str());
+    if (resolved != ERROR_SUCCESS) {
+        ETWLOG(4, kSource, L"CKvUtil::KvShellExecute", L"No file to open at %s: %u", path, unsigned{resolved});
+        return resolved;
     }
     const wchar_t* extension = plan.target.extension();
     if (*extension == L'\0') return ERROR_INVALID_PARAMETER;
     if (IsProgramType(extension)) {
-        const std::wstring checked = plan.target.path();
-        if (plan.target.Validate() != ERROR_SUCCESS) {
-            LogRefusal(checked);
+        // The program is held from here until it has started, and checked as held: a file put
+        // in its place since it was resolved is the one checked.
+        const std::wstring finalPath = plan.target.path();
+        if (plan.target.Check(finalPath.c_str()) != ERROR_SUCCESS) {
+            LogRefusal(finalPath);
             return ERROR_ACCESS_DENIED;
         }
         plan.targetIsProgram = true;

@@ -344,6 +344,16 @@ TEST_F(Launch, ADocumentsProgramReceivesThePathOfTheFileThatExists)
     }
     // A path is no URL: nothing in it is decoded.
     EXPECT_EQ(2u, KvOpenBrowserAsIs(folder.File(L"my%20doc.h6doc").c_str()));
+    // A document that another program is writing still opens; a program being written does not.
+    Fundor::ScopedHandle writer(CreateFileW(document.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(0u, KvOpenBrowserAsIs(document.c_str()));
+    EXPECT_TRUE(TakeRecord(m_log).has_value());
+    Fundor::ScopedHandle programWriter(CreateFileW(m_updater.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(programWriter);
+    EXPECT_EQ(5u, KvOpenBrowserAsIs(m_updater.c_str()));
 }
 
 // Run by the test below in a process of its own: an overflow in the shell ends the process.
