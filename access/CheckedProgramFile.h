@@ -2,8 +2,9 @@
 // A file that is started (or handed to a program) by the name of the very file that was looked
 // at: the one owner behind every start of a program the suite checks before it runs.
 //
-// The file is opened, readable by others but neither writable nor deletable, before anything is
-// decided about it, and held until the owner goes. From then on it is named by its final path as
+// A program is opened, readable by others but neither writable nor deletable, before anything is
+// decided about it, and held until the owner goes (Resolve only learns where a document is,
+// holding nothing against its writers). From then on the file is named by its final path as
 // the held handle gives it, never by the text it was asked for: a junction or link on the way
 // that is re-pointed after the check cannot change which file a later start names, and every
 // spelling the platform would normalise (trailing dots and blanks, "\\?\" forms, forward slashes,

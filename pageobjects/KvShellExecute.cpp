@@ -112,7 +112,7 @@ DWORD KvMakeFileUrl(const std::wstring& path, const std::wstring& extra, std::ws
 
 // A local path (and the extra part of its URL) as one quoted argument: the path as it stands,
 // since its program opens it by that name; only the extra part is encoded. 14 when too long.
-DWORD QuotePathArgument(const std::wstring& path, const std::wstring& extra, std::wstring& argument)
+[[nodiscard]] DWORD QuotePathArgument(const std::wstring& path, const std::wstring& extra, std::wstring& argument)
 {
     if (path.find(L'"') != std::wstring::npos) return ERROR_INVALID_PARAMETER;
     argument = L"\"" + path + PercentEncodeUnsafe(extra);
@@ -177,7 +177,7 @@ void LogRefusal(const std::wstring& path)
 
 // The file a local path names, and how to open it: a program only when trusted, a document with
 // its type's program. The decision is the existing file's, by its final path.
-DWORD PlanLocalFile(const std::wstring& path, const std::wstring& extra, LaunchPlan& plan)
+[[nodiscard]] DWORD PlanLocalFile(const std::wstring& path, const std::wstring& extra, LaunchPlan& plan)
 {
     // A document may be open for writing elsewhere: resolving it holds nothing against that.
     const DWORD resolved = plan.target.Resolve(path.c_str());
