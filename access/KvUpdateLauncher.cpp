@@ -1,12 +1,9 @@
 #include "KvUpdateLauncher.h"
 
 #include "CKvUtilLib.h"
+#include "CheckedProgramFile.h"
 #include "InstallFolders.h"
-#include "ModuleTrust.h"
-#include "ScopedResource.h"
 #include "StringFormat.h"
-
-#include <shellapi.h>
 
 #include <cwchar>
 
@@ -32,23 +29,11 @@ DWORD LaunchKvUpdate(const wchar_t* arguments)
         return ERROR_FILENAME_EXCED_RANGE;
     }
 
-    // Held without write or delete sharing so the file started is the file checked; starting
-    // it only needs read sharing.
-    Fundor::ScopedHandle hold(
-        CreateFileW(updater, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    const DWORD verdict = ValidateModulePath(updater);
-    if (verdict != ERROR_SUCCESS) {
-        return verdict;
-    }
-    if (!hold) {
+    // Started by the final path of the file that was checked, held until the start returns: a
+    // link on the way re-pointed after the check does not change what starts.
+    CheckedProgramFile checked;
+    if (checked.Check(updater) != ERROR_SUCCESS) {
         return ERROR_ACCESS_DENIED;
     }
-
-    const INT_PTR started = reinterpret_cast<INT_PTR>(
-        ShellExecuteW(nullptr, L"open", updater, arguments, nullptr, SW_SHOWNORMAL));
-    if (started > 32) {
-        return ERROR_SUCCESS;
-    }
-    // 0 is the shell's "out of memory or resources", never a success.
-    return started == 0 ? ERROR_NOT_ENOUGH_MEMORY : static_cast<DWORD>(started);
+    return checked.Start(arguments);
 }

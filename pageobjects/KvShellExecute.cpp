@@ -3,21 +3,18 @@
 
 #include "qrncmn.h"
 
+#include "CheckedProgramFile.h"
 #include "KvUpdateLauncher.h"
 #include "Logging/Logging.h"
-#include "ModuleTrust.h"
 #include "ScopedResource.h"
 #include "StringFormat.h"
-#include "kvshortpath.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>
-#include <wininet.h>
 
 #include <cwchar>
 #include <cwctype>
 #include <new>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +23,11 @@ namespace {
 constexpr wchar_t kSource[] = L"qrncmn";
 constexpr DWORD kProgramCharacters = 500;
 constexpr DWORD kArgumentCharacters = 2084;
+// The longest URL the platform's URL functions take (INTERNET_MAX_URL_LENGTH). ShellExecuteW
+// overflows its stack on longer names and the process dies: longer URLs are refused first.
+constexpr std::size_t kUrlCharacters = 2083;
+// A name ShellExecuteW resolves by itself (a URL whose scheme names no program of its own).
+constexpr std::size_t kShellNameCharacters = MAX_PATH;
 
 bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix)
 {
@@ -91,142 +93,189 @@ bool KvIsHtmlAssociatedWithBrowser(const wchar_t* extension)
            _wcsicmp(html.c_str(), mine.c_str()) == 0;
 }
 
-// "file:///" + path with '\' as '/' and blanks as "%20", then the extra part. 14 when longer
-// than an argument may be.
+// "file:///" + path with '\' as '/' and blanks as "%20", then the extra part. A '%' or '#' of the
+// file name is encoded too, or the browser would read it as an escape or a fragment and open
+// another file. 14 when longer than an argument may be.
 DWORD KvMakeFileUrl(const std::wstring& path, const std::wstring& extra, std::wstring& url)
 {
     url = L"file:///";
     for (const wchar_t c : path) {
         if (c == L'\\') url += L'/';
         else if (c == L' ') url += L"%20";
+        else if (c == L'%') url += L"%25";
+        else if (c == L'#') url += L"%23";
         else url += c;
     }
     url += extra;
     return url.size() < kArgumentCharacters ? ERROR_SUCCESS : ERROR_OUTOFMEMORY;
 }
 
-struct LaunchPlan {
-    std::wstring program;
-    std::wstring arguments;
-    bool programIsTarget = false;  // the URL names the program itself
-};
-
-DWORD KvFindDefaultBrowser(const std::wstring& url, LaunchPlan& plan)
+// A local path (and the extra part of its URL) as one quoted argument: the path as it stands,
+// since its program opens it by that name; only the extra part is encoded. 14 when too long.
+[[nodiscard]] DWORD QuotePathArgument(const std::wstring& path, const std::wstring& extra, std::wstring& argument)
 {
-    if (url.empty()) return ERROR_INVALID_PARAMETER;
-    wchar_t scheme[32] = {};
-    std::vector<wchar_t> path(2048, L'\0');
-    std::vector<wchar_t> extra(kArgumentCharacters, L'\0');
-    URL_COMPONENTSW parts = {};
-    parts.dwStructSize = sizeof(parts);
-    parts.lpszScheme = scheme;
-    parts.dwSchemeLength = 32;
-    parts.lpszUrlPath = path.data();
-    parts.dwUrlPathLength = static_cast<DWORD>(path.size());
-    parts.lpszExtraInfo = extra.data();
-    parts.dwExtraInfoLength = static_cast<DWORD>(extra.size());
-    if (!InternetCrackUrlW(url.c_str(), 0, ICU_ESCAPE, &parts)) return GetLastError();
-
-    if (parts.nScheme != INTERNET_SCHEME_FILE) {
-        const std::size_t exe = url.find(L".exe");
-        if (exe != std::wstring::npos) {
-            plan.program = url.substr(0, exe + 4);
-            plan.arguments = exe + 5 < url.size() ? url.substr(exe + 5) : std::wstring();
-            plan.programIsTarget = true;
-            return ERROR_SUCCESS;
-        }
-        plan.arguments = QuoteUrlArgument(url);
-        return AssocExecutable(scheme, plan.program);
-    }
-
-    // The local path of the file URL (without its extra part), as the shell reads file URLs.
-    const std::wstring extraText = extra.data();
-    std::wstring withoutExtra = url.substr(0, url.size() - (extraText.size() <= url.size() ? extraText.size() : 0));
-    wchar_t local[MAX_PATH] = {};
-    DWORD localLength = MAX_PATH;
-    if (FAILED(PathCreateFromUrlW(withoutExtra.c_str(), local, &localLength, 0))) return ERROR_INVALID_PARAMETER;
-    const wchar_t* extension = PathFindExtensionW(local);
-    if (*extension == L'\0') return ERROR_INVALID_PARAMETER;
-    if (_wcsicmp(extension, L".exe") == 0) {
-        wchar_t shortPath[MAX_PATH] = {};
-        if (KvGetShortPathName(local, shortPath, MAX_PATH) == 0) return ERROR_INVALID_PARAMETER;
-        plan.program = shortPath;
-        plan.programIsTarget = true;
-        return ERROR_SUCCESS;
-    }
-    if (KvIsHtmlAssociatedWithBrowser(extension)) {
-        std::wstring fileUrl;
-        const DWORD made = KvMakeFileUrl(local, extraText, fileUrl);
-        if (made != ERROR_SUCCESS) return made;
-        plan.arguments = QuoteUrlArgument(fileUrl);
-    } else {
-        const std::wstring target = std::wstring(local) + extraText;
-        if (target.size() >= kArgumentCharacters) return ERROR_OUTOFMEMORY;
-        plan.arguments = QuoteUrlArgument(target);
-    }
-    return AssocExecutable(extension, plan.program);
+    if (path.find(L'"') != std::wstring::npos) return ERROR_INVALID_PARAMETER;
+    argument = L"\"" + path + PercentEncodeUnsafe(extra);
+    if (argument.size() > kArgumentCharacters) return ERROR_OUTOFMEMORY;
+    std::size_t backslashes = 0;
+    while (backslashes + 1 < argument.size() && argument[argument.size() - 1 - backslashes] == L'\\') ++backslashes;
+    argument.append(backslashes, L'\\');
+    argument += L'"';
+    return ERROR_SUCCESS;
 }
 
-// The file a URL names on this machine or a share: a file URL's path, or a text that is no URL of
-// another scheme (a drive path, a UNC path, a relative name). nullopt for other URLs.
-std::optional<std::wstring> LocalTargetOf(const std::wstring& url)
+// Everything the shell runs as code when it opens the file: a file of these types is started only
+// when it is a trusted module. The type is taken from the file that exists, never from the text
+// that names it.
+bool IsProgramType(const wchar_t* extension)
 {
-    if (StartsWithNoCase(url, L"file:")) {
-        std::wstring withoutExtra = url.substr(0, url.find_first_of(L"?#"));
-        wchar_t local[MAX_PATH] = {};
-        DWORD length = MAX_PATH;
-        if (FAILED(PathCreateFromUrlW(withoutExtra.c_str(), local, &length, 0))) return withoutExtra;
-        return std::wstring(local);
-    }
-    const std::size_t colon = url.find(L':');
-    if (colon != std::wstring::npos && colon >= 2 && iswalpha(url[0])) {
-        bool scheme = true;
-        for (std::size_t i = 0; i < colon && scheme; ++i)
-            scheme = iswalnum(url[i]) || url[i] == L'+' || url[i] == L'-' || url[i] == L'.';
-        if (scheme) return std::nullopt;
-    }
-    return url;
-}
-
-bool IsExecutableType(const std::wstring& path)
-{
-    static constexpr const wchar_t* kTypes[] = {L".exe", L".com", L".bat", L".cmd", L".pif", L".scr", L".cpl",
-                                                L".msi", L".msp", L".lnk", L".hta", L".js",  L".jse", L".vbs",
-                                                L".vbe", L".wsf", L".wsh", L".ps1", L".reg", L".jar"};
-    const wchar_t* extension = PathFindExtensionW(path.c_str());
+    static constexpr const wchar_t* kTypes[] = {
+        L".exe", L".com",   L".bat", L".cmd", L".pif",  L".scr", L".cpl",  L".msi",         L".msp",
+        L".mst", L".lnk",   L".url", L".hta", L".js",   L".jse", L".vbs",  L".vbe",         L".wsf",
+        L".wsh", L".ws",    L".wsc", L".sct", L".ps1",  L".psm1", L".psc1", L".reg",        L".inf",
+        L".jar", L".msc",   L".chm", L".hlp", L".scf",  L".shb", L".shs",  L".application", L".appref-ms",
+        L".gadget", L".website", L".settingcontent-ms", L".diagcab", L".library-ms", L".search-ms"};
     for (const wchar_t* type : kTypes) {
         if (_wcsicmp(extension, type) == 0) return true;
     }
     return false;
 }
 
-// Holds a program file against writing and deletion from before its trust check until the start
-// returns, so the file checked is the file started.
-class CheckedProgram {
-public:
-    DWORD Check(const std::wstring& path)
-    {
-        Fundor::ScopedHandle hold(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
-        const DWORD verdict = ValidateModulePath(path.c_str());
-        if (verdict != ERROR_SUCCESS || !hold) {
-            ETWLOG(4, kSource, L"CKvUtil::KvShellExecute", L"failed to validate module of %s", path);
-            return ERROR_ACCESS_DENIED;
-        }
-        m_holds.push_back(std::move(hold));
-        return ERROR_SUCCESS;
+bool HasUrlScheme(const std::wstring& text)
+{
+    const std::size_t colon = text.find(L':');
+    // One letter before the colon is a drive.
+    if (colon == std::wstring::npos || colon < 2 || !iswalpha(text[0])) return false;
+    for (std::size_t i = 0; i < colon; ++i) {
+        if (!iswalnum(text[i]) && text[i] != L'+' && text[i] != L'-' && text[i] != L'.') return false;
     }
+    return true;
+}
 
-private:
-    std::vector<Fundor::ScopedHandle> m_holds;
+std::size_t FindNoCase(const std::wstring& text, const wchar_t* part)
+{
+    const std::size_t length = wcslen(part);
+    for (std::size_t at = 0; at + length <= text.size(); ++at) {
+        if (_wcsnicmp(text.c_str() + at, part, length) == 0) return at;
+    }
+    return std::wstring::npos;
+}
+
+// How a URL is opened. The file it names, if any, stays held until the start returns.
+struct LaunchPlan {
+    CheckedProgramFile target;  // the file a local or file URL names, resolved to its final path
+    bool targetIsProgram = false;  // then it is trusted and started itself with the arguments
+    std::wstring program;          // else the program its type or scheme is opened with
+    std::wstring arguments;
+    std::wstring shellName;  // else a name the shell opens by itself (no program of its own known)
 };
 
-DWORD ShellResult(HINSTANCE started)
+void LogRefusal(const std::wstring& path)
 {
-    const auto code = reinterpret_cast<INT_PTR>(started);
-    if (code > 32) return ERROR_SUCCESS;
-    // 0 is the shell's "out of memory or resources", never a success.
-    return code == 0 ? ERROR_NOT_ENOUGH_MEMORY : static_cast<DWORD>(code);
+    ETWLOG(4, kSource, L"CKvUtil::KvShellExecute", L"failed to validate module of %s", path);
+}
+
+// The file a local path names, and how to open it: a program only when trusted, a document with
+// its type's program. The decision is the existing file's, by its final path.
+[[nodiscard]] DWORD PlanLocalFile(const std::wstring& path, const std::wstring& extra, LaunchPlan& plan)
+{
+    // A document may be open for writing elsewhere: resolving it holds nothing against that.
+    const DWORD resolved = plan.target.Resolve(path.c_str());
+    if (resolved != ERROR_SUCCESS) {
+        ETWLOG(4, kSource, L"CKvUtil::KvShellExecute", L"No file to open at %s: %u", path, unsigned{resolved});
+        return resolved;
+    }
+    const wchar_t* extension = plan.target.extension();
+    if (*extension == L'\0') return ERROR_INVALID_PARAMETER;
+    if (IsProgramType(extension)) {
+        // The program is held from here until it has started, and checked as held: a file put
+        // in its place since it was resolved is the one checked.
+        const std::wstring finalPath = plan.target.path();
+        if (plan.target.Check(finalPath.c_str()) != ERROR_SUCCESS) {
+            LogRefusal(finalPath);
+            return ERROR_ACCESS_DENIED;
+        }
+        plan.targetIsProgram = true;
+        return ERROR_SUCCESS;
+    }
+    const std::wstring type = extension;
+    DWORD made = ERROR_SUCCESS;
+    if (KvIsHtmlAssociatedWithBrowser(type.c_str())) {
+        std::wstring fileUrl;
+        made = KvMakeFileUrl(plan.target.path(), extra, fileUrl);
+        if (made == ERROR_SUCCESS) plan.arguments = QuoteUrlArgument(fileUrl);
+    } else {
+        made = QuotePathArgument(plan.target.path(), extra, plan.arguments);
+    }
+    if (made != ERROR_SUCCESS) return made;
+    if (AssocExecutable(type.c_str(), plan.program) != ERROR_SUCCESS) {
+        // No program of its own: the shell opens the document by its final path.
+        plan.arguments.clear();
+        plan.shellName = plan.target.path();
+    }
+    return ERROR_SUCCESS;
+}
+
+// Finds how to open url (web links of the updater included). Every local file, by a path or a
+// file URL, is resolved to the one file that exists; no text of the page reaches the shell as a
+// name it would resolve again.
+DWORD KvFindDefaultBrowser(const std::wstring& url, LaunchPlan& plan)
+{
+    if (url.empty()) return ERROR_INVALID_PARAMETER;
+    if (StartsWithNoCase(url, L"file:")) {
+        // In a file URL a '?' or '#' of a file name is escaped: the first one begins the extra part.
+        const std::size_t extraAt = url.find_first_of(L"?#");
+        const std::wstring withoutExtra = url.substr(0, extraAt);
+        const std::wstring extra = extraAt == std::wstring::npos ? std::wstring() : url.substr(extraAt);
+        wchar_t local[MAX_PATH] = {};
+        DWORD localLength = MAX_PATH;
+        if (FAILED(PathCreateFromUrlW(withoutExtra.c_str(), local, &localLength, 0))) return ERROR_INVALID_PARAMETER;
+        return PlanLocalFile(local, extra, plan);
+    }
+
+    // A program and the text for it: the text up to ".exe" (any case) and a blank names the
+    // program, the text after that blank goes to it as one argument.
+    const std::size_t exe = FindNoCase(url, L".exe");
+    if (exe != std::wstring::npos && exe + 4 < url.size() && url[exe + 4] == L' ') {
+        const std::wstring program = url.substr(0, exe + 4);
+        if (HasUrlScheme(program)) {
+            // A URL is no file that could be checked.
+            LogRefusal(program);
+            return ERROR_ACCESS_DENIED;
+        }
+        const DWORD checked = plan.target.Check(program.c_str());
+        if (checked != ERROR_SUCCESS) {
+            if (checked == ERROR_ACCESS_DENIED) LogRefusal(program);
+            return checked;
+        }
+        plan.targetIsProgram = true;
+        if (exe + 5 < url.size()) plan.arguments = QuoteUrlArgument(url.substr(exe + 5));
+        return ERROR_SUCCESS;
+    }
+    if (!HasUrlScheme(url)) return PlanLocalFile(url, std::wstring(), plan);
+    if (exe != std::wstring::npos) {
+        LogRefusal(url);
+        return ERROR_ACCESS_DENIED;
+    }
+
+    plan.arguments = QuoteUrlArgument(url);
+    const std::wstring scheme = url.substr(0, url.find(L':'));
+    if (AssocExecutable(scheme.c_str(), plan.program) != ERROR_SUCCESS) {
+        // Only a registered URL protocol goes to the shell to resolve: it reads names of its own
+        // ("shell:" folders and the like) as paths to files, programs among them.
+        if (::RegGetValueW(HKEY_CLASSES_ROOT, scheme.c_str(), L"URL Protocol", RRF_RT_REG_SZ, nullptr, nullptr,
+                           nullptr) != ERROR_SUCCESS) {
+            ETWLOG(4, kSource, L"CKvUtil::KvShellExecute", L"No program and no URL protocol for %s", scheme);
+            return SE_ERR_NOASSOC;
+        }
+        // The shell puts a URL into its handler's command template: a URL must not be able to end
+        // the quoted argument there either. It copies the name into fixed buffers, which about
+        // 1,000 characters overflow: a longer one is refused.
+        plan.arguments.clear();
+        plan.shellName = PercentEncodeUnsafe(url);
+        if (plan.shellName.size() >= kShellNameCharacters) return ERROR_INVALID_PARAMETER;
+    }
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -234,35 +283,28 @@ DWORD ShellResult(HINSTANCE started)
 DWORD KvShellExecute(const wchar_t* url)
 {
     if (url == nullptr || *url == L'\0') return ERROR_INVALID_PARAMETER;
+    constexpr wchar_t kFunction[] = L"CKvUtil::KvShellExecute";
+    if (wcsnlen(url, kUrlCharacters + 1) > kUrlCharacters) {
+        ETWLOG(4, kSource, kFunction, L"The URL is longer than %d characters", int{kUrlCharacters});
+        return ERROR_INVALID_PARAMETER;
+    }
     try {
         const std::wstring target = url;
         if ((StartsWithNoCase(target, L"http://") || StartsWithNoCase(target, L"https://")) &&
             !ThisProgramIsTheUpdater()) {
-            ETWLOG(1, kSource, L"CKvUtil::KvShellExecute",
+            ETWLOG(1, kSource, kFunction,
                    L"the calling process is not kvupdate.exe, launch kvupdate.exe to open the link");
             return LaunchKvUpdate(QuoteUrlArgument(L"/link:" + target).c_str());
         }
 
-        CheckedProgram checked;
-        if (const std::optional<std::wstring> local = LocalTargetOf(target); local && IsExecutableType(*local)) {
-            const DWORD verdict = checked.Check(*local);
-            if (verdict != ERROR_SUCCESS) return verdict;
-        }
         LaunchPlan plan;
-        if (KvFindDefaultBrowser(target, plan) == ERROR_SUCCESS) {
-            if (plan.programIsTarget) {
-                const DWORD verdict = checked.Check(plan.program);
-                if (verdict != ERROR_SUCCESS) return verdict;
-            }
-            return ShellResult(ShellExecuteW(nullptr, L"open", plan.program.c_str(),
-                                             plan.arguments.empty() ? nullptr : plan.arguments.c_str(), nullptr,
-                                             SW_SHOWNORMAL));
-        }
-        // The shell puts a URL into its handler's command template: a URL must not be able to end
-        // the quoted argument there either. A path keeps its blanks.
-        const bool isUrl = !LocalTargetOf(target) || StartsWithNoCase(target, L"file:");
-        const std::wstring opened = isUrl ? PercentEncodeUnsafe(target) : target;
-        return ShellResult(ShellExecuteW(nullptr, L"Open", opened.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+        const DWORD found = KvFindDefaultBrowser(target, plan);
+        if (found != ERROR_SUCCESS) return found;
+        if (plan.targetIsProgram) return plan.target.Start(plan.arguments.c_str());
+        // A document is no code: its program may open it for writing at once.
+        plan.target.reset();
+        if (!plan.shellName.empty()) return ShellStart(L"Open", plan.shellName.c_str(), nullptr);
+        return ShellStart(L"open", plan.program.c_str(), plan.arguments.empty() ? nullptr : plan.arguments.c_str());
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }

@@ -4,6 +4,7 @@
 #include "CAppInfoReg.h"
 #include "CKvSARNLocale2.h"
 #include "CNAVMSGDATA.h"
+#include "CheckedProgramFile.h"
 #include "GetActivePackageId.h"
 #include "KvComBoundary.h"
 #include "KvPageArguments.h"
@@ -828,18 +829,24 @@ DWORD CSessionMgr2::_OpenProcess(const wchar_t* command, bool trusted)
                unsigned{ERROR_FILE_NOT_FOUND});
         return ERROR_FILE_NOT_FOUND;
     }
-    if (!trusted && ValidateModulePath(path.c_str()) != ERROR_SUCCESS) {
-        ETWLOG(4, kSource, function, L"failed to validate module of %s", path.c_str());
-        return ERROR_ACCESS_DENIED;
+    // Held from the check until the start returns and started by its final path: a link on the
+    // way that is re-pointed in between does not change what starts.
+    CheckedProgramFile file;
+    const DWORD held = trusted ? file.Hold(path.c_str()) : file.Check(path.c_str());
+    if (held != ERROR_SUCCESS) {
+        if (!trusted) {
+            ETWLOG(4, kSource, function, L"failed to validate module of %s", path.c_str());
+            return ERROR_ACCESS_DENIED;
+        }
+        ETWLOG(2, kSource, function, L"ShellExecute(%s) failed, return code = %u", path.c_str(), unsigned{held});
+        return held;
     }
-    const auto code = reinterpret_cast<INT_PTR>(::ShellExecuteW(
-        nullptr, L"open", path.c_str(), parameters.empty() ? nullptr : parameters.c_str(), nullptr, SW_SHOWNORMAL));
-    if (code <= 32) {
-        ETWLOG(2, kSource, function, L"ShellExecute(%s) failed, return code = %u", path.c_str(),
-               static_cast<unsigned>(code));
-        return static_cast<DWORD>(code);
+    const DWORD code = file.Start(parameters.c_str());
+    if (code != ERROR_SUCCESS) {
+        ETWLOG(2, kSource, function, L"ShellExecute(%s) failed, return code = %u", file.path().c_str(), unsigned{code});
+        return code;
     }
-    ETWLOG(1, kSource, function, L"ShellExecute(%s) succeed", path.c_str());
+    ETWLOG(1, kSource, function, L"ShellExecute(%s) succeed", file.path().c_str());
     return ERROR_SUCCESS;
 }
 

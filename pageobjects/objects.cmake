@@ -90,4 +90,4 @@ ordwell_add_test(sessionmgr_tests
 target_include_directories(sessionmgr_tests PRIVATE ${PAGEOBJECTS_TLB_DIR} ${TEST_SIGNING_DIR}
     ${CMAKE_SOURCE_DIR}/access/tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects)
 add_dependencies(sessionmgr_tests pageobjects_tlb trust_test_prefix standin_surrogate res_locale
-    sessionmgr_manifest_probe)
+    sessionmgr_manifest_probe standin_kvupdate standin_kvupdate_signed)

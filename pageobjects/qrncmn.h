@@ -30,13 +30,19 @@ inline constexpr wchar_t kVolatileSubstituteKey[] = L"SOFTWARE\\Tervane\\Volatil
 [[nodiscard]] DWORD KvExpandEnvironmentStringEx(const wchar_t* key, const wchar_t* input, int appendQuery,
                                                 int obfuscated, wchar_t* out, DWORD* size, int useVolatile);
 
-// Opens url. A web URL ("http://", "https://", any case) is handed to the maker's updater as its
-// one argument "/link:<url>", unless this program is the updater. Anything else is opened with
-// the program its scheme or file type is associated with, the URL as one argument. A target that
-// is itself a program (an ".exe", or a local or UNC path of an executable type) is started only
-// when it passes the module trust check: 5 otherwise, and nothing is started.
-// 87 null or empty url; the launcher's, the trust check's or the shell's code (2..32) otherwise;
-// 8 when the shell reports no resources.
+// Opens url. A URL over 2,083 characters is refused (87) before anything starts. A web URL
+// ("http://", "https://", any case) is handed to the maker's updater as its one argument
+// "/link:<url>", unless this program is the updater. A local file (a fully qualified drive or
+// UNC path, or a file URL) is first resolved to the one file that exists, and the decision is
+// that file's: a file of a type the shell runs as code is started by its final path only when it
+// passes the module trust check (5 otherwise), held from the check until it has started; a
+// document goes to the program of its type as one quoted argument (its final path, or its file
+// URL for an HTML-like type). "<program>.exe <text>" (any case) starts the checked program with
+// the text as one encoded argument. Any other URL goes to its scheme's program as one argument.
+// The shell never receives the page's text as a name to resolve.
+// 87 null, empty or over-long url, a relative path, a device or stream name, or a file without
+// extension; the resolution's error (2, 3 ...) when the file does not exist; the launcher's, the
+// trust check's or the shell's code (2..32) otherwise; 8 when the shell reports no resources.
 [[nodiscard]] DWORD KvShellExecute(const wchar_t* url);
 
 // The session manager's OpenBrowser: KvExpandSarnUrl, then "&" + query when query is non-empty,

@@ -1,6 +1,7 @@
 #include "CKvUtilLib.h"
 #include "KvUpdateLauncher.h"
 #include "KvUtilTestSupport.h"
+#include "LaunchTestSupport.h"
 #include "RegistryIsolation.h"
 
 #include <gtest/gtest.h>
@@ -420,6 +421,28 @@ TEST_F(RealBinding, LaunchKvUpdateStartsTheTrustedUpdaterBesideItsServer)
     EXPECT_EQ(arguments, record.substr(lineEnd + 1));
     // The temporary binding is gone with the call.
     EXPECT_EQ(nullptr, GetModuleHandleW((SignedKvUtilFolder() + L"\\KvUtil.dll").c_str()));
+}
+
+TEST_F(RealBinding, LaunchKvUpdateStartsTheFileItCheckedThoughALinkIsRePointedInBetween)
+{
+    LaunchTesting::RePointableUpdater updater(SignedKvUpdateFolder() + L"\\KvUpdate.exe", UnsignedKvUpdate());
+    ScratchFolder records;
+    const std::wstring log = records.File(L"kvupdate.log");
+    SetEnvironmentVariableW(L"ORDWELL_KVUPDATE_LOG", log.c_str());
+    m_installDir.Set(SignedKvUtilFolder());
+    // Trusted under both of its names, so only the re-pointing can bring in the planted file.
+    Trust({SignedKvUtilFolder() + L"\\KvUtil.dll", updater.checked, updater.viaLink});
+    RegisterUpdaterServer(updater.link.path() + L"\\KvUpdateHost.exe");
+    {
+        LaunchTesting::ShellStartSpy spy([&] { updater.RePoint(); });
+        ASSERT_EQ(0u, LaunchKvUpdate(L"-x"));
+        ASSERT_EQ(1u, spy.files().size());
+        EXPECT_EQ(0, _wcsicmp(updater.checked.c_str(), spy.files()[0].c_str()));
+    }
+    const auto record = LaunchTesting::TakeRecord(log);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(0, _wcsicmp(updater.checked.c_str(), record->first.c_str()));
+    EXPECT_EQ(L"-x", record->second);
 }
 
 TEST_F(RealBinding, LaunchKvUpdateReturnsTheShellsCodeWhenTheStartFails)

@@ -29,6 +29,14 @@ inline std::wstring SignedKvUtilWithoutIsNTAdminFolder()
     return TrustTesting::ProgramFolder() + L"\\kvutil-without-isntadmin";
 }
 inline std::wstring SignedKvUpdateFolder() { return TrustTesting::ProgramFolder() + L"\\kvupdate"; }
+// The updater stand-in as built, unsigned: also the recorder that tests start where nothing may
+// start.
+inline std::wstring UnsignedKvUpdate()
+{
+    wchar_t full[MAX_PATH] = {};
+    const std::wstring built = TrustTesting::ProgramFolder() + L"\\..\\standins-unsigned\\kvupdate\\KvUpdate.exe";
+    return GetFullPathNameW(built.c_str(), MAX_PATH, full, nullptr) != 0 ? std::wstring(full) : built;
+}
 
 inline std::wstring ModulePath(HMODULE module)
 {

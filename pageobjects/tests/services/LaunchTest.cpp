@@ -1,4 +1,5 @@
 #include "KvUtilTestSupport.h"
+#include "LaunchTestSupport.h"
 #include "RegistryIsolation.h"
 #include "ServicesTestSupport.h"
 #include "qrncmn.h"
@@ -8,12 +9,16 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
 using namespace ServicesTesting;
+using LaunchTesting::TakeRecord;
 using Fundor::testing::ScratchFolder;
 
 // Waits for the updater stand-in's record; empty when none came within `tenths` tenths of a second.
@@ -26,23 +31,24 @@ std::wstring WaitForRecord(const std::wstring& log, int tenths = 300)
     return {};
 }
 
-std::wstring FullPath(const std::wstring& path)
-{
-    wchar_t full[MAX_PATH] = {};
-    GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-    return full;
-}
-
-std::wstring UnsignedUpdater()
-{
-    return FullPath(TrustTesting::ProgramFolder() + L"\\..\\standins-unsigned\\kvupdate\\KvUpdate.exe");
-}
+std::wstring UnsignedUpdater() { return KvUtilTesting::UnsignedKvUpdate(); }
 
 std::wstring FileUrl(std::wstring path)
 {
+    std::wstring url = L"file:///";
+    for (const wchar_t c : path) {
+        if (c == L'\\') url += L'/';
+        else if (c == L' ') url += L"%20";
+        else url += c;
+    }
+    return url;
+}
+
+std::wstring ForwardSlashes(std::wstring path)
+{
     for (wchar_t& c : path)
         if (c == L'\\') c = L'/';
-    return L"file:///" + path;
+    return path;
 }
 
 // The arguments as the started program's C runtime splits them.
@@ -56,16 +62,26 @@ std::vector<std::wstring> Split(const std::wstring& arguments)
     return split;
 }
 
+void WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    std::ofstream file{std::filesystem::path(path), std::ios::binary};
+    file << bytes;
+}
+
 // The real machine registry (trust checks need it) with the updater, the utility library and the
 // validation service of the test PKI in place. The product keys these tests write are removed
 // before and after.
 class Launch : public KvUtilTesting::RealKvUtilBinding {
 protected:
     static constexpr const wchar_t* kTestScheme = L"SOFTWARE\\Classes\\h6test";
+    static constexpr const wchar_t* kTestType = L"SOFTWARE\\Classes\\.h6doc";
+    static constexpr const wchar_t* kTestTypeClass = L"SOFTWARE\\Classes\\h6test.document";
+    static constexpr const wchar_t* kBareScheme = L"SOFTWARE\\Classes\\h6bare";  // a protocol without a program
     static constexpr const wchar_t* kOwnedTrees[] = {
         L"SOFTWARE\\Tervane\\QRN\\AppInfo", L"SOFTWARE\\Tervane\\QRN\\Settings\\Links",
         L"SOFTWARE\\Tervane\\QRN\\overrides", L"SOFTWARE\\Tervane\\QRN\\plugins",
-        L"SOFTWARE\\Tervane\\QRN\\Packages", L"SOFTWARE\\Tervane\\Volatile", kTestScheme};
+        L"SOFTWARE\\Tervane\\QRN\\Packages", L"SOFTWARE\\Tervane\\Volatile", kTestScheme, kTestType, kTestTypeClass,
+        kBareScheme};
 
     void SetUp() override
     {
@@ -94,12 +110,16 @@ protected:
     // removed, so the next start makes a new one.
     std::optional<std::wstring> TakeUpdaterArguments(int tenths = 300)
     {
-        const std::wstring record = WaitForRecord(m_log, tenths);
-        DeleteFileW(m_log.c_str());
-        const std::size_t lineEnd = record.find(L'\n');
-        if (lineEnd == std::wstring::npos) return std::nullopt;
-        EXPECT_EQ(0, _wcsicmp(m_updater.c_str(), record.substr(0, lineEnd).c_str())) << Narrow(record);
-        return record.substr(lineEnd + 1);
+        const auto record = TakeRecord(m_log, tenths);
+        if (!record) return std::nullopt;
+        EXPECT_EQ(0, _wcsicmp(m_updater.c_str(), record->first.c_str())) << Narrow(record->first);
+        return record->second;
+    }
+    // The recorder stand-in as the program of the test scheme "h6test:" or of the test file type
+    // ".h6doc".
+    void RegisterRecorderFor(const std::wstring& classKey)
+    {
+        SetString(classKey + L"\\shell\\open\\command", nullptr, L"\"" + UnsignedUpdater() + L"\" \"%1\"");
     }
 
     ScratchFolder m_records;
@@ -187,6 +207,205 @@ TEST_F(Launch, TheSchemesProgramReceivesTheUrlAsOneArgument)
     EXPECT_EQ(0, _wcsicmp(recorder.c_str(), record.substr(0, lineEnd).c_str())) << Narrow(record);
     EXPECT_EQ(std::vector<std::wstring>{L"h6test:abc%22%20--evil%20x"}, Split(record.substr(lineEnd + 1)))
         << Narrow(record);
+}
+
+TEST_F(Launch, NoSpellingOfAnUnsignedProgramStartsItAndATrustedOneStartsByItsRealName)
+{
+    // Copies of the unsigned stand-in record a start into the file ORDWELL_KVUPDATE_LOG names
+    // when they start: each row names its own.
+    ScratchFolder folder;
+    const std::wstring rec = folder.File(L"REC.EXE");
+    const std::wstring longName = folder.File(L"recorder with a long name.exe");
+    ASSERT_TRUE(CopyFileW(UnsignedUpdater().c_str(), rec.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(UnsignedUpdater().c_str(), longName.c_str(), FALSE));
+    WriteBytes(folder.File(L"run.bat"), "@echo ran>\"%ORDWELL_KVUPDATE_LOG%\"\r\n");
+    WriteBytes(folder.File(L"open.url"), "[InternetShortcut]\r\nURL=" + Narrow(FileUrl(rec)) + "\r\n");
+    WriteBytes(folder.File(L"x.txt"), "text");
+    wchar_t shortName[MAX_PATH] = {};
+    ASSERT_NE(0u, GetShortPathNameW(longName.c_str(), shortName, MAX_PATH));
+
+    struct Row {
+        std::wstring target;
+        DWORD result;
+    };
+    const Row rows[] = {
+        {rec, 5},
+        {FileUrl(rec), 5},
+        {rec + L".", 5},                        // the shell strips trailing dots and blanks
+        {rec + L". ", 5},
+        {FileUrl(rec) + L".", 5},
+        {folder.File(L"run.bat."), 5},
+        {folder.File(L"REC"), 2},               // the shell would search the extensions
+        {folder.File(L"rec.exe"), 5},
+        {folder.File(L"REC.EXE --switch"), 5},  // the ".exe" split
+        {folder.File(L"REC.EXE::$DATA"), 87},
+        {folder.File(L"x.txt:evil.exe"), 87},
+        {ForwardSlashes(rec), 5},
+        {L"\\\\?\\" + rec, 5},
+        {L"\\\\?\\" + rec + L".", 2},           // no normalisation there: no such file
+        {L"\\\\.\\" + rec, 87},
+        {L"\\\\?\\GLOBALROOT\\" + rec, 87},
+        {L"\\\\h6server\\share\\REC.EXE", 3},       // shares: Wine reaches none
+        {L"\\\\?\\UNC\\h6server\\share\\REC.EXE", 3},
+        {L"//h6server/share/REC.EXE", 3},
+        {L"file://h6server/share/REC.EXE", 3},
+        {L"file://localhost/" + ForwardSlashes(rec), 5},
+        {FileUrl(folder.File(L"REC%2EEXE")), 5},
+        {folder.File(L"REC%2EEXE"), 2},
+        {shortName, 5},
+        {folder.File(L"open.url"), 5},
+        {L"REC.EXE", 87},                       // relative and on the search path (below)
+        {L"REC", 87},
+        {L"shell:::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\" + rec, 5},  // the shell's own names
+        {L"shell:System\\..\\..\\" + folder.File(L"run.bat").substr(3), 31},
+    };
+    const std::wstring savedPath = _wgetenv(L"PATH") != nullptr ? _wgetenv(L"PATH") : L"";
+    wchar_t savedFolder[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, savedFolder);
+    SetCurrentDirectoryW(folder.Path().c_str());
+    SetEnvironmentVariableW(L"PATH", (folder.Path() + L";" + savedPath).c_str());
+    std::vector<std::wstring> logs;
+    for (const Row& row : rows) {
+        for (const bool expanded : {false, true}) {
+            logs.push_back(m_records.File((L"row" + std::to_wstring(logs.size()) + L".log").c_str()));
+            SetEnvironmentVariableW(L"ORDWELL_KVUPDATE_LOG", logs.back().c_str());
+            const DWORD result = expanded ? KvOpenBrowser(row.target.c_str(), L"") : KvOpenBrowserAsIs(row.target.c_str());
+            EXPECT_EQ(row.result, result) << Narrow(row.target) << (expanded ? " (OpenBrowser)" : "");
+        }
+    }
+    SetCurrentDirectoryW(savedFolder);
+    SetEnvironmentVariableW(L"PATH", savedPath.c_str());
+
+    // The trusted updater by a spelling the shell would normalise starts by its real name, and
+    // by the time its record is there the others would have written theirs.
+    SetEnvironmentVariableW(L"ORDWELL_KVUPDATE_LOG", m_log.c_str());
+    ASSERT_EQ(0u, KvOpenBrowserAsIs((m_updater + L". ").c_str()));
+    EXPECT_EQ(std::optional<std::wstring>(L""), TakeUpdaterArguments());
+    Sleep(2000);
+    for (std::size_t i = 0; i < logs.size(); ++i) {
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(logs[i].c_str()))
+            << "started: " << Narrow(rows[i / 2].target) << (i % 2 ? " (OpenBrowser)" : "");
+    }
+}
+
+TEST_F(Launch, TheTextBehindAProgramReachesItAsExactlyOneArgument)
+{
+    std::wstring upperCase = m_updater;
+    upperCase.replace(upperCase.size() - 4, 4, L".EXE");
+    struct Row {
+        std::wstring text;
+        std::wstring argument;
+    };
+    const Row rows[] = {
+        {m_updater + L" /silent \"x y\" --evil", L"/silent%20%22x%20y%22%20--evil"},
+        {upperCase + L" -install\t/quiet", L"-install%09/quiet"},
+        {m_updater + L" a\\", L"a\\"},
+    };
+    for (const Row& row : rows) {
+        ASSERT_EQ(0u, KvOpenBrowserAsIs(row.text.c_str())) << Narrow(row.text);
+        EXPECT_EQ(std::vector<std::wstring>{row.argument}, Split(TakeUpdaterArguments().value_or(L"<not started>")))
+            << Narrow(row.text);
+    }
+}
+
+TEST_F(Launch, AProgramStartsAsTheFileThatWasCheckedThoughALinkIsRePointedInBetween)
+{
+    LaunchTesting::RePointableUpdater updater(m_updater, UnsignedUpdater());
+    // Trusted under both of its names, so only the re-pointing can bring in the planted file.
+    Trust({KvUtilTesting::SignedKvUtilFolder() + L"\\KvUtil.dll", m_updater, updater.checked, updater.viaLink});
+    {
+        LaunchTesting::ShellStartSpy spy([&] { updater.RePoint(); });
+        ASSERT_EQ(0u, KvOpenBrowserAsIs(updater.viaLink.c_str()));
+        ASSERT_EQ(1u, spy.files().size());
+        EXPECT_EQ(0, _wcsicmp(updater.checked.c_str(), spy.files()[0].c_str())) << Narrow(spy.files()[0]);
+    }
+    const auto record = TakeRecord(m_log);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(0, _wcsicmp(updater.checked.c_str(), record->first.c_str())) << Narrow(record->first);
+}
+
+TEST_F(Launch, ADocumentsProgramReceivesThePathOfTheFileThatExists)
+{
+    SetString(kTestType, nullptr, L"h6test.document");
+    RegisterRecorderFor(kTestTypeClass);
+    ScratchFolder folder;
+    const std::wstring document = folder.File(L"my doc.h6doc");
+    WriteBytes(document, "document");
+    for (const std::wstring& target : {FileUrl(document), document, FileUrl(document + L".")}) {
+        ASSERT_EQ(0u, KvOpenBrowserAsIs(target.c_str())) << Narrow(target);
+        const auto record = TakeRecord(m_log);
+        ASSERT_TRUE(record.has_value()) << Narrow(target);
+        EXPECT_EQ(0, _wcsicmp(UnsignedUpdater().c_str(), record->first.c_str()));
+        const std::vector<std::wstring> arguments = Split(record->second);
+        ASSERT_EQ(1u, arguments.size()) << Narrow(record->second);
+        EXPECT_EQ(0, _wcsicmp(LaunchTesting::ResolvedPath(document).c_str(), arguments[0].c_str()))
+            << Narrow(arguments[0]);
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(arguments[0].c_str()));
+    }
+    // A path is no URL: nothing in it is decoded.
+    EXPECT_EQ(2u, KvOpenBrowserAsIs(folder.File(L"my%20doc.h6doc").c_str()));
+    // A document that another program is writing still opens; a program being written does not.
+    Fundor::ScopedHandle writer(CreateFileW(document.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(0u, KvOpenBrowserAsIs(document.c_str()));
+    EXPECT_TRUE(TakeRecord(m_log).has_value());
+    Fundor::ScopedHandle programWriter(CreateFileW(m_updater.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(programWriter);
+    EXPECT_EQ(5u, KvOpenBrowserAsIs(m_updater.c_str()));
+}
+
+// Run by the test below in a process of its own: an overflow in the shell ends the process.
+// Writes the results of its calls to the file ORDWELL_LAUNCH_REPORT names.
+TEST(LaunchChild, DISABLED_OverLongUrls)
+{
+    const wchar_t* report = _wgetenv(L"ORDWELL_LAUNCH_REPORT");
+    ASSERT_NE(nullptr, report);
+    const std::wstring url2083 = L"h6test:" + std::wstring(2083 - 7, L'a');
+    const DWORD results[] = {
+        KvOpenBrowserAsIs(url2083.c_str()),
+        KvOpenBrowserAsIs((url2083 + L"a").c_str()),
+        KvOpenBrowserAsIs((L"C:\\" + std::wstring(2100, L'a')).c_str()),
+        KvOpenBrowser((L"h6none:" + std::wstring(10000 - 7, L'a')).c_str(), L""),
+        KvOpenBrowser(url2083.substr(0, 2000).c_str(), std::wstring(83, L'q').c_str()),
+        KvOpenBrowserAsIs((L"h6bare:" + std::wstring(1000, L'a')).c_str()),
+    };
+    std::ofstream file{std::filesystem::path(report)};
+    for (const DWORD result : results) file << result << ' ';
+}
+
+TEST_F(Launch, UrlsOverTheLimitAreRefusedBeforeTheShellAndTheProcessLives)
+{
+    RegisterRecorderFor(kTestScheme);
+    SetString(kBareScheme, L"URL Protocol", L"");
+    const std::wstring report = m_records.File(L"child.txt");
+    SetEnvironmentVariableW(L"ORDWELL_LAUNCH_REPORT", report.c_str());
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(program) +
+                           L"\" --gtest_also_run_disabled_tests --gtest_filter=LaunchChild.DISABLED_OverLongUrls";
+    STARTUPINFOW startup = {sizeof(startup)};
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    SetEnvironmentVariableW(L"ORDWELL_LAUNCH_REPORT", nullptr);
+    Fundor::ScopedHandle child(process.hProcess);
+    Fundor::ScopedHandle thread(process.hThread);
+    if (WaitForSingleObject(child.get(), 60000) != WAIT_OBJECT_0) TerminateProcess(child.get(), 1);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(child.get(), &exitCode);
+    EXPECT_EQ(0u, exitCode);
+    std::ifstream file{std::filesystem::path(report)};
+    std::string results;
+    std::getline(file, results);
+    // 2,083 characters reach the scheme's program; one more, a path of 2,103 and an expanded
+    // URL of 10,000 or of 2,084 with its query do not, nor 1,007 that the shell would resolve.
+    EXPECT_EQ("0 87 87 87 87 87 ", results);
+    const auto record = TakeRecord(m_log);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(std::vector<std::wstring>{L"h6test:" + std::wstring(2083 - 7, L'a')}, Split(record->second));
+    EXPECT_EQ(std::nullopt, TakeRecord(m_log, 15));
 }
 
 struct ExitWindowsCall {

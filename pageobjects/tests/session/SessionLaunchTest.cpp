@@ -1,5 +1,6 @@
 #include "SessionTestSupport.h"
 
+#include "LaunchTestSupport.h"
 #include "PageObjectTestSupport.h"
 #include "RegistryIsolation.h"
 
@@ -96,6 +97,28 @@ TEST_F(SessionLaunch, AQuotedProgramMayHoldBlanksAndOverLongCommandsAreRefused)
     Variant none;
     EXPECT_EQ(87, session.Number(L"OpenNewHost", {&none.v, &none.v}));
     EXPECT_EQ(E_INVALIDARG, session.typed->OpenNewHost(nullptr, VARIANT_TRUE, nullptr));
+}
+
+TEST_F(SessionLaunch, AProgramStartsAsTheFileThatWasCheckedThoughALinkIsRePointedInBetween)
+{
+    const std::wstring bin = TrustTesting::ProgramFolder();
+    LaunchTesting::RePointableUpdater updater(bin + L"\\kvupdate\\KvUpdate.exe",
+                                              bin + L"\\..\\standins-unsigned\\kvupdate\\KvUpdate.exe");
+    const std::wstring log = scratch.File(L"kvupdate.log");
+    SetEnvironmentVariableW(L"ORDWELL_KVUPDATE_LOG", log.c_str());
+    {
+        // Trusted under both of its names, so only the re-pointing can bring in the planted file.
+        TrustedFiles trusted({updater.checked, updater.viaLink});
+        LaunchTesting::ShellStartSpy spy([&] { updater.RePoint(); });
+        EXPECT_EQ(0, Open(updater.viaLink + L" -x", false));
+        ASSERT_EQ(1u, spy.files().size());
+        EXPECT_EQ(0, _wcsicmp(updater.checked.c_str(), spy.files()[0].c_str()));
+    }
+    const auto record = LaunchTesting::TakeRecord(log);
+    SetEnvironmentVariableW(L"ORDWELL_KVUPDATE_LOG", nullptr);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(0, _wcsicmp(updater.checked.c_str(), record->first.c_str()));
+    EXPECT_EQ(L"-x", record->second);
 }
 
 }  // namespace
