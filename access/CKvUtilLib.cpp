@@ -1,10 +1,10 @@
-#include "CKvUtilLib.h"
-#include "LastError.h"
+#include "access/CKvUtilLib.h"
+#include "core/LastError.h"
 
-#include "InstallFolders.h"
-#include "ModuleTrust.h"
-#include "ObfuscatedRegistry.h"
-#include "StringFormat.h"
+#include "access/InstallFolders.h"
+#include "access/ModuleTrust.h"
+#include "core/ObfuscatedRegistry.h"
+#include "core/StringFormat.h"
 
 #include <cwchar>
 #include <cwctype>

@@ -4,8 +4,8 @@
 // host asks it one question, KvIsNTAdmin. Nothing here logs or throws; no operation takes a lock,
 // so one object is used from one thread.
 
-#include "KvUtilExports.h"
-#include "ScopedResource.h"
+#include "access/KvUtilExports.h"
+#include "core/ScopedResource.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "CheckedProgramFile.h"
+#include "access/CheckedProgramFile.h"
 
-#include "ModuleTrust.h"
+#include "access/ModuleTrust.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>

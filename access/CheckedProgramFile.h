@@ -12,7 +12,7 @@
 //
 // Nothing here logs or throws.
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 #include <windows.h>
 

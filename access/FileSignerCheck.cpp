@@ -1,9 +1,9 @@
 // VerifyFileSigner: one file's embedded Authenticode signature against one signer list.
 
-#include "CryptoHandles.h"
-#include "ModuleTrust.h"
-#include "SignatureChecks.h"
-#include "TimeStampCheck.h"
+#include "access/CryptoHandles.h"
+#include "access/ModuleTrust.h"
+#include "access/SignatureChecks.h"
+#include "access/TimeStampCheck.h"
 
 #include <softpub.h>
 #include <wintrust.h>

@@ -1,8 +1,8 @@
-#include "InstallFolders.h"
+#include "access/InstallFolders.h"
 
-#include "ObfuscatedRegistry.h"
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/ObfuscatedRegistry.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <shlobj.h>
 

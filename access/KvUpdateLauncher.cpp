@@ -1,9 +1,9 @@
-#include "KvUpdateLauncher.h"
+#include "access/KvUpdateLauncher.h"
 
-#include "CKvUtilLib.h"
-#include "CheckedProgramFile.h"
-#include "InstallFolders.h"
-#include "StringFormat.h"
+#include "access/CKvUtilLib.h"
+#include "access/CheckedProgramFile.h"
+#include "access/InstallFolders.h"
+#include "core/StringFormat.h"
 
 #include <cwchar>
 

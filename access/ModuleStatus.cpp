@@ -1,4 +1,4 @@
-#include "ModuleStatus.h"
+#include "access/ModuleStatus.h"
 
 namespace Velmo {
 

@@ -1,9 +1,9 @@
-#include "ModuleTrust.h"
+#include "access/ModuleTrust.h"
 
-#include "NroValidationClient.h"
-#include "SafeLoading.h"
-#include "ScopedResource.h"
-#include "TrustedPublisherList.h"
+#include "access/NroValidationClient.h"
+#include "core/SafeLoading.h"
+#include "core/ScopedResource.h"
+#include "access/TrustedPublisherList.h"
 
 #include <psapi.h>
 #include <shlwapi.h>

@@ -7,8 +7,8 @@
 // Plain functions: no exceptions leave them, nothing is logged, buffers come from the process
 // heap, and every failure inside folds into "not trusted".
 
-#include "ModuleValidator.h"
-#include "TrustedSignerList.h"
+#include "access/ModuleValidator.h"
+#include "access/TrustedSignerList.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
-#include "NroValidationClient.h"
+#include "access/NroValidationClient.h"
 
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <softpub.h>
 #include <wintrust.h>

@@ -2,9 +2,9 @@
 // Client of Halvorn's validation service ("qdxnroa.dll"), the first voice of the module trust
 // check, and the loader of the service's interface.
 
-#include "ModuleValidator.h"
-#include "NroValidationControl.h"
-#include "ScopedResource.h"
+#include "access/ModuleValidator.h"
+#include "access/NroValidationControl.h"
+#include "core/ScopedResource.h"
 
 #include <windows.h>
 

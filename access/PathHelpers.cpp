@@ -1,6 +1,6 @@
-#include "PathHelpers.h"
+#include "access/PathHelpers.h"
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 #include <knownfolders.h>
 

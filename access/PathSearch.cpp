@@ -1,6 +1,6 @@
-#include "PathSearch.h"
+#include "access/PathSearch.h"
 
-#include "Logging/Logging.h"
+#include "core/Logging/Logging.h"
 
 namespace Velmo {
 

@@ -2,8 +2,8 @@
 // Finds a file in an ordered list of folders: the first folder that holds it wins. One thread
 // uses an object; it has no lock.
 
-#include "wrappers/DllAPI.h"
-#include "wrappers/PathAPI.h"
+#include "access/wrappers/DllAPI.h"
+#include "access/wrappers/PathAPI.h"
 
 #include <memory>
 #include <string>

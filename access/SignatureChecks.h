@@ -1,7 +1,7 @@
 #pragma once
 // Checks shared by the module signer check and the list file's own signature check.
 
-#include "CryptoHandles.h"
+#include "access/CryptoHandles.h"
 
 #include <windows.h>
 

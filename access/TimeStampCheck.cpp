@@ -1,6 +1,6 @@
-#include "TimeStampCheck.h"
+#include "access/TimeStampCheck.h"
 
-#include "CryptoHandles.h"
+#include "access/CryptoHandles.h"
 
 #include <bcrypt.h>
 

@@ -1,9 +1,9 @@
-#include "TrustedPublisherList.h"
-#include "SrwLockGuard.h"
+#include "access/TrustedPublisherList.h"
+#include "core/SrwLockGuard.h"
 
-#include "CryptoHandles.h"
-#include "SignatureChecks.h"
-#include "ScopedResource.h"
+#include "access/CryptoHandles.h"
+#include "access/SignatureChecks.h"
+#include "core/ScopedResource.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>

@@ -9,8 +9,8 @@
 // names; [SER] serial numbers to pass over; [SHA] root thumbprints, each exactly 40 hex digits
 // (anything else rejects the whole file).
 
-#include "ScopedResource.h"
-#include "TrustedSignerList.h"
+#include "core/ScopedResource.h"
+#include "access/TrustedSignerList.h"
 
 #include <windows.h>
 

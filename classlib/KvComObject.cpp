@@ -1,4 +1,4 @@
-#include "KvComObject.h"
+#include "classlib/KvComObject.h"
 
 HRESULT CKvComObjectRoot::InternalQueryInterface(void* object, const KvInterfaceEntry* table, REFIID iid,
                                                  void** out) noexcept

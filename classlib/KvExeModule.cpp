@@ -1,7 +1,7 @@
-#include "KvExeModule.h"
+#include "classlib/KvExeModule.h"
 
-#include "Logging/Logging.h"
-#include "ScopedResource.h"
+#include "core/Logging/Logging.h"
+#include "core/ScopedResource.h"
 
 #include <wrl/client.h>
 

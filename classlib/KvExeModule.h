@@ -6,7 +6,7 @@
 // Run sequence (RunModule): COM apartment -> ParseCommandLine -> PreMessageLoop -> the loop ->
 // PostMessageLoop (the pause) -> leave the apartment. A derived module overrides the steps.
 
-#include "KvRegistrar.h"
+#include "classlib/KvRegistrar.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "KvWindowImpl.h"
+#include "classlib/KvWindowImpl.h"
 
-#include "Logging/Logging.h"
+#include "core/Logging/Logging.h"
 
 #include <exception>
 #include <mutex>

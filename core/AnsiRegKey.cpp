@@ -1,8 +1,8 @@
-#include "AnsiRegKey.h"
+#include "core/AnsiRegKey.h"
 
-#include "ObfuscatedValueAccess.h"
-#include "RegistrySecurity.h"
-#include "RegistryTextConversion.h"
+#include "core/ObfuscatedValueAccess.h"
+#include "core/RegistrySecurity.h"
+#include "core/RegistryTextConversion.h"
 
 #include <new>
 #include <string>

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 namespace Fundor {
 

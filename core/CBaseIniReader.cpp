@@ -1,7 +1,7 @@
-#include "CBaseIniReader.h"
+#include "core/CBaseIniReader.h"
 
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "CDllWrapperBase.h"
+#include "core/CDllWrapperBase.h"
 
-#include "SafeLoading.h"
+#include "core/SafeLoading.h"
 
 namespace Fundor {
 namespace {

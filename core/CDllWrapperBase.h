@@ -5,7 +5,7 @@
 // called once after the DLL is loaded, the second once before it is freed. Derived classes decide
 // through the path check (the one virtual operation) which paths they accept.
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 #include <windows.h>
 

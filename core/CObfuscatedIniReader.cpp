@@ -1,8 +1,8 @@
-#include "CObfuscatedIniReader.h"
+#include "core/CObfuscatedIniReader.h"
 
-#include "Md5Digest.h"
-#include "ObfuscationCipher.h"
-#include "StringFormat.h"
+#include "core/Md5Digest.h"
+#include "core/ObfuscationCipher.h"
+#include "core/StringFormat.h"
 
 #include <windows.h>
 

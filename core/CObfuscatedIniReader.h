@@ -17,7 +17,7 @@
 //   (void)reader.ReadInt(L"Config", L"Severity", severity);
 //   if (!reader.WriteInt(L"Config", L"LastLogIdx", index)) { ... }
 
-#include "CBaseIniReader.h"
+#include "core/CBaseIniReader.h"
 
 #include <cstdint>
 #include <string>

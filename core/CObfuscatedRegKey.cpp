@@ -1,6 +1,6 @@
-#include "CObfuscatedRegKey.h"
+#include "core/CObfuscatedRegKey.h"
 
-#include "CObfuscatedRegKeyImpl.h"
+#include "core/CObfuscatedRegKeyImpl.h"
 
 #include <memory>
 

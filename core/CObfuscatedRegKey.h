@@ -2,7 +2,7 @@
 // A CRegKey over CObfuscatedRegKeyImpl: every value it reads or writes is an enciphered
 // "KVRG" record with UTF-8 text inside.
 
-#include "CRegKey.h"
+#include "core/CRegKey.h"
 
 namespace Fundor {
 

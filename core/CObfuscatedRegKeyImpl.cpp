@@ -1,7 +1,7 @@
-#include "CObfuscatedRegKeyImpl.h"
+#include "core/CObfuscatedRegKeyImpl.h"
 
-#include "ObfuscatedValueAccess.h"
-#include "RegistryTextConversion.h"
+#include "core/ObfuscatedValueAccess.h"
+#include "core/RegistryTextConversion.h"
 
 #include <new>
 #include <string>

@@ -3,7 +3,7 @@
 // UTF-8 text inside. Only the two raw value operations differ from the plain key; the typed
 // operations reach them through the virtual table and so read and write records too.
 
-#include "CRegKeyImpl.h"
+#include "core/CRegKeyImpl.h"
 
 namespace Fundor {
 

@@ -1,4 +1,4 @@
-#include "CRegKey.h"
+#include "core/CRegKey.h"
 
 #include <utility>
 

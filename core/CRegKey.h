@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "CRegKeyImpl.h"
+#include "core/CRegKeyImpl.h"
 
 namespace Fundor {
 

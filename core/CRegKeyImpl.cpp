@@ -1,7 +1,7 @@
-#include "CRegKeyImpl.h"
+#include "core/CRegKeyImpl.h"
 
-#include "RegistrySecurity.h"
-#include "SecurityFunctionTable.h"
+#include "core/RegistrySecurity.h"
+#include "core/SecurityFunctionTable.h"
 
 #include <objbase.h>
 #include <shlwapi.h>

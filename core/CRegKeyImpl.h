@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 namespace Fundor::internal {
 

@@ -1,6 +1,6 @@
-#include "FileSystemHelpers.h"
+#include "core/FileSystemHelpers.h"
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 #include <sys/stat.h>
 

@@ -1,6 +1,6 @@
-#include "FileVersionInfo.h"
+#include "core/FileVersionInfo.h"
 
-#include "StringFormat.h"
+#include "core/StringFormat.h"
 
 #include <string.h>
 #include <wchar.h>

@@ -1,4 +1,4 @@
-#include "Md5Digest.h"
+#include "core/Md5Digest.h"
 
 #include <windows.h>
 #include <bcrypt.h>

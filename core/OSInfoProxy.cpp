@@ -1,6 +1,6 @@
-#include "OSInfoProxy.h"
+#include "core/OSInfoProxy.h"
 
-#include "OSVersion.h"
+#include "core/OSVersion.h"
 
 #include <climits>
 #include <exception>

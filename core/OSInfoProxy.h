@@ -9,8 +9,8 @@
 // 12 unknown (any other version). Generation flag: 0 for classes 1-5, 1 for 6-12, 2 while not
 // computed.
 
-#include "ProductVersionSource.h"
-#include "WinOSVersionAPI.h"
+#include "core/ProductVersionSource.h"
+#include "core/WinOSVersionAPI.h"
 
 #include <atomic>
 #include <cstdint>

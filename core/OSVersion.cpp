@@ -1,4 +1,4 @@
-#include "OSVersion.h"
+#include "core/OSVersion.h"
 
 namespace Fundor {
 

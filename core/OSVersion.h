@@ -1,7 +1,7 @@
 #pragma once
 // Free functions over the operating-system classification of OSInfoProxy.h.
 
-#include "OSInfoProxy.h"
+#include "core/OSInfoProxy.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
-#include "ObfuscatedRegistry.h"
+#include "core/ObfuscatedRegistry.h"
 
-#include "RegistryTextConversion.h"
+#include "core/RegistryTextConversion.h"
 
 #include <new>
 #include <string>

@@ -10,7 +10,7 @@
 
 #include <windows.h>
 
-#include "AnsiRegKey.h"
+#include "core/AnsiRegKey.h"
 
 namespace Fundor {
 

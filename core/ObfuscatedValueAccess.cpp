@@ -1,7 +1,7 @@
-#include "ObfuscatedValueAccess.h"
+#include "core/ObfuscatedValueAccess.h"
 
-#include "ObfuscatedValueBlob.h"
-#include "RegistryTextConversion.h"
+#include "core/ObfuscatedValueBlob.h"
+#include "core/RegistryTextConversion.h"
 
 #include <algorithm>
 #include <string>

@@ -1,7 +1,7 @@
-#include "ObfuscatedValueBlob.h"
+#include "core/ObfuscatedValueBlob.h"
 
-#include "Md5Digest.h"
-#include "ObfuscationCipher.h"
+#include "core/Md5Digest.h"
+#include "core/ObfuscationCipher.h"
 
 #include <cstring>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "ObfuscationCipher.h"
+#include "core/ObfuscationCipher.h"
 
 #include <new>
 #include <utility>

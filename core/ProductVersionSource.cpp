@@ -1,6 +1,6 @@
-#include "ProductVersionSource.h"
+#include "core/ProductVersionSource.h"
 
-#include "SystemFileVersionInfo.h"
+#include "core/SystemFileVersionInfo.h"
 
 namespace Fundor::internal {
 

@@ -3,7 +3,7 @@
 // "ProductVersion" string of the System folder's kernel32.dll. A seam, so that tests can feed
 // version texts of their own.
 
-#include "ShlObjAPI.h"
+#include "core/ShlObjAPI.h"
 
 #include <memory>
 #include <string>

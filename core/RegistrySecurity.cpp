@@ -1,7 +1,7 @@
-#include "RegistrySecurity.h"
-#include "LastError.h"
+#include "core/RegistrySecurity.h"
+#include "core/LastError.h"
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 namespace Fundor {
 namespace {

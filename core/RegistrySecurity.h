@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "SecurityFunctionTable.h"
+#include "core/SecurityFunctionTable.h"
 
 namespace Fundor {
 

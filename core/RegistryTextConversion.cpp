@@ -1,5 +1,5 @@
-#include "RegistryTextConversion.h"
-#include "LastError.h"
+#include "core/RegistryTextConversion.h"
+#include "core/LastError.h"
 
 #include <climits>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "RtMui.h"
+#include "core/RtMui.h"
 
-#include "RtMuiImpl.h"
+#include "core/RtMuiImpl.h"
 
 namespace Fundor {
 namespace {

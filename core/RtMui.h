@@ -8,7 +8,7 @@
 // function named below, which ignores the language. Results and ownership are those of the
 // Windows function. The overloads that take a binding use that one instead.
 
-#include "RtMuiDllInterface.h"
+#include "core/RtMuiDllInterface.h"
 
 #include <windows.h>
 

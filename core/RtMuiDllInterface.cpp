@@ -1,4 +1,4 @@
-#include "RtMuiDllInterface.h"
+#include "core/RtMuiDllInterface.h"
 
 namespace Fundor {
 namespace {

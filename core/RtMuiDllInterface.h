@@ -1,8 +1,8 @@
 #pragma once
 // The bound exports of the localized-resource DLL "KvRtMui.dll" and the status of the binding.
 
-#include "CDllWrapperBase.h"
-#include "RtMuiExports.h"
+#include "core/CDllWrapperBase.h"
+#include "core/RtMuiExports.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "RtMuiImpl.h"
+#include "core/RtMuiImpl.h"
 
-#include "StringFormat.h"
+#include "core/StringFormat.h"
 
 #include <cwchar>
 #include <mutex>

@@ -6,7 +6,7 @@
 // none, and is never retried; when it fails, the wrappers of RtMui.h use the plain Windows
 // functions.
 
-#include "RtMuiDllInterface.h"
+#include "core/RtMuiDllInterface.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
-#include "SafeLoading.h"
+#include "core/SafeLoading.h"
 
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>

@@ -1,8 +1,8 @@
-#include "SecurityFunctionTable.h"
+#include "core/SecurityFunctionTable.h"
 
-#include "OSInfoProxy.h"
+#include "core/OSInfoProxy.h"
 
-#include "SafeLoading.h"
+#include "core/SafeLoading.h"
 
 namespace Fundor {
 namespace {

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <aclapi.h>
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 namespace Fundor {
 

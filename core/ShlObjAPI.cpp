@@ -1,4 +1,4 @@
-#include "ShlObjAPI.h"
+#include "core/ShlObjAPI.h"
 
 namespace Fundor {
 

@@ -1,4 +1,4 @@
-#include "StringFormat.h"
+#include "core/StringFormat.h"
 
 #include <cstdio>
 #include <cwchar>

@@ -1,6 +1,6 @@
-#include "SystemFileVersionInfo.h"
+#include "core/SystemFileVersionInfo.h"
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 #include <knownfolders.h>
 

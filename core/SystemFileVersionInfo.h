@@ -1,8 +1,8 @@
 #pragma once
 // Version resource of a file in the System folder, named by its file name alone.
 
-#include "FileVersionInfo.h"
-#include "ShlObjAPI.h"
+#include "core/FileVersionInfo.h"
+#include "core/ShlObjAPI.h"
 
 #include <memory>
 #include <string>

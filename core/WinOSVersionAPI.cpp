@@ -1,4 +1,4 @@
-#include "WinOSVersionAPI.h"
+#include "core/WinOSVersionAPI.h"
 
 namespace Fundor {
 

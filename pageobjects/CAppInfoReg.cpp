@@ -1,6 +1,6 @@
-#include "CAppInfoReg.h"
+#include "pageobjects/CAppInfoReg.h"
 
-#include "Logging/Logging.h"
+#include "core/Logging/Logging.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -3,9 +3,9 @@
 // "SOFTWARE\Tervane\QRN\Settings\ApplicationInfo", in the fixed product order. Read under the
 // machine-wide mutex "Global\925307EC846D458b9B0CFDA691F052A4".
 
-#include "CKvRegStorage.h"
+#include "pageobjects/CKvRegStorage.h"
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 #include <windows.h>
 

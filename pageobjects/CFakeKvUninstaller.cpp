@@ -1,9 +1,9 @@
-#include "CFakeKvUninstaller.h"
+#include "pageobjects/CFakeKvUninstaller.h"
 
-#include "KvComBoundary.h"
-#include "KvSurrogateConnection.h"
-#include "Logging/Logging.h"
-#include "PageObjectTypeLibraries.h"
+#include "pageobjects/KvComBoundary.h"
+#include "pageobjects/KvSurrogateConnection.h"
+#include "core/Logging/Logging.h"
+#include "pageobjects/PageObjectTypeLibraries.h"
 
 #include <new>
 

@@ -4,8 +4,8 @@
 // the command line answer a few (slots 10, 18 and 40). IDispatch is served from the embedded
 // KvUnInstShimLib type library.
 
-#include "IKvUninstaller.h"
-#include "TypeLibDispatch.h"
+#include "pageobjects/IKvUninstaller.h"
+#include "pageobjects/TypeLibDispatch.h"
 
 #include <wrl/client.h>
 

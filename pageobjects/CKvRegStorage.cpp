@@ -1,7 +1,7 @@
-#include "CKvRegStorage.h"
+#include "pageobjects/CKvRegStorage.h"
 
-#include "ObfuscatedRegistry.h"
-#include "ScopedResource.h"
+#include "core/ObfuscatedRegistry.h"
+#include "core/ScopedResource.h"
 
 #include <cwchar>
 #include <new>

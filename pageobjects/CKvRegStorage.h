@@ -4,7 +4,7 @@
 // Codes: 87 bad argument, 1010 (ERROR_BADKEY) the object holds no key, 14 out of memory, else
 // the registry's own code.
 
-#include "CKvSarnBaseStorage.h"
+#include "pageobjects/CKvSarnBaseStorage.h"
 
 class CKvRegStorage : public CKvSarnBaseStorage {
 public:

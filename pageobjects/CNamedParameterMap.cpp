@@ -1,4 +1,4 @@
-#include "CNamedParameterMap.h"
+#include "pageobjects/CNamedParameterMap.h"
 
 #include <new>
 #include <utility>

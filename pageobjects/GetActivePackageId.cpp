@@ -1,6 +1,6 @@
-#include "GetActivePackageId.h"
+#include "pageobjects/GetActivePackageId.h"
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 #include <cstdlib>
 #include <cwchar>

@@ -11,7 +11,7 @@
 //                              [&](HRESULT failure) { *result = KvPageResultOf(failure); return S_OK; });
 //     }
 
-#include "Logging/Logging.h"
+#include "core/Logging/Logging.h"
 
 #include <windows.h>
 

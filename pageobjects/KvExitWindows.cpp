@@ -1,9 +1,9 @@
 // Ending the session, and the operating-system code pages use.
 
-#include "qrncmn.h"
+#include "pageobjects/qrncmn.h"
 
-#include "OSVersion.h"
-#include "ScopedResource.h"
+#include "core/OSVersion.h"
+#include "core/ScopedResource.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
-#include "kvshortpath.h"
+#include "pageobjects/kvshortpath.h"
 
-#include "Logging/Logging.h"
+#include "core/Logging/Logging.h"
 
 #include <cwchar>
 

@@ -1,4 +1,4 @@
-#include "KvHive.h"
+#include "pageobjects/KvHive.h"
 
 #include <cstdint>
 

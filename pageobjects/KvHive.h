@@ -2,7 +2,7 @@
 // One registry location of the override hives: a root key and a normalised path; and the record
 // the override set keeps per hive (the hive, its priority and whether it is read).
 
-#include "KvRegistryPath.h"
+#include "pageobjects/KvRegistryPath.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "KvNetCallbackMap.h"
+#include "pageobjects/KvNetCallbackMap.h"
 
 #include "core/LastError.h"
 

@@ -11,7 +11,7 @@
 
 #include <map>
 
-#include "KvNetCriticalSection.h"
+#include "pageobjects/KvNetCriticalSection.h"
 #include "core/ScopedResource.h"
 
 // Called with the context given at registration.

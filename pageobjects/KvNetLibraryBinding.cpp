@@ -1,4 +1,4 @@
-#include "KvNetLibraryBinding.h"
+#include "pageobjects/KvNetLibraryBinding.h"
 
 #include "core/SafeLoading.h"
 

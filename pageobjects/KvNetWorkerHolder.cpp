@@ -1,6 +1,6 @@
-#include "KvNetWorkerHolder.h"
+#include "pageobjects/KvNetWorkerHolder.h"
 
-#include "KvNetCallbackMap.h"
+#include "pageobjects/KvNetCallbackMap.h"
 #include "core/LastError.h"
 
 #include <process.h>

@@ -9,7 +9,7 @@
 
 #include <windows.h>
 
-#include "KvNetCriticalSection.h"
+#include "pageobjects/KvNetCriticalSection.h"
 #include "core/ScopedResource.h"
 
 // A worker that was told to stop and is still to be waited for. Completed by Wait or on

@@ -1,8 +1,8 @@
-#include "KvPartnerCustomizationBase.h"
+#include "pageobjects/KvPartnerCustomizationBase.h"
 
-#include "GetActivePackageId.h"
-#include "Logging/Logging.h"
-#include "ScopedResource.h"
+#include "pageobjects/GetActivePackageId.h"
+#include "core/Logging/Logging.h"
+#include "core/ScopedResource.h"
 
 #include <cwchar>
 #include <cwctype>

@@ -8,8 +8,8 @@
 // Callers build one object on their stack per request: Initialize, then Override().OpenKey /
 // ReadValue, then CloseKeys or destruction.
 
-#include "KvRegistryOverride.h"
-#include "KvResDllCache.h"
+#include "pageobjects/KvRegistryOverride.h"
+#include "pageobjects/KvResDllCache.h"
 
 #include <windows.h>
 

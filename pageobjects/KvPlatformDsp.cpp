@@ -1,11 +1,11 @@
-#include "KvPlatformDsp.h"
+#include "pageobjects/KvPlatformDsp.h"
 
-#include "CheckedCreation.h"
-#include "KvComBoundary.h"
-#include "KvPageArguments.h"
-#include "KvSurrogateConnection.h"
-#include "Logging/Logging.h"
-#include "StringFormat.h"
+#include "access/CheckedCreation.h"
+#include "pageobjects/KvComBoundary.h"
+#include "pageobjects/KvPageArguments.h"
+#include "pageobjects/KvSurrogateConnection.h"
+#include "core/Logging/Logging.h"
+#include "core/StringFormat.h"
 
 #include <iterator>
 

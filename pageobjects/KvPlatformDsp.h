@@ -5,7 +5,7 @@
 // converted to numbers (text holding a zero character is no number: DISP_E_TYPEMISMATCH). No
 // exception leaves a method.
 
-#include "KvSurrogateInterfaces.h"
+#include "pageobjects/KvSurrogateInterfaces.h"
 
 #include <oaidl.h>
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "KvPlatformNet.h"
+#include "pageobjects/KvPlatformNet.h"
 
 #include <iphlpapi.h>
 #include <ras.h>

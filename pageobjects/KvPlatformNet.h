@@ -21,10 +21,10 @@
 #include <random>
 #include <string>
 
-#include "KvNetCallbackMap.h"
-#include "KvNetCriticalSection.h"
-#include "KvNetLibraryBinding.h"
-#include "KvNetWorkerHolder.h"
+#include "pageobjects/KvNetCallbackMap.h"
+#include "pageobjects/KvNetCriticalSection.h"
+#include "pageobjects/KvNetLibraryBinding.h"
+#include "pageobjects/KvNetWorkerHolder.h"
 
 inline constexpr DWORD kNetNotInitialized = 10001;
 inline constexpr DWORD kNetInitializedTwice = 10002;

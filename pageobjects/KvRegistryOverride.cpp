@@ -1,7 +1,7 @@
-#include "KvRegistryOverride.h"
+#include "pageobjects/KvRegistryOverride.h"
 
-#include "Logging/Logging.h"
-#include "ObfuscatedRegistry.h"
+#include "core/Logging/Logging.h"
+#include "core/ObfuscatedRegistry.h"
 
 #include <algorithm>
 

@@ -6,8 +6,8 @@
 // Used by one thread at a time: each caller builds its own object for one request. Calling order:
 // AddHive..., then OpenKey / ReadValue pairs, then CloseKeys or destruction.
 
-#include "KvHive.h"
-#include "ScopedResource.h"
+#include "pageobjects/KvHive.h"
+#include "core/ScopedResource.h"
 
 #include <windows.h>
 

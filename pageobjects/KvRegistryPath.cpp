@@ -1,4 +1,4 @@
-#include "KvRegistryPath.h"
+#include "pageobjects/KvRegistryPath.h"
 
 void KvRegistryPath::Set(const std::wstring& text)
 {

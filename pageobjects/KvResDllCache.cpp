@@ -1,4 +1,4 @@
-#include "KvResDllCache.h"
+#include "pageobjects/KvResDllCache.h"
 
 HRESULT KvResDllCache::SetDll(const KvHive& hive, const std::wstring& dllName) noexcept
 {

@@ -2,7 +2,7 @@
 // The resource-DLL name recorded per hive while the hive set is built. Nothing loads or reads the
 // DLLs here; the names live as long as their owner.
 
-#include "KvHive.h"
+#include "pageobjects/KvHive.h"
 
 #include <windows.h>
 

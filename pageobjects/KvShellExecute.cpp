@@ -1,13 +1,13 @@
 // Opening URLs: the updater for web links, the associated program for everything else, and the
 // module trust check for any target that is itself a program.
 
-#include "qrncmn.h"
+#include "pageobjects/qrncmn.h"
 
-#include "CheckedProgramFile.h"
-#include "KvUpdateLauncher.h"
-#include "Logging/Logging.h"
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "access/CheckedProgramFile.h"
+#include "access/KvUpdateLauncher.h"
+#include "core/Logging/Logging.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>

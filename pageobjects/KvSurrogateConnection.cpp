@@ -1,6 +1,6 @@
-#include "KvSurrogateConnection.h"
+#include "pageobjects/KvSurrogateConnection.h"
 
-#include "CheckedCreation.h"
+#include "access/CheckedCreation.h"
 
 #include <wrl/client.h>
 

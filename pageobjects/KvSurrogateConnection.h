@@ -3,7 +3,7 @@
 // IKvSurrogate that creates objects inside that process. Shared by the platform dispatch object
 // and the uninstaller shim.
 
-#include "KvSurrogateInterfaces.h"
+#include "pageobjects/KvSurrogateInterfaces.h"
 
 enum class SurrogateStep { CreateHelper, LoadSurrogate, QuerySurrogate };
 

@@ -1,14 +1,14 @@
 // URL expansion: "substlink:" names from the override hives' "Links", Substitute tokens and
 // query parameters.
 
-#include "qrncmn.h"
+#include "pageobjects/qrncmn.h"
 
-#include "KvPartnerCustomizationBase.h"
-#include "Logging/Logging.h"
-#include "ObfuscatedRegistry.h"
-#include "ScopedResource.h"
-#include "StringFormat.h"
-#include "_SplitRegPath.h"
+#include "pageobjects/KvPartnerCustomizationBase.h"
+#include "core/Logging/Logging.h"
+#include "core/ObfuscatedRegistry.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
+#include "pageobjects/_SplitRegPath.h"
 
 #include <objbase.h>
 

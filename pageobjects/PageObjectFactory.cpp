@@ -1,10 +1,10 @@
 // The page-object creators the host module calls, and the host access the objects read.
 
-#include "PageObjectFactory.h"
+#include "pageobjects/PageObjectFactory.h"
 
-#include "CFakeKvUninstaller.h"
-#include "KvPlatformDsp.h"
-#include "Logging/Logging.h"
+#include "pageobjects/CFakeKvUninstaller.h"
+#include "pageobjects/KvPlatformDsp.h"
+#include "core/Logging/Logging.h"
 
 #include <atomic>
 

@@ -1,6 +1,6 @@
-#include "ScriptObjectAccess.h"
+#include "pageobjects/ScriptObjectAccess.h"
 
-#include "KvComBoundary.h"
+#include "pageobjects/KvComBoundary.h"
 
 #include <dispex.h>
 #include <oleauto.h>

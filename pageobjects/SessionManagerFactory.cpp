@@ -1,6 +1,6 @@
-#include "PageObjectFactory.h"
+#include "pageobjects/PageObjectFactory.h"
 
-#include "SessionMgr.h"
+#include "pageobjects/SessionMgr.h"
 
 HRESULT CreateSessionManager(IDispatch** object) noexcept
 {

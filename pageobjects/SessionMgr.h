@@ -15,12 +15,12 @@
 // ids, URLs, commands) are refused when they hold a zero character before their counted end: read
 // as C strings they would name something else.
 
-#include "CNamedParameterMap.h"
-#include "CKvPerfCounter.h"
-#include "ISessionMgr2.h"
-#include "KvComObject.h"
-#include "TypeLibDispatch.h"
-#include "qrncmn.h"
+#include "pageobjects/CNamedParameterMap.h"
+#include "shell/CKvPerfCounter.h"
+#include "pageobjects/ISessionMgr2.h"
+#include "classlib/KvComObject.h"
+#include "pageobjects/TypeLibDispatch.h"
+#include "pageobjects/qrncmn.h"
 
 #include <map>
 #include <memory>

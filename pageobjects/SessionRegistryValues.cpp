@@ -1,10 +1,10 @@
-#include "SessionRegistryValues.h"
+#include "pageobjects/SessionRegistryValues.h"
 
-#include "Logging/Logging.h"
-#include "ObfuscatedValueBlob.h"
-#include "RegistryTextConversion.h"
-#include "ScopedResource.h"
-#include "ScriptObjectAccess.h"
+#include "core/Logging/Logging.h"
+#include "core/ObfuscatedValueBlob.h"
+#include "core/RegistryTextConversion.h"
+#include "core/ScopedResource.h"
+#include "pageobjects/ScriptObjectAccess.h"
 
 #include <oleauto.h>
 

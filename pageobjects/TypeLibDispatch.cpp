@@ -1,6 +1,6 @@
-#include "TypeLibDispatch.h"
+#include "pageobjects/TypeLibDispatch.h"
 
-#include "StringFormat.h"
+#include "core/StringFormat.h"
 
 using Microsoft::WRL::ComPtr;
 

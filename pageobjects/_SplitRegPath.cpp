@@ -1,4 +1,4 @@
-#include "_SplitRegPath.h"
+#include "pageobjects/_SplitRegPath.h"
 
 #include <cwchar>
 

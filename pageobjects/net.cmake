@@ -4,7 +4,6 @@ add_library(kvplatformnet STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/KvNetCallbackMap.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/KvNetWorkerHolder.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/KvNetLibraryBinding.cpp)
-target_include_directories(kvplatformnet PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 # Winsock, RAS, IP helper and WinINet are bound at run time: no import library of theirs is linked.
 target_link_libraries(kvplatformnet PUBLIC core advapi32)
 

@@ -59,7 +59,6 @@ add_library(pageobjects STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/SessionMgr.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/SessionRegistryValues.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/ScriptObjectAccess.cpp)
-target_include_directories(pageobjects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 # The session manager uses the page services, the locale strings, the navigation record and
 # performance marker of the shell's window-free library, and the class library's COM object base.
 target_link_libraries(pageobjects PUBLIC pageservices shellconfig shellcommon classlib access core shell32 user32
@@ -70,8 +69,7 @@ file(GLOB PAGEOBJECTS_OBJECT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOUR
 ordwell_add_test(pageobjects_tests
     SOURCES ${PAGEOBJECTS_OBJECT_TEST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc
     LIBS pageobjects surrogate_standin_objects core_testsupport)
-target_include_directories(pageobjects_tests PRIVATE ${PAGEOBJECTS_TLB_DIR} ${TEST_SIGNING_DIR}
-    ${CMAKE_SOURCE_DIR}/access/tests)
+target_include_directories(pageobjects_tests PRIVATE ${PAGEOBJECTS_TLB_DIR} ${TEST_SIGNING_DIR})
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc PROPERTIES
     OBJECT_DEPENDS "${PAGEOBJECTS_SESSION_TLB};${PAGEOBJECTS_UNINSTALLER_TLB};${PAGEOBJECTS_TLB_RC}")
 add_dependencies(pageobjects_tests pageobjects_tlb trust_test_prefix standin_surrogate)
@@ -87,7 +85,6 @@ file(GLOB SESSIONMGR_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/
 ordwell_add_test(sessionmgr_tests
     SOURCES ${SESSIONMGR_TEST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc
     LIBS pageobjects surrogate_standin_objects core_testsupport)
-target_include_directories(sessionmgr_tests PRIVATE ${PAGEOBJECTS_TLB_DIR} ${TEST_SIGNING_DIR}
-    ${CMAKE_SOURCE_DIR}/access/tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects)
+target_include_directories(sessionmgr_tests PRIVATE ${PAGEOBJECTS_TLB_DIR} ${TEST_SIGNING_DIR})
 add_dependencies(sessionmgr_tests pageobjects_tlb trust_test_prefix standin_surrogate res_locale
     sessionmgr_manifest_probe standin_kvupdate standin_kvupdate_signed)

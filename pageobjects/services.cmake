@@ -13,14 +13,12 @@ add_library(pageservices STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/KvShellExecute.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/KvUrlExpansion.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/_SplitRegPath.cpp)
-target_include_directories(pageservices PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(pageservices PUBLIC kvshortpath activepackage access core wininet shlwapi shell32 ole32 oleaut32 advapi32)
 
 file(GLOB PAGESERVICES_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/*.cpp)
 ordwell_add_test(pageservices_tests SOURCES ${PAGESERVICES_TEST_SOURCES} LIBS pageservices core_testsupport)
 # The launch tests start the signed updater stand-in, with the utility library and the
 # validation service of the test PKI (the access tests' support header sets them up).
-target_include_directories(pageservices_tests PRIVATE ${TEST_SIGNING_DIR} ${CMAKE_SOURCE_DIR}/standins/KvUtil
-    ${CMAKE_SOURCE_DIR}/access/tests)
+target_include_directories(pageservices_tests PRIVATE ${TEST_SIGNING_DIR})
 add_dependencies(pageservices_tests trust_test_prefix standin_kvutil_full_signed standin_kvupdate_signed
     standin_kvupdate)

@@ -1,6 +1,6 @@
-#include "ApplicationInfo.h"
+#include "shell/ApplicationInfo.h"
 
-#include "InstallFolders.h"
+#include "access/InstallFolders.h"
 
 #include <string>
 

@@ -1,10 +1,10 @@
-#include "CAgentUICfg.h"
+#include "shell/CAgentUICfg.h"
 
-#include "AsciiText.h"
-#include "LanguageTables.h"
-#include "Logging/Logging.h"
-#include "RtMui.h"
-#include "StringFormat.h"
+#include "shell/AsciiText.h"
+#include "shell/LanguageTables.h"
+#include "core/Logging/Logging.h"
+#include "core/RtMui.h"
+#include "core/StringFormat.h"
 
 #include <cwchar>
 #include <cwctype>

@@ -1,6 +1,6 @@
-#include "CBrowserHelp.h"
+#include "shell/CBrowserHelp.h"
 
-#include "Logging/Logging.h"
+#include "core/Logging/Logging.h"
 
 #include <utility>
 

@@ -3,8 +3,8 @@
 // hands each new page the page objects by name, navigates, forwards keyboard messages, gives the
 // object up.
 
-#include "CNAVMSGDATA.h"
-#include "KvBrowser2.h"
+#include "shell/CNAVMSGDATA.h"
+#include "shell/KvBrowser2.h"
 
 #include <windows.h>
 

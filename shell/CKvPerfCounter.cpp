@@ -1,7 +1,7 @@
-#include "CKvPerfCounter.h"
+#include "shell/CKvPerfCounter.h"
 
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <cstdarg>
 

@@ -1,9 +1,9 @@
-#include "CKvSARNLocale2.h"
+#include "shell/CKvSARNLocale2.h"
 
-#include "ApplicationInfo.h"
-#include "Logging/Logging.h"
-#include "RtMui.h"
-#include "StringFormat.h"
+#include "shell/ApplicationInfo.h"
+#include "core/Logging/Logging.h"
+#include "core/RtMui.h"
+#include "core/StringFormat.h"
 
 #include <cwchar>
 #include <string>

@@ -9,7 +9,7 @@
 // "%COMPANY_NAME_NEUTRAL%" stands for string 35030, the company name. One object is used from one
 // thread. Results are Win32 codes.
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 #include <windows.h>
 

@@ -4,18 +4,18 @@
 // library, creates the page objects and the main window, subscribes to two bus events, runs the
 // wait-and-message loop and counts the references that keep the host alive.
 
-#include "CBrowserHelp.h"
-#include "CKvPerfCounter.h"
-#include "CKvUtilLib.h"
-#include "HandOverChannel.h"
-#include "IHostUiSettings.h"
-#include "KvBrwsr2Lib.h"
-#include "KvCommandRecord.h"
-#include "KvExeModule.h"
-#include "KvSurrogateInterfaces.h"
-#include "PageObjectFactory.h"
-#include "ScopedResource.h"
-#include "message/MessageBus.h"
+#include "shell/CBrowserHelp.h"
+#include "shell/CKvPerfCounter.h"
+#include "access/CKvUtilLib.h"
+#include "shell/HandOverChannel.h"
+#include "shell/IHostUiSettings.h"
+#include "shell/KvBrwsr2Lib.h"
+#include "shell/KvCommandRecord.h"
+#include "classlib/KvExeModule.h"
+#include "pageobjects/KvSurrogateInterfaces.h"
+#include "pageobjects/PageObjectFactory.h"
+#include "core/ScopedResource.h"
+#include "access/message/MessageBus.h"
 
 #include <atomic>
 #include <memory>

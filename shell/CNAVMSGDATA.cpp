@@ -1,4 +1,4 @@
-#include "CNAVMSGDATA.h"
+#include "shell/CNAVMSGDATA.h"
 
 #include <new>
 

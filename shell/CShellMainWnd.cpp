@@ -1,9 +1,9 @@
-#include "CShellMainWnd.h"
+#include "shell/CShellMainWnd.h"
 
-#include "GetActivePackageId.h"
-#include "CKvShellModule.h"
-#include "Logging/Logging.h"
-#include "ShellWindowHelpers.h"
+#include "pageobjects/GetActivePackageId.h"
+#include "shell/CKvShellModule.h"
+#include "core/Logging/Logging.h"
+#include "shell/ShellWindowHelpers.h"
 
 #include <exception>
 #include <utility>

@@ -3,11 +3,11 @@
 // private messages of the module and the page objects, places and scales itself, stays hidden until
 // the page's zoom is applied, lets the page be dragged by its top, and asks the page before closing.
 
-#include "CBrowserHelp.h"
-#include "CKvRefCount.h"
-#include "CWinDPIAware.h"
-#include "KvWindowImpl.h"
-#include "ShellMessages.h"
+#include "shell/CBrowserHelp.h"
+#include "shell/CKvRefCount.h"
+#include "shell/CWinDPIAware.h"
+#include "classlib/KvWindowImpl.h"
+#include "shell/ShellMessages.h"
 
 class CKvShellModule;
 

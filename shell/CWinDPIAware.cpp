@@ -1,6 +1,6 @@
-#include "CWinDPIAware.h"
+#include "shell/CWinDPIAware.h"
 
-#include "Logging/Logging.h"
+#include "core/Logging/Logging.h"
 
 #include <cmath>
 #include <cstdlib>

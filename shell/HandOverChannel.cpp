@@ -1,4 +1,4 @@
-#include "HandOverChannel.h"
+#include "shell/HandOverChannel.h"
 
 #include <cwchar>
 #include <vector>

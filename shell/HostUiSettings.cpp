@@ -1,10 +1,10 @@
-#include "IHostUiSettings.h"
+#include "shell/IHostUiSettings.h"
 
-#include "CAgentUICfg.h"
-#include "CKvSARNLocale2.h"
-#include "Logging/Logging.h"
-#include "RtMui.h"
-#include "VistrelHelper.h"
+#include "shell/CAgentUICfg.h"
+#include "shell/CKvSARNLocale2.h"
+#include "core/Logging/Logging.h"
+#include "core/RtMui.h"
+#include "shell/VistrelHelper.h"
 
 #include <cwchar>
 

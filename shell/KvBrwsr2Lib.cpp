@@ -1,8 +1,8 @@
-#include "KvBrwsr2Lib.h"
+#include "shell/KvBrwsr2Lib.h"
 
-#include "InstallFolders.h"
-#include "Logging/Logging.h"
-#include "ModuleTrust.h"
+#include "access/InstallFolders.h"
+#include "core/Logging/Logging.h"
+#include "access/ModuleTrust.h"
 
 #include <cwchar>
 #include <string>

@@ -2,8 +2,8 @@
 // Run-time binding of the browser-control library "KvBrwsr2.dll", and the URL-notification handler
 // of the URL library handed to it.
 
-#include "KvBrowser2.h"
-#include "ScopedResource.h"
+#include "shell/KvBrowser2.h"
+#include "core/ScopedResource.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "KvCommandRecord.h"
+#include "shell/KvCommandRecord.h"
 
 #include <cwchar>
 #include <cwctype>

@@ -1,6 +1,6 @@
-#include "LanguageTables.h"
+#include "shell/LanguageTables.h"
 
-#include "AsciiText.h"
+#include "shell/AsciiText.h"
 
 #include <cwchar>
 

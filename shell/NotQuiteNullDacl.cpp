@@ -1,4 +1,4 @@
-#include "NotQuiteNullDacl.h"
+#include "shell/NotQuiteNullDacl.h"
 
 NotQuiteNullDacl::~NotQuiteNullDacl()
 {

@@ -1,8 +1,8 @@
 // Entry point of the host program.
 
-#include "CKvShellModule.h"
-#include "SafeLoading.h"
-#include "ScopedResource.h"
+#include "shell/CKvShellModule.h"
+#include "core/SafeLoading.h"
+#include "core/ScopedResource.h"
 
 #include <windows.h>
 

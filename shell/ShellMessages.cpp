@@ -1,4 +1,4 @@
-#include "ShellMessages.h"
+#include "shell/ShellMessages.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ShellWindowHelpers.h"
+#include "shell/ShellWindowHelpers.h"
 
 #include <cwchar>
 #include <cwctype>

@@ -1,8 +1,8 @@
-#include "VistrelHelper.h"
+#include "shell/VistrelHelper.h"
 
-#include "Logging/Logging.h"
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/Logging/Logging.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <vector>
 

@@ -6,7 +6,6 @@ add_library(shellconfig STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/CKvSARNLocale2.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/LanguageTables.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/VistrelHelper.cpp)
-target_include_directories(shellconfig PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(shellconfig PUBLIC access core ole32 oleaut32 uuid user32)
 
 file(GLOB SHELLCONFIG_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/*.cpp)
@@ -18,7 +17,6 @@ add_dependencies(shellconfig_tests standin_kvuicfg standin_kvrtmui_full res_loca
 # program run while no other test runs.
 add_executable(shellconfig_session_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/serial/SessionWideTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/ShellConfigTestSupport.cpp)
-target_include_directories(shellconfig_session_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests/config)
 target_link_libraries(shellconfig_session_tests PRIVATE shellconfig core_testsupport gmock_main)
 add_dependencies(shellconfig_session_tests wineprefix standin_kvuicfg standin_kvrtmui_full)
 add_test(NAME shellconfig_session_tests COMMAND shellconfig_session_tests)

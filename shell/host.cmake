@@ -7,7 +7,6 @@ add_library(shellcommon STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/CNAVMSGDATA.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/CKvPerfCounter.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/ShellMessages.cpp)
-target_include_directories(shellcommon PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(shellcommon PUBLIC activepackage core user32 oleaut32 advapi32)
 
 add_library(ordwellhost STATIC
@@ -21,7 +20,6 @@ add_library(ordwellhost STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/KvCommandRecord.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/NotQuiteNullDacl.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/ShellWindowHelpers.cpp)
-target_include_directories(ordwellhost PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/pageobjects)
 target_link_libraries(ordwellhost PUBLIC shellcommon shellconfig classlib access core shell32 user32 gdi32 ole32 oleaut32
     advapi32 uuid)
 if(TARGET pageobjects)
@@ -48,7 +46,6 @@ set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/Ordwell.rc PROPERTIES OB
 file(GLOB HOST_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/*.cpp)
 if(HOST_TEST_SOURCES)
     ordwell_add_test(host_tests SOURCES ${HOST_TEST_SOURCES} LIBS ordwellhost core_testsupport)
-    target_include_directories(host_tests PRIVATE ${TEST_SIGNING_DIR} ${CMAKE_SOURCE_DIR}/access/tests
-        ${CMAKE_SOURCE_DIR}/standins/KvUtil)
+    target_include_directories(host_tests PRIVATE ${TEST_SIGNING_DIR})
     add_dependencies(host_tests Ordwell trust_test_prefix standin_kvutil_full_signed)
 endif()

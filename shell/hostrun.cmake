@@ -6,8 +6,6 @@ set(HOSTRUN_RESOURCE_DIR ${CMAKE_BINARY_DIR}/bin/resources/hostrun)
 set(HOSTRUN_PAGES_DIR ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/pages)
 add_library(hostrun_pages MODULE ${HOSTRUN_PAGES_DIR}/hostpages.rc)
 add_library(hostrun_qrnui MODULE ${CMAKE_SOURCE_DIR}/standins/resources/locale/qrnui.rc)
-target_include_directories(hostrun_pages PRIVATE ${HOSTRUN_PAGES_DIR})
-target_include_directories(hostrun_qrnui PRIVATE ${CMAKE_SOURCE_DIR}/standins/resources/locale)
 set_target_properties(hostrun_pages PROPERTIES OUTPUT_NAME "hostpages")
 set_target_properties(hostrun_qrnui PROPERTIES OUTPUT_NAME "qrnui")
 foreach(target IN ITEMS hostrun_pages hostrun_qrnui)
@@ -29,8 +27,7 @@ foreach(signed IN ITEMS corvane_signed kvbrwsr2_signed qdxnroa_signed standin_kv
     endif()
 endforeach()
 
-set(HOSTRUN_INCLUDES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun ${TEST_SIGNING_DIR} ${CMAKE_SOURCE_DIR}/access/tests
-    ${CMAKE_SOURCE_DIR}/standins/KvUtil)
+set(HOSTRUN_INCLUDES ${TEST_SIGNING_DIR})
 
 ordwell_add_test(hostrun_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/HostRunTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/UiSettingsBindingTest.cpp

@@ -1,12 +1,12 @@
-#include "CKvSarnUrlHandler.h"
+#include "urlhandler/CKvSarnUrlHandler.h"
 
-#include "InstallFolders.h"
-#include "KvPartnerCustomizationCommon.h"
-#include "Logging/Logging.h"
-#include "ObfuscatedRegistry.h"
-#include "ScopedResource.h"
-#include "StringFormat.h"
-#include "kvshortpath.h"
+#include "access/InstallFolders.h"
+#include "urlhandler/KvPartnerCustomizationCommon.h"
+#include "core/Logging/Logging.h"
+#include "core/ObfuscatedRegistry.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
+#include "pageobjects/kvshortpath.h"
 
 #include <cwchar>
 #include <string>

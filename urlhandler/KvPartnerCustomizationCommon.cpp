@@ -1,7 +1,7 @@
-#include "KvPartnerCustomizationCommon.h"
+#include "urlhandler/KvPartnerCustomizationCommon.h"
 
-#include "Logging/Logging.h"
-#include "ScopedResource.h"
+#include "core/Logging/Logging.h"
+#include "core/ScopedResource.h"
 
 #include <cwchar>
 #include <utility>

@@ -1,6 +1,6 @@
-#include "dll/DllLoader.h"
+#include "access/dll/DllLoader.h"
 
-#include "Logging/Logging.h"
+#include "core/Logging/Logging.h"
 
 namespace Velmo {
 

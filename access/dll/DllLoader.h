@@ -3,8 +3,8 @@
 // default load passes the module trust check first). Results are module status codes; nothing
 // is thrown.
 
-#include "ModuleStatus.h"
-#include "wrappers/DllAPI.h"
+#include "access/ModuleStatus.h"
+#include "access/wrappers/DllAPI.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
-#include "dll/LibraryBlockList.h"
+#include "access/dll/LibraryBlockList.h"
 
-#include "CObfuscatedRegKey.h"
-#include "FileVersionInfo.h"
+#include "core/CObfuscatedRegKey.h"
+#include "core/FileVersionInfo.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
-#include "dll/SharedLibrary.h"
+#include "access/dll/SharedLibrary.h"
 
-#include "Logging/Logging.h"
-#include "ModuleException.h"
-#include "SafeLoading.h"
-#include "dll/LibraryBlockList.h"
+#include "core/Logging/Logging.h"
+#include "access/ModuleException.h"
+#include "core/SafeLoading.h"
+#include "access/dll/LibraryBlockList.h"
 
 #include <iterator>
 

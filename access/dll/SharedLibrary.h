@@ -15,10 +15,10 @@
 // four exports is missing; nothing stays loaded then. The destructor frees the library, so the
 // bound pointers are valid only while the object lives. One thread uses an object.
 
-#include "ModuleStatus.h"
-#include "PathHelpers.h"
-#include "PathSearch.h"
-#include "dll/DllLoader.h"
+#include "access/ModuleStatus.h"
+#include "access/PathHelpers.h"
+#include "access/PathSearch.h"
+#include "access/dll/DllLoader.h"
 
 #include <windows.h>
 

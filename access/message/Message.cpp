@@ -1,4 +1,4 @@
-#include "message/Message.h"
+#include "access/message/Message.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // travels with them through the bus DLL. Messages are handed around as shared pointers; after
 // creation they are read-only except for the header flags the client changes while publishing.
 
-#include "message/MessageBusDllInterface.h"
+#include "access/message/MessageBusDllInterface.h"
 
 #include <cstdint>
 #include <memory>

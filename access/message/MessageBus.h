@@ -2,10 +2,10 @@
 // The bus client's interface (see Velmo::MessageBusClient). Every operation returns a module
 // status code, 0 for success, and never throws except std::bad_alloc.
 
-#include "message/Message.h"
-#include "message/MessageBusShim.h"
-#include "ModuleStatus.h"
-#include "message/Reply.h"
+#include "access/message/Message.h"
+#include "access/message/MessageBusShim.h"
+#include "access/ModuleStatus.h"
+#include "access/message/Reply.h"
 
 #include <chrono>
 #include <functional>

@@ -1,9 +1,9 @@
-#include "message/MessageBusClient.h"
+#include "access/message/MessageBusClient.h"
 
-#include "Logging/Logging.h"
-#include "ModuleException.h"
-#include "message/MessageBusLib.h"
-#include "message/ReplyImpl.h"
+#include "core/Logging/Logging.h"
+#include "access/ModuleException.h"
+#include "access/message/MessageBusLib.h"
+#include "access/message/ReplyImpl.h"
 
 #include <new>
 #include <regex>

@@ -13,9 +13,9 @@
 // unsubscribe and publish. Destruction unsubscribes everything, then releases the transport
 // (which waits for its running callbacks), and only then frees the callback holders.
 
-#include "message/MessageBus.h"
-#include "message/MessageBusShim.h"
-#include "wrappers/ProcessAPI.h"
+#include "access/message/MessageBus.h"
+#include "access/message/MessageBusShim.h"
+#include "access/wrappers/ProcessAPI.h"
 
 #include <future>
 #include <list>

@@ -1,10 +1,10 @@
-#include "message/MessageBusLib.h"
+#include "access/message/MessageBusLib.h"
 
-#include "Logging/Logging.h"
-#include "ModuleException.h"
-#include "OSVersion.h"
-#include "ScopedResource.h"
-#include "performance/PerfTimer.h"
+#include "core/Logging/Logging.h"
+#include "access/ModuleException.h"
+#include "core/OSVersion.h"
+#include "core/ScopedResource.h"
+#include "access/performance/PerfTimer.h"
 
 #include <knownfolders.h>
 

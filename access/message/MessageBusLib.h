@@ -8,12 +8,12 @@
 // the handle (table entry 1: the DLL stops and joins its delivery threads), then the library.
 // After the destructor returns no callback of the DLL runs.
 
-#include "dll/SharedLibrary.h"
-#include "message/MessageBusDllInterface.h"
-#include "message/MessageBusShim.h"
-#include "message/MessageBusShimImpl.h"
-#include "wrappers/RegistryAPI.h"
-#include "wrappers/ShlObjAPI.h"
+#include "access/dll/SharedLibrary.h"
+#include "access/message/MessageBusDllInterface.h"
+#include "access/message/MessageBusShim.h"
+#include "access/message/MessageBusShimImpl.h"
+#include "access/wrappers/RegistryAPI.h"
+#include "access/wrappers/ShlObjAPI.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
-#include "message/MessageBusShimImpl.h"
+#include "access/message/MessageBusShimImpl.h"
 
-#include "Logging/Logging.h"
-#include "ModuleException.h"
+#include "core/Logging/Logging.h"
+#include "access/ModuleException.h"
 
 #include <limits>
 

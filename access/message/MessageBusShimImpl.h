@@ -4,8 +4,8 @@
 // bus handle and the table but owns neither (Velmo::MessageBusLib does). Takes no lock: whatever
 // the callbacks touch is guarded by the client.
 
-#include "message/MessageBusDllInterface.h"
-#include "message/MessageBusShim.h"
+#include "access/message/MessageBusDllInterface.h"
+#include "access/message/MessageBusShim.h"
 
 namespace Velmo {
 

@@ -2,7 +2,7 @@
 // A pending reply to a request made with Velmo::MessageBus::request. Used by the requesting
 // thread only.
 
-#include "message/Message.h"
+#include "access/message/Message.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "message/ReplyImpl.h"
+#include "access/message/ReplyImpl.h"
 
-#include "Logging/Logging.h"
+#include "core/Logging/Logging.h"
 
 #include <windows.h>
 #include <realtimeapiset.h>

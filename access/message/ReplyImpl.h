@@ -2,7 +2,7 @@
 // The reply object of the reply form of a request: a future of the reply message and a deadline
 // of (now + 1000 ms + the request's timeout), fixed when the reply object is made.
 
-#include "message/Reply.h"
+#include "access/message/Reply.h"
 
 #include <future>
 

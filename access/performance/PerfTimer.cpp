@@ -1,6 +1,6 @@
-#include "performance/PerfTimer.h"
+#include "access/performance/PerfTimer.h"
 
-#include "Logging/Logging.h"
+#include "core/Logging/Logging.h"
 
 #include <windows.h>
 

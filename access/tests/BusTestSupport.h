@@ -2,9 +2,9 @@
 // Test doubles for the bus client: a transport that records what reaches it and delivers through
 // the same C callbacks the bus DLL calls, and a process wrapper with a chosen session.
 
-#include "message/MessageBusShim.h"
-#include "message/MessageBusShimImpl.h"
-#include "wrappers/ProcessAPI.h"
+#include "access/message/MessageBusShim.h"
+#include "access/message/MessageBusShimImpl.h"
+#include "access/wrappers/ProcessAPI.h"
 
 #include <chrono>
 #include <functional>

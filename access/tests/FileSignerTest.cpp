@@ -1,6 +1,6 @@
-#include "ModuleTrust.h"
-#include "TimeStampCheck.h"
-#include "TrustTestSupport.h"
+#include "access/ModuleTrust.h"
+#include "access/TimeStampCheck.h"
+#include "access/tests/TrustTestSupport.h"
 
 #include <gtest/gtest.h>
 

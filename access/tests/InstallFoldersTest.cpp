@@ -1,7 +1,7 @@
-#include "InstallFolders.h"
+#include "access/InstallFolders.h"
 
-#include "ObfuscatedRegistry.h"
-#include "RegistryIsolation.h"
+#include "core/ObfuscatedRegistry.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>

@@ -1,8 +1,8 @@
-#include "CKvUtilLib.h"
-#include "KvUpdateLauncher.h"
-#include "KvUtilTestSupport.h"
-#include "LaunchTestSupport.h"
-#include "RegistryIsolation.h"
+#include "access/CKvUtilLib.h"
+#include "access/KvUpdateLauncher.h"
+#include "access/tests/KvUtilTestSupport.h"
+#include "access/tests/LaunchTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 

@@ -6,12 +6,12 @@
 // "CommonFiles Dir" (64-bit view; saved, removed, and put back afterwards), and the updater's
 // CLSID registration (removed before and after).
 
-#include "CKvUtilLib.h"
-#include "InstallFolders.h"
-#include "KvUpdateLauncher.h"
-#include "KvUtilStandIn.h"
-#include "RegistryIsolation.h"
-#include "TrustTestSupport.h"
+#include "access/CKvUtilLib.h"
+#include "access/InstallFolders.h"
+#include "access/KvUpdateLauncher.h"
+#include "standins/KvUtil/KvUtilStandIn.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "access/tests/TrustTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -3,9 +3,9 @@
 // manager's launches): a folder link that is re-pointed between the check and the start, and a
 // look at what reaches the shell.
 
-#include "CheckedProgramFile.h"
-#include "RegistryIsolation.h"
-#include "ScopedResource.h"
+#include "access/CheckedProgramFile.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/ScopedResource.h"
 
 #include <gtest/gtest.h>
 #include <shellapi.h>

@@ -1,5 +1,5 @@
-#include "BusTestSupport.h"
-#include "message/MessageBusClient.h"
+#include "access/tests/BusTestSupport.h"
+#include "access/message/MessageBusClient.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The bus DLL binding over an in-process fake of the DLL: which table entries get which
 // arguments, in which order the binding gives things back, and how construction failures end.
 
-#include "ModuleException.h"
-#include "message/MessageBusLib.h"
-#include "message/MessageBusShimImpl.h"
+#include "access/ModuleException.h"
+#include "access/message/MessageBusLib.h"
+#include "access/message/MessageBusShimImpl.h"
 
 #include <gtest/gtest.h>
 

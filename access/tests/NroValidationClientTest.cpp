@@ -1,8 +1,8 @@
-#include "CheckedCreation.h"
-#include "ModuleTrust.h"
-#include "NroValidationClient.h"
-#include "RegistryIsolation.h"
-#include "TrustTestSupport.h"
+#include "access/CheckedCreation.h"
+#include "access/ModuleTrust.h"
+#include "access/NroValidationClient.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "access/tests/TrustTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "PathHelpers.h"
-#include "RegistryIsolation.h"
-#include "VelmoFakes.h"
+#include "access/PathHelpers.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "access/tests/VelmoFakes.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "PathSearch.h"
-#include "RegistryIsolation.h"
-#include "VelmoFakes.h"
+#include "access/PathSearch.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "access/tests/VelmoFakes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "performance/PerfTimer.h"
+#include "access/performance/PerfTimer.h"
 
 #include <gtest/gtest.h>
 

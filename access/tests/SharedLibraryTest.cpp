@@ -1,10 +1,10 @@
-#include "CObfuscatedRegKey.h"
-#include "ModuleException.h"
-#include "RegistryIsolation.h"
-#include "TrustTestSupport.h"
-#include "VelmoFakes.h"
-#include "dll/LibraryBlockList.h"
-#include "dll/SharedLibrary.h"
+#include "core/CObfuscatedRegKey.h"
+#include "access/ModuleException.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "access/tests/TrustTestSupport.h"
+#include "access/tests/VelmoFakes.h"
+#include "access/dll/LibraryBlockList.h"
+#include "access/dll/SharedLibrary.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

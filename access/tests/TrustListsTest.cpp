@@ -1,7 +1,7 @@
-#include "ModuleTrust.h"
-#include "RegistryIsolation.h"
-#include "TrustTestSupport.h"
-#include "TrustedPublisherList.h"
+#include "access/ModuleTrust.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "access/tests/TrustTestSupport.h"
+#include "access/TrustedPublisherList.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

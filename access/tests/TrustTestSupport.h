@@ -1,10 +1,10 @@
 #pragma once
 // Shared by the trust tests: where the build's signed test files are, and the test signer lists.
 
-#include "ModuleTrust.h"
+#include "access/ModuleTrust.h"
 #include "TestSigningData.h"
-#include "TrustedPublisherList.h"
-#include "TrustedSignerList.h"
+#include "access/TrustedPublisherList.h"
+#include "access/TrustedSignerList.h"
 
 #include <string>
 

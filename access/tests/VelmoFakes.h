@@ -1,12 +1,12 @@
 #pragma once
 // Substitutes for the Velmo wrappers, shared by the path, loader and shared-library tests.
 
-#include "PathHelpers.h"
-#include "wrappers/DllAPI.h"
-#include "wrappers/PathAPI.h"
-#include "wrappers/RegistryAPI.h"
-#include "wrappers/ShlObjAPI.h"
-#include "wrappers/SystemInfoAPI.h"
+#include "access/PathHelpers.h"
+#include "access/wrappers/DllAPI.h"
+#include "access/wrappers/PathAPI.h"
+#include "access/wrappers/RegistryAPI.h"
+#include "access/wrappers/ShlObjAPI.h"
+#include "access/wrappers/SystemInfoAPI.h"
 
 #include <gmock/gmock.h>
 

@@ -1,9 +1,9 @@
-#include "RegistryIsolation.h"
-#include "VelmoFakes.h"
-#include "wrappers/DllAPI.h"
-#include "wrappers/PathAPI.h"
-#include "wrappers/ProcessAPI.h"
-#include "wrappers/RegistryAPI.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "access/tests/VelmoFakes.h"
+#include "access/wrappers/DllAPI.h"
+#include "access/wrappers/PathAPI.h"
+#include "access/wrappers/ProcessAPI.h"
+#include "access/wrappers/RegistryAPI.h"
 
 #include <gtest/gtest.h>
 

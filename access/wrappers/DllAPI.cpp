@@ -1,7 +1,7 @@
-#include "wrappers/DllAPI.h"
+#include "access/wrappers/DllAPI.h"
 
-#include "Logging/Logging.h"
-#include "ModuleTrust.h"
+#include "core/Logging/Logging.h"
+#include "access/ModuleTrust.h"
 
 namespace Velmo {
 

@@ -1,6 +1,6 @@
-#include "wrappers/PathAPI.h"
+#include "access/wrappers/PathAPI.h"
 
-#include "FileSystemHelpers.h"
+#include "core/FileSystemHelpers.h"
 
 #include <shlwapi.h>
 

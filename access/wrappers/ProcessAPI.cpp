@@ -1,4 +1,4 @@
-#include "wrappers/ProcessAPI.h"
+#include "access/wrappers/ProcessAPI.h"
 
 namespace Velmo {
 

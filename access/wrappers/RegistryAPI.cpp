@@ -1,6 +1,6 @@
-#include "wrappers/RegistryAPI.h"
+#include "access/wrappers/RegistryAPI.h"
 
-#include "CRegKey.h"
+#include "core/CRegKey.h"
 
 namespace Velmo {
 

@@ -3,7 +3,7 @@
 // can run against a substitute. Keys are opened with KEY_READ in the process's own view. Results
 // are module status codes. No state; any thread may use it.
 
-#include "ModuleStatus.h"
+#include "access/ModuleStatus.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "wrappers/SystemInfoAPI.h"
+#include "access/wrappers/SystemInfoAPI.h"
 
 namespace Velmo {
 

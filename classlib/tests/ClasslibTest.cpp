@@ -1,7 +1,7 @@
-#include "KvComObject.h"
-#include "KvExeModule.h"
-#include "KvWindowImpl.h"
-#include "RegistryIsolation.h"
+#include "classlib/KvComObject.h"
+#include "classlib/KvExeModule.h"
+#include "classlib/KvWindowImpl.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

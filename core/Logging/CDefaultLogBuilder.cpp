@@ -1,8 +1,8 @@
-#include "CDefaultLogBuilder.h"
+#include "core/Logging/CDefaultLogBuilder.h"
 
-#include "CLoggingIf_ex.h"
-#include "CObfuscatedRegKey.h"
-#include "DefaultLoggerFactories.h"
+#include "core/Logging/CLoggingIf_ex.h"
+#include "core/CObfuscatedRegKey.h"
+#include "core/Logging/DefaultLoggerFactories.h"
 
 #include <utility>
 

@@ -6,7 +6,7 @@
 // HKLM "SOFTWARE\Tervane\Logging"): 1 gives the file logger; any other value, a value that
 // cannot be read and a missing key give the ETW logger.
 
-#include "CLogBuilderIf.h"
+#include "core/Logging/CLogBuilderIf.h"
 
 #include <functional>
 #include <memory>

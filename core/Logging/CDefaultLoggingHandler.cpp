@@ -1,6 +1,6 @@
-#include "CDefaultLoggingHandler.h"
+#include "core/Logging/CDefaultLoggingHandler.h"
 
-#include "StringFormat.h"
+#include "core/StringFormat.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The core library's default message handler: one line per message to the debugger.
 
-#include "ILoggingHandler.h"
+#include "core/Logging/ILoggingHandler.h"
 
 namespace Fundor {
 

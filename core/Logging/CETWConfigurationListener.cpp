@@ -1,8 +1,8 @@
-#include "CETWConfigurationListener.h"
+#include "core/Logging/CETWConfigurationListener.h"
 
-#include "CLoggingIf.h"
-#include "CRegKey.h"
-#include "StringFormat.h"
+#include "core/Logging/CLoggingIf.h"
+#include "core/CRegKey.h"
+#include "core/StringFormat.h"
 
 #include <new>
 

@@ -7,8 +7,8 @@
 // tracing system's thread while records are written on others; it only uses the logger's
 // thread-safe setters and the names fixed when the logger was initialised.
 
-#include "ETWAppProperties.h"
-#include "LoggingConfigListenerIf.h"
+#include "core/Logging/ETWAppProperties.h"
+#include "core/Logging/LoggingConfigListenerIf.h"
 
 namespace ETWLogging {
 

@@ -1,11 +1,11 @@
-#include "CETWLogging.h"
-#include "LastError.h"
+#include "core/Logging/CETWLogging.h"
+#include "core/LastError.h"
 
-#include "CETWConfigurationListener.h"
-#include "EtwEventDataBuffer.h"
-#include "EtwProcessInfo.h"
-#include "FileSystemHelpers.h"
-#include "StringFormat.h"
+#include "core/Logging/CETWConfigurationListener.h"
+#include "core/Logging/EtwEventDataBuffer.h"
+#include "core/Logging/EtwProcessInfo.h"
+#include "core/FileSystemHelpers.h"
+#include "core/StringFormat.h"
 
 #include <cstring>
 #include <cwchar>

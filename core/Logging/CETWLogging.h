@@ -13,11 +13,11 @@
 // Log calls never throw: out of memory drops the record. The ETW calls go through an
 // EtwTraceApi, the platform's own unless another is given.
 
-#include "CLoggingIf_ex.h"
-#include "ETWAppProperties.h"
-#include "EtwEventRecord.h"
-#include "EtwTraceApi.h"
-#include "LoggingConfigListenerIf.h"
+#include "core/Logging/CLoggingIf_ex.h"
+#include "core/Logging/ETWAppProperties.h"
+#include "core/Logging/EtwEventRecord.h"
+#include "core/Logging/EtwTraceApi.h"
+#include "core/Logging/LoggingConfigListenerIf.h"
 
 #include <atomic>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "CFundorLogHandler.h"
+#include "core/Logging/CFundorLogHandler.h"
 
-#include "CLogger.h"
-#include "LoggerHolder.h"
+#include "core/Logging/CLogger.h"
+#include "core/Logging/LoggerHolder.h"
 
 namespace ETWLogging {
 

@@ -1,8 +1,8 @@
 #pragma once
 // The bridge from the core library's own messages (Fundor::CLogger) to the front end's logger.
 
-#include "ILoggingHandler.h"
-#include "LogLevel.h"
+#include "core/Logging/ILoggingHandler.h"
+#include "core/Logging/LogLevel.h"
 
 namespace ETWLogging {
 

@@ -2,7 +2,7 @@
 // Logger factories. The mechanism source answers "Logging Mechanism" in place of the registry;
 // the host always passes null.
 
-#include "CLoggingIf.h"
+#include "core/Logging/CLoggingIf.h"
 
 namespace ETWLogging {
 

@@ -1,6 +1,6 @@
-#include "CLogger.h"
+#include "core/Logging/CLogger.h"
 
-#include "StringFormat.h"
+#include "core/StringFormat.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -3,8 +3,8 @@
 // default debugger handler until another one is registered (the front end registers its bridge
 // once its logger exists).
 
-#include "CDefaultLoggingHandler.h"
-#include "ILoggingHandler.h"
+#include "core/Logging/CDefaultLoggingHandler.h"
+#include "core/Logging/ILoggingHandler.h"
 
 #include <windows.h>
 

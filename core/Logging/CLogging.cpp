@@ -1,9 +1,9 @@
-#include "CLogging.h"
-#include "SrwLockGuard.h"
+#include "core/Logging/CLogging.h"
+#include "core/SrwLockGuard.h"
 
-#include "CObfuscatedIniReader.h"
-#include "FileSystemHelpers.h"
-#include "StringFormat.h"
+#include "core/CObfuscatedIniReader.h"
+#include "core/FileSystemHelpers.h"
+#include "core/StringFormat.h"
 
 #include <knownfolders.h>
 

@@ -22,10 +22,10 @@
 //
 // Calls never throw. Results are Win32-style codes.
 
-#include "CLoggingIf.h"
-#include "LogClock.h"
-#include "ScopedResource.h"
-#include "ShlObjAPI.h"
+#include "core/Logging/CLoggingIf.h"
+#include "core/Logging/LogClock.h"
+#include "core/ScopedResource.h"
+#include "core/ShlObjAPI.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "CLoggingIf.h"
+#include "core/Logging/CLoggingIf.h"
 
-#include "StringFormat.h"
+#include "core/StringFormat.h"
 
 #include <cstdarg>
 

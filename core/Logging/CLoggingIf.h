@@ -3,7 +3,7 @@
 //
 // Strings are wide; a null group or host means "none". Results are Win32-style codes.
 
-#include "LogLevel.h"
+#include "core/Logging/LogLevel.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The extended logger interface (slots 24 to 36), implemented by the ETW logger.
 
-#include "CLoggingIf.h"
+#include "core/Logging/CLoggingIf.h"
 
 #include <evntrace.h>
 

@@ -1,7 +1,7 @@
-#include "DefaultLoggerFactories.h"
+#include "core/Logging/DefaultLoggerFactories.h"
 
-#include "CETWLogging.h"
-#include "CLogging.h"
+#include "core/Logging/CETWLogging.h"
+#include "core/Logging/CLogging.h"
 
 namespace ETWLogging {
 

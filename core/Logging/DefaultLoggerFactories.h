@@ -2,7 +2,7 @@
 // The production loggers of the default builder. Each returns a new, uninitialised logger
 // (owned by the caller), or throws std::bad_alloc.
 
-#include "CLoggingIf.h"
+#include "core/Logging/CLoggingIf.h"
 
 #include <memory>
 

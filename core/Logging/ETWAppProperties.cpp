@@ -1,9 +1,9 @@
-#include "ETWAppProperties.h"
+#include "core/Logging/ETWAppProperties.h"
 
-#include "CObfuscatedRegKey.h"
-#include "CRegKey.h"
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/CObfuscatedRegKey.h"
+#include "core/CRegKey.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <shlobj.h>
 

@@ -1,4 +1,4 @@
-#include "EtwEventDataBuffer.h"
+#include "core/Logging/EtwEventDataBuffer.h"
 
 #include <algorithm>
 #include <cstring>

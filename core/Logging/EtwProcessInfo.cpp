@@ -1,7 +1,7 @@
-#include "EtwProcessInfo.h"
+#include "core/Logging/EtwProcessInfo.h"
 
-#include "FileVersionInfo.h"
-#include "StringFormat.h"
+#include "core/FileVersionInfo.h"
+#include "core/StringFormat.h"
 
 #include <cwchar>
 

@@ -1,4 +1,4 @@
-#include "EtwTraceApi.h"
+#include "core/Logging/EtwTraceApi.h"
 
 namespace ETWLogging {
 

@@ -1,4 +1,4 @@
-#include "LogClock.h"
+#include "core/Logging/LogClock.h"
 
 namespace ETWLogging {
 

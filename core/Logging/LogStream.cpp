@@ -1,7 +1,7 @@
-#include "LogStream.h"
+#include "core/Logging/LogStream.h"
 
-#include "CLoggingIf_ex.h"
-#include "LoggerHolder.h"
+#include "core/Logging/CLoggingIf_ex.h"
+#include "core/Logging/LoggerHolder.h"
 
 #include <atomic>
 #include <cstdlib>

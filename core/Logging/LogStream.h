@@ -5,7 +5,7 @@
 //         << L"name " << name << L" result " << result;
 // The record goes to the front end's logger when the guard ends.
 
-#include "LogLevel.h"
+#include "core/Logging/LogLevel.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
-#include "LoggerHolder.h"
+#include "core/Logging/LoggerHolder.h"
 
-#include "CDefaultLogBuilder.h"
-#include "CFundorLogHandler.h"
-#include "CLogger.h"
-#include "Logging.h"
+#include "core/Logging/CDefaultLogBuilder.h"
+#include "core/Logging/CFundorLogHandler.h"
+#include "core/Logging/CLogger.h"
+#include "core/Logging/Logging.h"
 
 #include <cstdlib>
 #include <cwchar>

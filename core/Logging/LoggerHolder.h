@@ -7,10 +7,10 @@
 // thread is dropped instead of waiting for itself; a call from another thread waits until the
 // build is done. A failed build leaves the holder without a logger for the life of the process.
 
-#include "CLogBuilderIf.h"
-#include "CLoggingIf.h"
-#include "ILoggingHandler.h"
-#include "LogLevel.h"
+#include "core/Logging/CLogBuilderIf.h"
+#include "core/Logging/CLoggingIf.h"
+#include "core/Logging/ILoggingHandler.h"
+#include "core/Logging/LogLevel.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
-#include "Logging.h"
+#include "core/Logging/Logging.h"
 
-#include "CLoggingIf_ex.h"
-#include "LoggerHolder.h"
-#include "StringFormat.h"
+#include "core/Logging/CLoggingIf_ex.h"
+#include "core/Logging/LoggerHolder.h"
+#include "core/StringFormat.h"
 
 #include <new>
 #include <string>

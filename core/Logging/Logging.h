@@ -11,7 +11,7 @@
 // No log call fails or throws into its caller: a record that cannot be built or written is lost.
 // Formats are Microsoft-style wide printf formats ("%s" takes a wide string).
 
-#include "LogLevel.h"
+#include "core/Logging/LogLevel.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
-#include "CObfuscatedIniReader.h"
-#include "FileSystemHelpers.h"
-#include "Logging/CLogging.h"
-#include "RegistryIsolation.h"
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/CObfuscatedIniReader.h"
+#include "core/FileSystemHelpers.h"
+#include "core/Logging/CLogging.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <gtest/gtest.h>
 #include <knownfolders.h>

@@ -1,10 +1,10 @@
-#include "CObfuscatedRegKey.h"
-#include "FakeEtwTraceApi.h"
-#include "Logging/CETWConfigurationListener.h"
-#include "Logging/CETWLogging.h"
-#include "Logging/ETWAppProperties.h"
-#include "RegistryIsolation.h"
-#include "RegistryTestSupport.h"
+#include "core/CObfuscatedRegKey.h"
+#include "core/tests/FakeEtwTraceApi.h"
+#include "core/Logging/CETWConfigurationListener.h"
+#include "core/Logging/CETWLogging.h"
+#include "core/Logging/ETWAppProperties.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/tests/RegistryTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <knownfolders.h>

@@ -1,8 +1,8 @@
-#include "EtwTestSupport.h"
-#include "FakeEtwTraceApi.h"
-#include "Logging/CETWLogging.h"
-#include "RegistryIsolation.h"
-#include "RegistryTestSupport.h"
+#include "core/tests/EtwTestSupport.h"
+#include "core/tests/FakeEtwTraceApi.h"
+#include "core/Logging/CETWLogging.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/tests/RegistryTestSupport.h"
 
 #include <gtest/gtest.h>
 

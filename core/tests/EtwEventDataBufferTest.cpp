@@ -1,6 +1,6 @@
-#include "Logging/EtwEventDataBuffer.h"
-#include "Logging/EtwProcessInfo.h"
-#include "RegistryTestSupport.h"
+#include "core/Logging/EtwEventDataBuffer.h"
+#include "core/Logging/EtwProcessInfo.h"
+#include "core/tests/RegistryTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // event with the data its MOF fields point to (those buffers live on the logger's stack), and
 // lets a test play the controller by calling the registered control callback.
 
-#include "Logging/EtwEventRecord.h"
-#include "Logging/EtwTraceApi.h"
+#include "core/Logging/EtwEventRecord.h"
+#include "core/Logging/EtwTraceApi.h"
 
 #include <windows.h>
 #include <evntrace.h>

@@ -1,5 +1,5 @@
-#include "FileSystemHelpers.h"
-#include "RegistryIsolation.h"
+#include "core/FileSystemHelpers.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 

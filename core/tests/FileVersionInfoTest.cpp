@@ -1,7 +1,7 @@
-#include "FileVersionInfo.h"
-#include "OSInfoProxy.h"
-#include "RegistryIsolation.h"
-#include "SystemFileVersionInfo.h"
+#include "core/FileVersionInfo.h"
+#include "core/OSInfoProxy.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/SystemFileVersionInfo.h"
 
 #include <gtest/gtest.h>
 #include <knownfolders.h>

@@ -1,10 +1,10 @@
 // The core library's own logger: handler registration, the default debugger handler and the
 // system error texts.
 
-#include "Logging/CDefaultLoggingHandler.h"
-#include "Logging/CLogger.h"
-#include "LoggingTestSupport.h"
-#include "ScopedResource.h"
+#include "core/Logging/CDefaultLoggingHandler.h"
+#include "core/Logging/CLogger.h"
+#include "core/tests/LoggingTestSupport.h"
+#include "core/ScopedResource.h"
 
 #include <gtest/gtest.h>
 

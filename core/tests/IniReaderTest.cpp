@@ -1,8 +1,8 @@
-#include "CObfuscatedIniReader.h"
-#include "Md5Digest.h"
-#include "ObfuscationCipher.h"
-#include "RegistryIsolation.h"
-#include "ScopedResource.h"
+#include "core/CObfuscatedIniReader.h"
+#include "core/Md5Digest.h"
+#include "core/ObfuscationCipher.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/ScopedResource.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,14 +1,14 @@
 // The logger choice of the default builder, with stub loggers and an isolated registry.
 
-#include "AnsiRegKey.h"
-#include "Logging/CDefaultLogBuilder.h"
-#include "Logging/CETWLogging.h"
-#include "Logging/CLogging.h"
-#include "CObfuscatedRegKey.h"
-#include "CRegKey.h"
-#include "LoggingTestSupport.h"
-#include "ObfuscatedRegistry.h"
-#include "RegistryIsolation.h"
+#include "core/AnsiRegKey.h"
+#include "core/Logging/CDefaultLogBuilder.h"
+#include "core/Logging/CETWLogging.h"
+#include "core/Logging/CLogging.h"
+#include "core/CObfuscatedRegKey.h"
+#include "core/CRegKey.h"
+#include "core/tests/LoggingTestSupport.h"
+#include "core/ObfuscatedRegistry.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The record path from a holder to its logger, the argument passing of LogMessage and the
 // level-named logger slots, with stub loggers in holders of the test's own.
 
-#include "Logging/Logging.h"
-#include "Logging/LoggerHolder.h"
-#include "LoggingTestSupport.h"
+#include "core/Logging/Logging.h"
+#include "core/Logging/LoggerHolder.h"
+#include "core/tests/LoggingTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <oleauto.h>

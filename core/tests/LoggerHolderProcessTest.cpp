@@ -2,17 +2,17 @@
 // test program (the holder is built once per process). The child reports through the journal
 // mirror, also during its exit; the parent checks the report.
 
-#include "CObfuscatedRegKey.h"
-#include "Logging/CDefaultLogBuilder.h"
-#include "Logging/CETWLogging.h"
-#include "Logging/CLogging.h"
-#include "Logging/CFundorLogHandler.h"
-#include "Logging/CLogger.h"
-#include "Logging/LogStream.h"
-#include "Logging/LoggerHolder.h"
-#include "Logging/Logging.h"
-#include "LoggingTestSupport.h"
-#include "RegistryIsolation.h"
+#include "core/CObfuscatedRegKey.h"
+#include "core/Logging/CDefaultLogBuilder.h"
+#include "core/Logging/CETWLogging.h"
+#include "core/Logging/CLogging.h"
+#include "core/Logging/CFundorLogHandler.h"
+#include "core/Logging/CLogger.h"
+#include "core/Logging/LogStream.h"
+#include "core/Logging/LoggerHolder.h"
+#include "core/Logging/Logging.h"
+#include "core/tests/LoggingTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 #include <oleauto.h>

@@ -1,7 +1,7 @@
-#include "LoggingTestSupport.h"
+#include "core/tests/LoggingTestSupport.h"
 
-#include "RegistryIsolation.h"
-#include "ScopedResource.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/ScopedResource.h"
 
 #include <windows.h>
 

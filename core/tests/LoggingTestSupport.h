@@ -2,10 +2,10 @@
 // Stub loggers, a journal of what they were asked, allocation-failure injection and the child
 // process runner of the logging front-end tests.
 
-#include "Logging/CLoggingIf.h"
-#include "Logging/CLoggingIf_ex.h"
-#include "Logging/ILoggingHandler.h"
-#include "StringFormat.h"
+#include "core/Logging/CLoggingIf.h"
+#include "core/Logging/CLoggingIf_ex.h"
+#include "core/Logging/ILoggingHandler.h"
+#include "core/StringFormat.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -1,6 +1,6 @@
-#include "OSInfoProxy.h"
-#include "OSVersion.h"
-#include "SystemFileVersionInfo.h"
+#include "core/OSInfoProxy.h"
+#include "core/OSVersion.h"
+#include "core/SystemFileVersionInfo.h"
 
 #include <gtest/gtest.h>
 

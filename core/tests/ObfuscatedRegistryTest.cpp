@@ -1,8 +1,8 @@
-#include "CObfuscatedRegKey.h"
-#include "ObfuscatedRegistry.h"
-#include "ObfuscatedValueBlob.h"
-#include "RegistryIsolation.h"
-#include "RegistryTestSupport.h"
+#include "core/CObfuscatedRegKey.h"
+#include "core/ObfuscatedRegistry.h"
+#include "core/ObfuscatedValueBlob.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/tests/RegistryTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "Md5Digest.h"
-#include "ObfuscatedValueBlob.h"
-#include "RegistryTestSupport.h"
+#include "core/Md5Digest.h"
+#include "core/ObfuscatedValueBlob.h"
+#include "core/tests/RegistryTestSupport.h"
 
 #include <gtest/gtest.h>
 

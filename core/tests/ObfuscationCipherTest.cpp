@@ -1,5 +1,5 @@
-#include "Md5Digest.h"
-#include "ObfuscationCipher.h"
+#include "core/Md5Digest.h"
+#include "core/ObfuscationCipher.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "CObfuscatedRegKey.h"
-#include "CObfuscatedRegKeyImpl.h"
-#include "CRegKey.h"
-#include "ObfuscatedRegistry.h"
-#include "ObfuscatedValueBlob.h"
-#include "RegistryIsolation.h"
-#include "RegistryTestSupport.h"
+#include "core/CObfuscatedRegKey.h"
+#include "core/CObfuscatedRegKeyImpl.h"
+#include "core/CRegKey.h"
+#include "core/ObfuscatedRegistry.h"
+#include "core/ObfuscatedValueBlob.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/tests/RegistryTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "CRegKey.h"
-#include "ObfuscatedRegistry.h"
-#include "RegistryIsolation.h"
-#include "RegistryTestSupport.h"
-#include "SecurityFunctionTable.h"
+#include "core/CRegKey.h"
+#include "core/ObfuscatedRegistry.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/tests/RegistryTestSupport.h"
+#include "core/SecurityFunctionTable.h"
 
 #include <gtest/gtest.h>
 

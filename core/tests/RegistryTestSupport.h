@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 namespace Fundor::testing {
 

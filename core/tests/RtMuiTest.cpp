@@ -1,8 +1,8 @@
-#include "RegistryIsolation.h"
-#include "RtMui.h"
-#include "RtMuiImpl.h"
-#include "SafeLoading.h"
-#include "ScopedResource.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/RtMui.h"
+#include "core/RtMuiImpl.h"
+#include "core/SafeLoading.h"
+#include "core/ScopedResource.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>

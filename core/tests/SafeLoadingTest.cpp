@@ -1,6 +1,6 @@
-#include "SafeLoading.h"
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/SafeLoading.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <gtest/gtest.h>
 

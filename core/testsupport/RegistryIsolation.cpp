@@ -1,4 +1,4 @@
-#include "RegistryIsolation.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 
 #include <atomic>

@@ -41,7 +41,7 @@
 //     callbacks called) and "result" (REG_DWORD, the last callback's result, 0 when none ran),
 //     and then sets "CorvaneStandIn.Delivered.<pid>".
 
-#include "message/MessageBusDllInterface.h"
+#include "access/message/MessageBusDllInterface.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "HtmlPage.h"
+#include "standins/KvBrwsr2/HtmlPage.h"
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 #include <algorithm>
 #include <cwctype>

@@ -67,10 +67,10 @@
 //     pid=<pid> obj=<id> subscriber_add result=<hex>  /  subscriber_remove result=<hex>
 //     pid=<pid> obj=<id> shutdown  /  close  /  reserved slot=<n>
 
-#include "HtmlPage.h"
-#include "PageScript.h"
-#include "StandInLog.h"
-#include "ZoomBrowser.h"
+#include "standins/KvBrwsr2/HtmlPage.h"
+#include "standins/KvBrwsr2/PageScript.h"
+#include "standins/KvBrwsr2/StandInLog.h"
+#include "standins/KvBrwsr2/ZoomBrowser.h"
 
 #include "shell/KvBrowser2.h"
 

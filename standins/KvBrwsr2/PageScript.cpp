@@ -1,6 +1,6 @@
-#include "PageScript.h"
+#include "standins/KvBrwsr2/PageScript.h"
 
-#include "StandInLog.h"
+#include "standins/KvBrwsr2/StandInLog.h"
 
 #include <atomic>
 #include <vector>

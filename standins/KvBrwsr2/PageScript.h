@@ -5,7 +5,7 @@
 //
 // Apartment-threaded: create, run, read and close on the one thread that initialised COM.
 
-#include "HtmlPage.h"
+#include "standins/KvBrwsr2/HtmlPage.h"
 
 #include <activscp.h>
 #include <wrl/client.h>

@@ -1,7 +1,7 @@
-#include "StandInLog.h"
+#include "standins/KvBrwsr2/StandInLog.h"
 
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <mutex>
 

@@ -1,6 +1,6 @@
-#include "ZoomBrowser.h"
+#include "standins/KvBrwsr2/ZoomBrowser.h"
 
-#include "StandInLog.h"
+#include "standins/KvBrwsr2/StandInLog.h"
 
 namespace KvBrwsr2 {
 

@@ -13,8 +13,8 @@
 //
 // Built with KVUTIL_WITHOUT_ISNTADMIN it lacks KvIsNTAdmin (and nothing else).
 
-#include "KvUtilExports.h"
-#include "KvUtilStandIn.h"
+#include "access/KvUtilExports.h"
+#include "standins/KvUtil/KvUtilStandIn.h"
 
 #include <windows.h>
 

@@ -8,7 +8,7 @@
 // It records what it was asked in the same key: "last_interface" (REG_SZ), "last_query_path"
 // (REG_SZ) and "last_query_flags" (REG_DWORD).
 
-#include "NroValidationControl.h"
+#include "access/NroValidationControl.h"
 
 #include <cwchar>
 #include <string>

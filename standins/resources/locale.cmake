@@ -25,7 +25,6 @@ function(ordwell_locale_resource target source folder name)
     set_target_properties(${target} PROPERTIES
         PREFIX "" SUFFIX ".dll" OUTPUT_NAME "${name}" LINKER_LANGUAGE C
         LIBRARY_OUTPUT_DIRECTORY ${folder})
-    target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/locale)
     target_link_options(${target} PRIVATE -nostdlib -e 0)
 endfunction()
 

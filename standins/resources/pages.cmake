@@ -23,8 +23,6 @@ function(res_pages_add_dll name)
     set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME "${name}" LINKER_LANGUAGE C
         RUNTIME_OUTPUT_DIRECTORY ${RES_PAGES_OUTPUT_DIR}
         ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/res_pages)
-    # The .rc files name their HTML files relative to the pages folder.
-    target_include_directories(${target} PRIVATE ${RES_PAGES_SOURCE_DIR})
     target_link_options(${target} PRIVATE -nostdlib -Wl,-e,0)
     file(GLOB html CONFIGURE_DEPENDS ${RES_PAGES_SOURCE_DIR}/${name}/*.html)
     set_source_files_properties(${RES_PAGES_SOURCE_DIR}/${name}.rc PROPERTIES OBJECT_DEPENDS "${html}")

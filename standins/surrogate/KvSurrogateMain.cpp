@@ -6,8 +6,8 @@
 //   -UnregServer   remove both
 // Exit code 0, or the failing HRESULT.
 
-#include "KvSurrogateInterfaces.h"
-#include "SurrogateStandIn.h"
+#include "pageobjects/KvSurrogateInterfaces.h"
+#include "standins/surrogate/SurrogateStandIn.h"
 
 #include <oleauto.h>
 #include <windows.h>

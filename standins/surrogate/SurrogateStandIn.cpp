@@ -1,11 +1,11 @@
-#include "SurrogateStandIn.h"
+#include "standins/surrogate/SurrogateStandIn.h"
 
-#include "IKvUninstaller.h"
-#include "KvSurrogateInterfaces.h"
+#include "pageobjects/IKvUninstaller.h"
+#include "pageobjects/KvSurrogateInterfaces.h"
 
 #include <oaidl.h>
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 #include <algorithm>
 #include <atomic>

@@ -5,11 +5,11 @@
 // The logger runs as in production (program-data folder, a group of its own, "log.ini" in its
 // folder with the largest MaxSize) and the folder is removed afterwards.
 
-#include "CObfuscatedIniReader.h"
-#include "FileSystemHelpers.h"
-#include "Logging/CLogging.h"
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/CObfuscatedIniReader.h"
+#include "core/FileSystemHelpers.h"
+#include "core/Logging/CLogging.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <windows.h>
 

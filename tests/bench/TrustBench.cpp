@@ -6,9 +6,9 @@
 // Needs the build's test Wine prefix (test root and policy set up there); scripts/bench runs it
 // with WINEPREFIX set to it:  OrdwellTrustBench.exe [checks]
 
-#include "ModuleTrust.h"
-#include "StringFormat.h"
-#include "TrustTestSupport.h"
+#include "access/ModuleTrust.h"
+#include "core/StringFormat.h"
+#include "access/tests/TrustTestSupport.h"
 
 #include <windows.h>
 #include <softpub.h>

@@ -3,8 +3,8 @@
 // program in it is asked to end). The host's window gets WM_QUERYENDSESSION and WM_ENDSESSION,
 // the host ends with 0, and this program, a windowless bystander, lives on.
 
-#include "HostControl.h"
-#include "SuiteInstall.h"
+#include "tests/e2e/support/HostControl.h"
+#include "tests/e2e/support/SuiteInstall.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

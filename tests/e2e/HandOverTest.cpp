@@ -4,9 +4,9 @@
 // takes, and a handed-over page from a DLL in a folder of its own is shown only when that DLL is
 // trusted, however the URL spells the DLL's path.
 
-#include "CObfuscatedIniReader.h"
-#include "HostControl.h"
-#include "SuiteInstall.h"
+#include "core/CObfuscatedIniReader.h"
+#include "tests/e2e/support/HostControl.h"
+#include "tests/e2e/support/SuiteInstall.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>

@@ -4,8 +4,8 @@
 // modal loop), while the host waits in its own loop, and inside the move loop. The host stays up,
 // navigates to nothing it was not asked by its own, logs what it ignored, and closes normally.
 
-#include "HostControl.h"
-#include "SuiteInstall.h"
+#include "tests/e2e/support/HostControl.h"
+#include "tests/e2e/support/SuiteInstall.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -6,9 +6,9 @@
 // reported success, that the host lives on and closes with 0, and that an unsigned program the
 // launch spellings aim at never ran.
 
-#include "HostControl.h"
-#include "ScopedResource.h"
-#include "SuiteInstall.h"
+#include "tests/e2e/support/HostControl.h"
+#include "core/ScopedResource.h"
+#include "tests/e2e/support/SuiteInstall.h"
 
 #include <gtest/gtest.h>
 #include <oleauto.h>

@@ -7,9 +7,9 @@
 // its line number is the record number. The writer releases the semaphore once it is ready and
 // starts writing when the event is set. Exit code: 0, or the first failing WriteText result.
 
-#include "Logging/CLogging.h"
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/Logging/CLogging.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <windows.h>
 

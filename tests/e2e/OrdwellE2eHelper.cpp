@@ -8,8 +8,8 @@
 //   OrdwellE2eHelper log                                      prints the host's log lines
 // Exit code 0 when the step did what it says, else 1 (2 for a bad command line).
 
-#include "HostControl.h"
-#include "SuiteInstall.h"
+#include "tests/e2e/support/HostControl.h"
+#include "tests/e2e/support/SuiteInstall.h"
 
 #include <cstdio>
 #include <cwchar>

@@ -3,8 +3,8 @@
 // hard, close requests at awkward moments, missing, untrusted and tampered modules, the file
 // logger under load, and the host's memory over many hand-overs.
 
-#include "HostControl.h"
-#include "SuiteInstall.h"
+#include "tests/e2e/support/HostControl.h"
+#include "tests/e2e/support/SuiteInstall.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

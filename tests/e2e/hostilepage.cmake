@@ -5,7 +5,6 @@ set(E2E_PAGES_DIR ${CMAKE_CURRENT_SOURCE_DIR}/pages)
 add_library(e2e_hostile_pages MODULE ${E2E_PAGES_DIR}/hostilepages.rc)
 set_target_properties(e2e_hostile_pages PROPERTIES PREFIX "" SUFFIX ".dll" OUTPUT_NAME "hostilepages"
     LINKER_LANGUAGE C LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/e2epages)
-target_include_directories(e2e_hostile_pages PRIVATE ${E2E_PAGES_DIR})
 target_link_options(e2e_hostile_pages PRIVATE -nostdlib -e 0)
 set_source_files_properties(${E2E_PAGES_DIR}/hostilepages.rc PROPERTIES OBJECT_DEPENDS ${E2E_PAGES_DIR}/hostile.html)
 

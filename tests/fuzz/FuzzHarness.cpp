@@ -1,4 +1,4 @@
-#include "FuzzHarness.h"
+#include "tests/fuzz/FuzzHarness.h"
 
 #include <algorithm>
 #include <atomic>

@@ -4,7 +4,7 @@
 // 1 undefined results, 2 usage, 3 a fault, 4 an input over the time limit (3 and 4 name the
 // input and seed on stderr).
 
-#include "FuzzHarness.h"
+#include "tests/fuzz/FuzzHarness.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,9 +2,9 @@
 // at the no-access page, generation is reproducible and reaches the limits, and a fault or a
 // hang names the input and seed.
 
-#include "FuzzHarness.h"
+#include "tests/fuzz/FuzzHarness.h"
 
-#include "ScopedResource.h"
+#include "core/ScopedResource.h"
 
 #include <gtest/gtest.h>
 

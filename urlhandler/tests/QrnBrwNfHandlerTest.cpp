@@ -1,7 +1,7 @@
 // The built Tessil.dll, loaded by path, against a redirected registry and an install folder
 // holding copies of the HTML resource DLLs.
 
-#include "RegistryIsolation.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -3,7 +3,7 @@
 // The report (UTF-16, no byte-order mark) is "<Initialize result>\n<path of the bound library>\n
 // <IsProcessAdmin>,<member but disabled>"; the exit code is the Initialize result.
 
-#include "CKvUtilLib.h"
+#include "access/CKvUtilLib.h"
 
 #include <windows.h>
 

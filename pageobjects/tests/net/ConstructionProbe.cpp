@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "KvPlatformNet.h"
+#include "pageobjects/KvPlatformNet.h"
 
 int main()
 {

@@ -1,6 +1,6 @@
 // Change callbacks and the worker that tells them.
 
-#include "NetTestSupport.h"
+#include "pageobjects/tests/net/NetTestSupport.h"
 
 #include <gtest/gtest.h>
 

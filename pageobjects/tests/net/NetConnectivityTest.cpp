@@ -1,7 +1,7 @@
 // The connectivity answers: RAS, LAN, and through to the internet (keep-alive server, proxies,
 // automatic configuration), and the "AssumeConnected" setting.
 
-#include "NetTestSupport.h"
+#include "pageobjects/tests/net/NetTestSupport.h"
 
 #include "core/ObfuscatedRegistry.h"
 

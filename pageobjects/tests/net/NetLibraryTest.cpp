@@ -1,6 +1,6 @@
 // Construction, the library binding and its error codes, and the object's life cycle.
 
-#include "NetTestSupport.h"
+#include "pageobjects/tests/net/NetTestSupport.h"
 
 #include <gtest/gtest.h>
 

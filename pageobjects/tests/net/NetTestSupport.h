@@ -18,8 +18,8 @@
 #include <set>
 #include <string>
 
-#include "KvPlatformNet.h"
-#include "RegistryIsolation.h"
+#include "pageobjects/KvPlatformNet.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 namespace nettest {
 

@@ -1,8 +1,8 @@
-#include "IKvUninstaller.h"
-#include "KvSurrogateInterfaces.h"
-#include "PageObjectFactory.h"
-#include "PageObjectTestSupport.h"
-#include "PageObjectTypeLibraries.h"
+#include "pageobjects/IKvUninstaller.h"
+#include "pageobjects/KvSurrogateInterfaces.h"
+#include "pageobjects/PageObjectFactory.h"
+#include "pageobjects/tests/objects/PageObjectTestSupport.h"
+#include "pageobjects/PageObjectTypeLibraries.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>

@@ -1,7 +1,7 @@
-#include "KvPlatformDsp.h"
-#include "ModuleTrust.h"
-#include "PageObjectFactory.h"
-#include "PageObjectTestSupport.h"
+#include "pageobjects/KvPlatformDsp.h"
+#include "access/ModuleTrust.h"
+#include "pageobjects/PageObjectFactory.h"
+#include "pageobjects/tests/objects/PageObjectTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>

@@ -2,9 +2,9 @@
 // also when a client process is ended while holding objects, and never while a live client holds
 // one. The clients are this process and copies of it running the client case below.
 
-#include "KvSurrogateConnection.h"
-#include "PageObjectTestSupport.h"
-#include "ScopedResource.h"
+#include "pageobjects/KvSurrogateConnection.h"
+#include "pageobjects/tests/objects/PageObjectTestSupport.h"
+#include "core/ScopedResource.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>

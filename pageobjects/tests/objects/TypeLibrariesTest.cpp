@@ -1,7 +1,7 @@
-#include "IKvUninstaller.h"
-#include "ISessionMgr2.h"
-#include "PageObjectTypeLibraries.h"
-#include "TypeLibDispatch.h"
+#include "pageobjects/IKvUninstaller.h"
+#include "pageobjects/ISessionMgr2.h"
+#include "pageobjects/PageObjectTypeLibraries.h"
+#include "pageobjects/TypeLibDispatch.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>

@@ -1,8 +1,8 @@
-#include "KvUtilTestSupport.h"
-#include "LaunchTestSupport.h"
-#include "RegistryIsolation.h"
-#include "ServicesTestSupport.h"
-#include "qrncmn.h"
+#include "access/tests/KvUtilTestSupport.h"
+#include "access/tests/LaunchTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "pageobjects/tests/services/ServicesTestSupport.h"
+#include "pageobjects/qrncmn.h"
 
 #include <shellapi.h>
 

@@ -1,7 +1,7 @@
-#include "CAppInfoReg.h"
-#include "CKvRegStorage.h"
-#include "RegistryIsolation.h"
-#include "ServicesTestSupport.h"
+#include "pageobjects/CAppInfoReg.h"
+#include "pageobjects/CKvRegStorage.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "pageobjects/tests/services/ServicesTestSupport.h"
 
 #include <objbase.h>
 #include <objidl.h>

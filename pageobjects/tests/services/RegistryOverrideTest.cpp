@@ -1,8 +1,8 @@
-#include "GetActivePackageId.h"
-#include "KvPartnerCustomizationBase.h"
-#include "KvRegistryOverride.h"
-#include "RegistryIsolation.h"
-#include "ServicesTestSupport.h"
+#include "pageobjects/GetActivePackageId.h"
+#include "pageobjects/KvPartnerCustomizationBase.h"
+#include "pageobjects/KvRegistryOverride.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "pageobjects/tests/services/ServicesTestSupport.h"
 
 #include <gtest/gtest.h>
 

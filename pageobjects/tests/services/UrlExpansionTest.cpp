@@ -1,6 +1,6 @@
-#include "RegistryIsolation.h"
-#include "ServicesTestSupport.h"
-#include "qrncmn.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "pageobjects/tests/services/ServicesTestSupport.h"
+#include "pageobjects/qrncmn.h"
 
 #include <objbase.h>
 

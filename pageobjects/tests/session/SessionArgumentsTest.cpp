@@ -2,9 +2,9 @@
 // character (read as C strings they would name another key, value, parameter, timer,
 // application, URL or command), over-long URLs, and page objects that throw.
 
-#include "SessionTestSupport.h"
+#include "pageobjects/tests/session/SessionTestSupport.h"
 
-#include "RegistryIsolation.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "SessionTestSupport.h"
+#include "pageobjects/tests/session/SessionTestSupport.h"
 
-#include "LaunchTestSupport.h"
-#include "PageObjectTestSupport.h"
-#include "RegistryIsolation.h"
+#include "access/tests/LaunchTestSupport.h"
+#include "pageobjects/tests/objects/PageObjectTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <filesystem>
 

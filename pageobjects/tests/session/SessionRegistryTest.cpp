@@ -1,8 +1,8 @@
-#include "SessionTestSupport.h"
+#include "pageobjects/tests/session/SessionTestSupport.h"
 
-#include "ObfuscatedRegistry.h"
-#include "RegistryIsolation.h"
-#include "SessionRegistryValues.h"
+#include "core/ObfuscatedRegistry.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "pageobjects/SessionRegistryValues.h"
 
 #include <cstring>
 

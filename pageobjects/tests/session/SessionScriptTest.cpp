@@ -1,6 +1,6 @@
-#include "SessionTestSupport.h"
+#include "pageobjects/tests/session/SessionTestSupport.h"
 
-#include "RegistryIsolation.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
-#include "SessionTestSupport.h"
+#include "pageobjects/tests/session/SessionTestSupport.h"
 
-#include "PageObjectTestSupport.h"
-#include "RegistryIsolation.h"
-#include "ScriptObjectAccess.h"
+#include "pageobjects/tests/objects/PageObjectTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "pageobjects/ScriptObjectAccess.h"
 
 #include <dispex.h>
 

@@ -1,9 +1,9 @@
-#include "SessionTestSupport.h"
+#include "pageobjects/tests/session/SessionTestSupport.h"
 
-#include "CNAVMSGDATA.h"
-#include "RegistryIsolation.h"
-#include "ShellMessages.h"
-#include "qrncmn.h"
+#include "shell/CNAVMSGDATA.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "shell/ShellMessages.h"
+#include "pageobjects/qrncmn.h"
 
 namespace {
 

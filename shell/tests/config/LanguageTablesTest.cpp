@@ -1,4 +1,4 @@
-#include "LanguageTables.h"
+#include "shell/LanguageTables.h"
 
 #include <gtest/gtest.h>
 

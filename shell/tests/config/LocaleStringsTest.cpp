@@ -1,7 +1,7 @@
-#include "ApplicationInfo.h"
-#include "CKvSARNLocale2.h"
-#include "RegistryIsolation.h"
-#include "ShellConfigTestSupport.h"
+#include "shell/ApplicationInfo.h"
+#include "shell/CKvSARNLocale2.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "shell/tests/config/ShellConfigTestSupport.h"
 
 #include <gtest/gtest.h>
 

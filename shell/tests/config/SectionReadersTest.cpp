@@ -1,6 +1,6 @@
-#include "CAgentUICfg.h"
-#include "RegistryIsolation.h"
-#include "ShellConfigTestSupport.h"
+#include "shell/CAgentUICfg.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "shell/tests/config/ShellConfigTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "ShellConfigTestSupport.h"
+#include "shell/tests/config/ShellConfigTestSupport.h"
 
-#include "RtMuiImpl.h"
-#include "ScopedResource.h"
+#include "core/RtMuiImpl.h"
+#include "core/ScopedResource.h"
 
 #include <fstream>
 #include <sstream>

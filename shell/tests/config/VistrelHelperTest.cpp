@@ -1,7 +1,7 @@
-#include "RegistryIsolation.h"
-#include "ScopedResource.h"
-#include "ShellConfigTestSupport.h"
-#include "VistrelHelper.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/ScopedResource.h"
+#include "shell/tests/config/ShellConfigTestSupport.h"
+#include "shell/VistrelHelper.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The command line, the module's reference count and page objects, and the small shell helpers.
 
-#include "GetActivePackageId.h"
-#include "CKvPerfCounter.h"
-#include "CNAVMSGDATA.h"
-#include "HostTestSupport.h"
-#include "ShellWindowHelpers.h"
+#include "pageobjects/GetActivePackageId.h"
+#include "shell/CKvPerfCounter.h"
+#include "shell/CNAVMSGDATA.h"
+#include "shell/tests/host/HostTestSupport.h"
+#include "shell/ShellWindowHelpers.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // Shared by the host's tests: a recording browser object, scripted UI settings and a module with a
 // parsed command line.
 
-#include "CKvShellModule.h"
-#include "KvBrowser2.h"
-#include "RegistryIsolation.h"
+#include "shell/CKvShellModule.h"
+#include "shell/KvBrowser2.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,9 +1,9 @@
 // The module's further operations: script calls, the companion UI's visibility, the session and
 // object creation in-process or through the surrogate.
 
-#include "CheckedCreation.h"
-#include "HostTestSupport.h"
-#include "VistrelHelper.h"
+#include "access/CheckedCreation.h"
+#include "shell/tests/host/HostTestSupport.h"
+#include "shell/VistrelHelper.h"
 
 #include <gtest/gtest.h>
 

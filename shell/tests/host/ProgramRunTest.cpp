@@ -1,8 +1,8 @@
 // Ordwell.exe started as a process, with its full exit code: start-up codes, registration switches
 // and the second start's hand-over to a host event that already exists.
 
-#include "KvUtilTestSupport.h"
-#include "HostTestSupport.h"
+#include "access/tests/KvUtilTestSupport.h"
+#include "shell/tests/host/HostTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>

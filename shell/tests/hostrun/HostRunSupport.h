@@ -8,7 +8,7 @@
 // utility DLL, the browser control, the URL library and the UI configuration are found, and the
 // product's resource DLLs. Each value is saved and put back afterwards.
 
-#include "TrustTestSupport.h"
+#include "access/tests/TrustTestSupport.h"
 
 #include <tlhelp32.h>
 #include <windows.h>

@@ -2,8 +2,8 @@
 // library, seen from outside: its named objects, window and title, the bus subscriptions, the
 // hand-over of a second start, and how it can be closed from another process.
 
-#include "HandOverChannel.h"
-#include "HostRunSupport.h"
+#include "shell/HandOverChannel.h"
+#include "shell/tests/hostrun/HostRunSupport.h"
 
 #include <gtest/gtest.h>
 #include <aclapi.h>

@@ -3,8 +3,8 @@
 
 #include "shell/KvBrowser2.h"
 
-#include "RegistryIsolation.h"
-#include "ScopedResource.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/ScopedResource.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

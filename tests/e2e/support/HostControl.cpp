@@ -1,4 +1,4 @@
-#include "HostControl.h"
+#include "tests/e2e/support/HostControl.h"
 
 #include <psapi.h>
 #include <tlhelp32.h>

@@ -1,11 +1,11 @@
-#include "SuiteInstall.h"
+#include "tests/e2e/support/SuiteInstall.h"
 
-#include "AnsiRegKey.h"
-#include "CObfuscatedIniReader.h"
-#include "FileSystemHelpers.h"
-#include "ObfuscatedRegistry.h"
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/AnsiRegKey.h"
+#include "core/CObfuscatedIniReader.h"
+#include "core/FileSystemHelpers.h"
+#include "core/ObfuscatedRegistry.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <knownfolders.h>
 #include <oleauto.h>

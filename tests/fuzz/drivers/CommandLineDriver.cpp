@@ -7,11 +7,11 @@
 // which holds no registry scripts: the switch is found and reported as a failed registration,
 // and nothing is written.
 
-#include "FuzzHarness.h"
+#include "tests/fuzz/FuzzHarness.h"
 
-#include "CKvShellModule.h"
-#include "KvExeModule.h"
-#include "ScopedResource.h"
+#include "shell/CKvShellModule.h"
+#include "classlib/KvExeModule.h"
+#include "core/ScopedResource.h"
 
 #include <shellapi.h>
 

@@ -1,7 +1,7 @@
 // Drivers that misbehave on purpose, so that the harness's fault and hang reports are tested.
 // They run only when named.
 
-#include "FuzzHarness.h"
+#include "tests/fuzz/FuzzHarness.h"
 
 namespace {
 

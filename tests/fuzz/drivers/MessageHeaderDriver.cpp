@@ -3,9 +3,9 @@
 // says (108 bytes for version 2, 100 for anything else): a read beyond what that version holds
 // touches the no-access page.
 
-#include "FuzzHarness.h"
+#include "tests/fuzz/FuzzHarness.h"
 
-#include "message/Message.h"
+#include "access/message/Message.h"
 
 #include <cstddef>
 #include <cstring>

@@ -1,12 +1,12 @@
 // The enciphered ini reader over hostile files: the reader takes a path, so each input is written
 // to a scratch file (from its guarded copy) and loaded, then the sample's values are read.
 
-#include "FuzzHarness.h"
+#include "tests/fuzz/FuzzHarness.h"
 
-#include "CObfuscatedIniReader.h"
-#include "FileSystemHelpers.h"
-#include "ScopedResource.h"
-#include "StringFormat.h"
+#include "core/CObfuscatedIniReader.h"
+#include "core/FileSystemHelpers.h"
+#include "core/ScopedResource.h"
+#include "core/StringFormat.h"
 
 #include <tuple>
 #include <unordered_map>

@@ -1,9 +1,9 @@
 // The registry form of an enciphered value: DecodeObfuscatedValue over hostile records.
 
-#include "FuzzHarness.h"
+#include "tests/fuzz/FuzzHarness.h"
 
-#include "Md5Digest.h"
-#include "ObfuscatedValueBlob.h"
+#include "core/Md5Digest.h"
+#include "core/ObfuscatedValueBlob.h"
 
 #include <cstring>
 

@@ -7,10 +7,10 @@
 // holding a small install: an install folder with the three resource DLLs, the product's UI DLL,
 // one co-branded application and one active package, so that every form reaches its lookups.
 
-#include "FuzzHarness.h"
+#include "tests/fuzz/FuzzHarness.h"
 
-#include "FileSystemHelpers.h"
-#include "StringFormat.h"
+#include "core/FileSystemHelpers.h"
+#include "core/StringFormat.h"
 
 #include <algorithm>
 #include <cwchar>

@@ -1,8 +1,8 @@
 // The trusted publisher list file's text: ParseListText and CheckSections over hostile bytes.
 
-#include "FuzzHarness.h"
+#include "tests/fuzz/FuzzHarness.h"
 
-#include "TrustedPublisherList.h"
+#include "access/TrustedPublisherList.h"
 
 #include <cwctype>
 

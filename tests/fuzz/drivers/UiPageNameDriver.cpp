@@ -5,11 +5,11 @@
 // component as XPath steps, so brackets, quotes and bars make expressions of their own: whatever
 // they select, only values the file holds may come back.
 
-#include "FuzzHarness.h"
+#include "tests/fuzz/FuzzHarness.h"
 
-#include "CAgentUICfg.h"
-#include "FileSystemHelpers.h"
-#include "StringFormat.h"
+#include "shell/CAgentUICfg.h"
+#include "core/FileSystemHelpers.h"
+#include "core/StringFormat.h"
 
 #include <cwchar>
 #include <fstream>

@@ -2,10 +2,10 @@
 // registration (the platform's object creation reads the machine's class registry, which a
 // process's registry redirection does not cover). They run while no other test runs.
 
-#include "CAgentUICfg.h"
-#include "RegistryIsolation.h"
-#include "ScopedResource.h"
-#include "ShellConfigTestSupport.h"
+#include "shell/CAgentUICfg.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "core/ScopedResource.h"
+#include "shell/tests/config/ShellConfigTestSupport.h"
 
 #include <gtest/gtest.h>
 

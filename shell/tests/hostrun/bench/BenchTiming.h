@@ -2,7 +2,7 @@
 // Timing pieces of the host benchmarks: a millisecond clock, medians, and waiting for a line of
 // the browser stand-in's log with a fine poll.
 
-#include "HostRunSupport.h"
+#include "shell/tests/hostrun/HostRunSupport.h"
 
 #include <windows.h>
 

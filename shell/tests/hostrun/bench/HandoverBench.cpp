@@ -3,7 +3,7 @@
 // test prefix:  OrdwellHandoverBench.exe [runs]
 // Prints both medians and their ratio (goal: at most 1.5).
 
-#include "BenchTiming.h"
+#include "shell/tests/hostrun/bench/BenchTiming.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 // Ordwell.exe run whole under a changed display: 144 DPI at start-up, and a display mode change
 // while it runs. Both are seen by every window of the Wine session, so this program runs alone.
 
-#include "HostRunSupport.h"
+#include "shell/tests/hostrun/HostRunSupport.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
