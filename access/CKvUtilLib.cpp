@@ -1,10 +1,10 @@
 #include "access/CKvUtilLib.h"
-#include "core/LastError.h"
+#include "core/base/LastError.h"
 
 #include "access/InstallFolders.h"
 #include "access/ModuleTrust.h"
-#include "core/ObfuscatedRegistry.h"
-#include "core/StringFormat.h"
+#include "core/registry/ObfuscatedRegistry.h"
+#include "core/base/StringFormat.h"
 
 #include <cwchar>
 #include <cwctype>

@@ -5,7 +5,7 @@
 // so one object is used from one thread.
 
 #include "access/KvUtilExports.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 

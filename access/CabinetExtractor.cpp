@@ -1,7 +1,7 @@
 // Takes "trusted.js" out of a signed cabinet with the File Decompression Interface of
 // "Cabinet.dll", bound at run time.
 
-#include "core/SafeLoading.h"
+#include "core/loading/SafeLoading.h"
 #include "access/TrustedPublisherList.h"
 
 #include <fcntl.h>

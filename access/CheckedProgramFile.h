@@ -12,7 +12,7 @@
 //
 // Nothing here logs or throws.
 
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // RAII owners for the crypto objects of the trust check, and a process-heap buffer.
 
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 #include <wincrypt.h>

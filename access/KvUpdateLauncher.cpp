@@ -3,7 +3,7 @@
 #include "access/CKvUtilLib.h"
 #include "access/CheckedProgramFile.h"
 #include "access/InstallFolders.h"
-#include "core/StringFormat.h"
+#include "core/base/StringFormat.h"
 
 #include <cwchar>
 

@@ -1,8 +1,8 @@
 #include "access/ModuleTrust.h"
 
 #include "access/NroValidationClient.h"
-#include "core/SafeLoading.h"
-#include "core/ScopedResource.h"
+#include "core/loading/SafeLoading.h"
+#include "core/base/ScopedResource.h"
 #include "access/TrustedPublisherList.h"
 
 #include <psapi.h>

@@ -1,7 +1,7 @@
 #include "access/NroValidationClient.h"
 
-#include "core/ScopedResource.h"
-#include "core/StringFormat.h"
+#include "core/base/ScopedResource.h"
+#include "core/base/StringFormat.h"
 
 #include <softpub.h>
 #include <wintrust.h>

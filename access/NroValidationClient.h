@@ -4,7 +4,7 @@
 
 #include "access/ModuleValidator.h"
 #include "access/NroValidationControl.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "access/PathHelpers.h"
 
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <knownfolders.h>
 

@@ -1,9 +1,9 @@
 #include "access/TrustedPublisherList.h"
-#include "core/SrwLockGuard.h"
+#include "core/base/SrwLockGuard.h"
 
 #include "access/CryptoHandles.h"
 #include "access/SignatureChecks.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>

@@ -9,7 +9,7 @@
 // names; [SER] serial numbers to pass over; [SHA] root thumbprints, each exactly 40 hex digits
 // (anything else rejects the whole file).
 
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 #include "access/TrustedSignerList.h"
 
 #include <windows.h>

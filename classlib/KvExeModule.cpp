@@ -1,7 +1,7 @@
 #include "classlib/KvExeModule.h"
 
 #include "core/Logging/Logging.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <wrl/client.h>
 

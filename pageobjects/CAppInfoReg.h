@@ -5,7 +5,7 @@
 
 #include "pageobjects/CKvRegStorage.h"
 
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "pageobjects/CKvRegStorage.h"
 
-#include "core/ObfuscatedRegistry.h"
-#include "core/ScopedResource.h"
+#include "core/registry/ObfuscatedRegistry.h"
+#include "core/base/ScopedResource.h"
 
 #include <cwchar>
 #include <new>

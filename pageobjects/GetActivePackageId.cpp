@@ -1,6 +1,6 @@
 #include "pageobjects/GetActivePackageId.h"
 
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <cstdlib>
 #include <cwchar>

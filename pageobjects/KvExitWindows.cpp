@@ -2,8 +2,8 @@
 
 #include "pageobjects/qrncmn.h"
 
-#include "core/OSVersion.h"
-#include "core/ScopedResource.h"
+#include "core/version/OSVersion.h"
+#include "core/base/ScopedResource.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "pageobjects/KvNetCallbackMap.h"
 
-#include "core/LastError.h"
+#include "core/base/LastError.h"
 
 #include <new>
 #include <vector>

@@ -12,7 +12,7 @@
 #include <map>
 
 #include "pageobjects/KvNetCriticalSection.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 // Called with the context given at registration.
 using KvNetCallback = void (*)(void* context);

@@ -1,6 +1,6 @@
 #include "pageobjects/KvNetLibraryBinding.h"
 
-#include "core/SafeLoading.h"
+#include "core/loading/SafeLoading.h"
 
 #include <string>
 

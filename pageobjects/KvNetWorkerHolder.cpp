@@ -1,7 +1,7 @@
 #include "pageobjects/KvNetWorkerHolder.h"
 
 #include "pageobjects/KvNetCallbackMap.h"
-#include "core/LastError.h"
+#include "core/base/LastError.h"
 
 #include <process.h>
 

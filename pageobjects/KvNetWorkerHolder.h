@@ -10,7 +10,7 @@
 #include <windows.h>
 
 #include "pageobjects/KvNetCriticalSection.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 // A worker that was told to stop and is still to be waited for. Completed by Wait or on
 // destruction; empty when there was nothing to wait for.

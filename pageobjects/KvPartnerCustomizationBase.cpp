@@ -2,7 +2,7 @@
 
 #include "pageobjects/GetActivePackageId.h"
 #include "core/Logging/Logging.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <cwchar>
 #include <cwctype>

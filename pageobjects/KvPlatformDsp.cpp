@@ -5,7 +5,7 @@
 #include "pageobjects/KvPageArguments.h"
 #include "pageobjects/KvSurrogateConnection.h"
 #include "core/Logging/Logging.h"
-#include "core/StringFormat.h"
+#include "core/base/StringFormat.h"
 
 #include <iterator>
 

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/AnsiRegKey.h"
-#include "core/LastError.h"
+#include "core/registry/AnsiRegKey.h"
+#include "core/base/LastError.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "pageobjects/KvRegistryOverride.h"
 
 #include "core/Logging/Logging.h"
-#include "core/ObfuscatedRegistry.h"
+#include "core/registry/ObfuscatedRegistry.h"
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 // AddHive..., then OpenKey / ReadValue pairs, then CloseKeys or destruction.
 
 #include "pageobjects/KvHive.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 

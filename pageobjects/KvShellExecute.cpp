@@ -6,8 +6,8 @@
 #include "access/CheckedProgramFile.h"
 #include "access/KvUpdateLauncher.h"
 #include "core/Logging/Logging.h"
-#include "core/ScopedResource.h"
-#include "core/StringFormat.h"
+#include "core/base/ScopedResource.h"
+#include "core/base/StringFormat.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>

@@ -5,9 +5,9 @@
 
 #include "pageobjects/KvPartnerCustomizationBase.h"
 #include "core/Logging/Logging.h"
-#include "core/ObfuscatedRegistry.h"
-#include "core/ScopedResource.h"
-#include "core/StringFormat.h"
+#include "core/registry/ObfuscatedRegistry.h"
+#include "core/base/ScopedResource.h"
+#include "core/base/StringFormat.h"
 #include "pageobjects/_SplitRegPath.h"
 
 #include <objbase.h>

@@ -1,9 +1,9 @@
 #include "pageobjects/SessionRegistryValues.h"
 
 #include "core/Logging/Logging.h"
-#include "core/ObfuscatedValueBlob.h"
-#include "core/RegistryTextConversion.h"
-#include "core/ScopedResource.h"
+#include "core/registry/ObfuscatedValueBlob.h"
+#include "core/registry/RegistryTextConversion.h"
+#include "core/base/ScopedResource.h"
 #include "pageobjects/ScriptObjectAccess.h"
 
 #include <oleauto.h>

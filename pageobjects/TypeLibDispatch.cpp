@@ -1,6 +1,6 @@
 #include "pageobjects/TypeLibDispatch.h"
 
-#include "core/StringFormat.h"
+#include "core/base/StringFormat.h"
 
 using Microsoft::WRL::ComPtr;
 

@@ -3,8 +3,8 @@
 #include "shell/AsciiText.h"
 #include "shell/LanguageTables.h"
 #include "core/Logging/Logging.h"
-#include "core/RtMui.h"
-#include "core/StringFormat.h"
+#include "core/loading/RtMui.h"
+#include "core/base/StringFormat.h"
 
 #include <cwchar>
 #include <cwctype>

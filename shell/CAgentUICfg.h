@@ -14,7 +14,7 @@
 // screen resolution. Strings and font records handed out belong to the caller.
 
 #include "shell/KvUiCfgInterfaces.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 #include <wrl/client.h>

@@ -1,7 +1,7 @@
 #include "shell/CKvPerfCounter.h"
 
-#include "core/ScopedResource.h"
-#include "core/StringFormat.h"
+#include "core/base/ScopedResource.h"
+#include "core/base/StringFormat.h"
 
 #include <cstdarg>
 

@@ -2,8 +2,8 @@
 
 #include "shell/ApplicationInfo.h"
 #include "core/Logging/Logging.h"
-#include "core/RtMui.h"
-#include "core/StringFormat.h"
+#include "core/loading/RtMui.h"
+#include "core/base/StringFormat.h"
 
 #include <cwchar>
 #include <string>

@@ -9,7 +9,7 @@
 // "%COMPANY_NAME_NEUTRAL%" stands for string 35030, the company name. One object is used from one
 // thread. Results are Win32 codes.
 
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 

@@ -8,7 +8,7 @@
 #include "shell/NotQuiteNullDacl.h"
 #include "shell/ShellMessages.h"
 #include "shell/ShellWindowHelpers.h"
-#include "core/StringFormat.h"
+#include "core/base/StringFormat.h"
 #include "shell/VistrelHelper.h"
 #include "access/CheckedCreation.h"
 #include "access/message/MessageBusClient.h"

@@ -14,7 +14,7 @@
 #include "classlib/KvExeModule.h"
 #include "pageobjects/KvSurrogateInterfaces.h"
 #include "pageobjects/PageObjectFactory.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 #include "access/message/MessageBus.h"
 
 #include <atomic>

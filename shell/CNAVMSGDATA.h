@@ -3,7 +3,7 @@
 // Travels with the main window's message 0x8003 (wParam) within the UI thread.
 
 #include "shell/CKvRefCount.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <oleauto.h>
 #include <windows.h>

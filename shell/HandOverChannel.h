@@ -11,7 +11,7 @@
 // Every name begins with upper-case letters while host event names are lower-case (the ID is), and
 // kernel object names are compared with case: the names never meet a host event of another ID.
 
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 

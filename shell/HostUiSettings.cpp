@@ -3,7 +3,7 @@
 #include "shell/CAgentUICfg.h"
 #include "shell/CKvSARNLocale2.h"
 #include "core/Logging/Logging.h"
-#include "core/RtMui.h"
+#include "core/loading/RtMui.h"
 #include "shell/VistrelHelper.h"
 
 #include <cwchar>

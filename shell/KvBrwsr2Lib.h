@@ -3,7 +3,7 @@
 // of the URL library handed to it.
 
 #include "shell/KvBrowser2.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 // Entry point of the host program.
 
 #include "shell/CKvShellModule.h"
-#include "core/SafeLoading.h"
-#include "core/ScopedResource.h"
+#include "core/loading/SafeLoading.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 #include "shell/VistrelHelper.h"
 
 #include "core/Logging/Logging.h"
-#include "core/ScopedResource.h"
-#include "core/StringFormat.h"
+#include "core/base/ScopedResource.h"
+#include "core/base/StringFormat.h"
 
 #include <vector>
 

@@ -3,9 +3,9 @@
 #include "access/InstallFolders.h"
 #include "urlhandler/KvPartnerCustomizationCommon.h"
 #include "core/Logging/Logging.h"
-#include "core/ObfuscatedRegistry.h"
-#include "core/ScopedResource.h"
-#include "core/StringFormat.h"
+#include "core/registry/ObfuscatedRegistry.h"
+#include "core/base/ScopedResource.h"
+#include "core/base/StringFormat.h"
 #include "pageobjects/kvshortpath.h"
 
 #include <cwchar>

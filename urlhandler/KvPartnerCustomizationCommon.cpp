@@ -1,7 +1,7 @@
 #include "urlhandler/KvPartnerCustomizationCommon.h"
 
 #include "core/Logging/Logging.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <cwchar>
 #include <utility>

@@ -1,7 +1,7 @@
 #include "access/dll/LibraryBlockList.h"
 
-#include "core/CObfuscatedRegKey.h"
-#include "core/FileVersionInfo.h"
+#include "core/registry/CObfuscatedRegKey.h"
+#include "core/version/FileVersionInfo.h"
 
 #include <windows.h>
 

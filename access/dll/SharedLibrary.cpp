@@ -2,7 +2,7 @@
 
 #include "core/Logging/Logging.h"
 #include "access/ModuleException.h"
-#include "core/SafeLoading.h"
+#include "core/loading/SafeLoading.h"
 #include "access/dll/LibraryBlockList.h"
 
 #include <iterator>

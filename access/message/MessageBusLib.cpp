@@ -2,8 +2,8 @@
 
 #include "core/Logging/Logging.h"
 #include "access/ModuleException.h"
-#include "core/OSVersion.h"
-#include "core/ScopedResource.h"
+#include "core/version/OSVersion.h"
+#include "core/base/ScopedResource.h"
 #include "access/performance/PerfTimer.h"
 
 #include <knownfolders.h>

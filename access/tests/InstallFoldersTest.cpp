@@ -1,6 +1,6 @@
 #include "access/InstallFolders.h"
 
-#include "core/ObfuscatedRegistry.h"
+#include "core/registry/ObfuscatedRegistry.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 
 #include "access/CheckedProgramFile.h"
 #include "core/testsupport/RegistryIsolation.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <gtest/gtest.h>
 #include <shellapi.h>

@@ -1,4 +1,4 @@
-#include "core/CObfuscatedRegKey.h"
+#include "core/registry/CObfuscatedRegKey.h"
 #include "access/ModuleException.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "access/tests/TrustTestSupport.h"

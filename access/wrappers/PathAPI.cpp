@@ -1,6 +1,6 @@
 #include "access/wrappers/PathAPI.h"
 
-#include "core/FileSystemHelpers.h"
+#include "core/base/FileSystemHelpers.h"
 
 #include <shlwapi.h>
 

@@ -1,6 +1,6 @@
 #include "access/wrappers/RegistryAPI.h"
 
-#include "core/CRegKey.h"
+#include "core/registry/CRegKey.h"
 
 namespace Velmo {
 

@@ -1,7 +1,7 @@
 #include "core/Logging/CDefaultLogBuilder.h"
 
 #include "core/Logging/CLoggingIf_ex.h"
-#include "core/CObfuscatedRegKey.h"
+#include "core/registry/CObfuscatedRegKey.h"
 #include "core/Logging/DefaultLoggerFactories.h"
 
 #include <utility>

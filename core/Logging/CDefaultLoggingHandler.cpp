@@ -1,6 +1,6 @@
 #include "core/Logging/CDefaultLoggingHandler.h"
 
-#include "core/StringFormat.h"
+#include "core/base/StringFormat.h"
 
 #include <windows.h>
 

@@ -1,11 +1,11 @@
 #include "core/Logging/CETWLogging.h"
-#include "core/LastError.h"
+#include "core/base/LastError.h"
 
 #include "core/Logging/CETWConfigurationListener.h"
 #include "core/Logging/EtwEventDataBuffer.h"
 #include "core/Logging/EtwProcessInfo.h"
-#include "core/FileSystemHelpers.h"
-#include "core/StringFormat.h"
+#include "core/base/FileSystemHelpers.h"
+#include "core/base/StringFormat.h"
 
 #include <cstring>
 #include <cwchar>

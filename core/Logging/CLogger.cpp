@@ -1,6 +1,6 @@
 #include "core/Logging/CLogger.h"
 
-#include "core/StringFormat.h"
+#include "core/base/StringFormat.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -1,9 +1,9 @@
 #include "core/Logging/CLogging.h"
-#include "core/SrwLockGuard.h"
+#include "core/base/SrwLockGuard.h"
 
-#include "core/CObfuscatedIniReader.h"
-#include "core/FileSystemHelpers.h"
-#include "core/StringFormat.h"
+#include "core/ini/CObfuscatedIniReader.h"
+#include "core/base/FileSystemHelpers.h"
+#include "core/base/StringFormat.h"
 
 #include <knownfolders.h>
 

@@ -24,8 +24,8 @@
 
 #include "core/Logging/CLoggingIf.h"
 #include "core/Logging/LogClock.h"
-#include "core/ScopedResource.h"
-#include "core/ShlObjAPI.h"
+#include "core/base/ScopedResource.h"
+#include "core/base/ShlObjAPI.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "core/Logging/CLoggingIf.h"
 
-#include "core/StringFormat.h"
+#include "core/base/StringFormat.h"
 
 #include <cstdarg>
 

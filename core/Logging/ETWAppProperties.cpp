@@ -1,9 +1,9 @@
 #include "core/Logging/ETWAppProperties.h"
 
-#include "core/CObfuscatedRegKey.h"
-#include "core/CRegKey.h"
-#include "core/ScopedResource.h"
-#include "core/StringFormat.h"
+#include "core/registry/CObfuscatedRegKey.h"
+#include "core/registry/CRegKey.h"
+#include "core/base/ScopedResource.h"
+#include "core/base/StringFormat.h"
 
 #include <shlobj.h>
 

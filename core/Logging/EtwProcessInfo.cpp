@@ -1,7 +1,7 @@
 #include "core/Logging/EtwProcessInfo.h"
 
-#include "core/FileVersionInfo.h"
-#include "core/StringFormat.h"
+#include "core/version/FileVersionInfo.h"
+#include "core/base/StringFormat.h"
 
 #include <cwchar>
 

@@ -2,7 +2,7 @@
 
 #include "core/Logging/CLoggingIf_ex.h"
 #include "core/Logging/LoggerHolder.h"
-#include "core/StringFormat.h"
+#include "core/base/StringFormat.h"
 
 #include <new>
 #include <string>

@@ -1,6 +1,6 @@
 #include "standins/KvBrwsr2/HtmlPage.h"
 
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <algorithm>
 #include <cwctype>

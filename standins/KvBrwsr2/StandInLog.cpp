@@ -1,7 +1,7 @@
 #include "standins/KvBrwsr2/StandInLog.h"
 
-#include "core/ScopedResource.h"
-#include "core/StringFormat.h"
+#include "core/base/ScopedResource.h"
+#include "core/base/StringFormat.h"
 
 #include <mutex>
 

@@ -8,7 +8,7 @@
 // each append one line to the file named by the environment variable "KVRTMUI_STANDIN_LOG" (no
 // log when it is unset). Built with KVRTMUI_WITHOUT_LOADICONEX it lacks "RtMUILoadIconEx".
 
-#include "core/RtMuiExports.h"
+#include "core/loading/RtMuiExports.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -5,7 +5,7 @@
 
 #include <oaidl.h>
 
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <algorithm>
 #include <atomic>

@@ -7,7 +7,7 @@
 // with WINEPREFIX set to it:  OrdwellTrustBench.exe [checks]
 
 #include "access/ModuleTrust.h"
-#include "core/StringFormat.h"
+#include "core/base/StringFormat.h"
 #include "access/tests/TrustTestSupport.h"
 
 #include <windows.h>

@@ -4,7 +4,7 @@
 // takes, and a handed-over page from a DLL in a folder of its own is shown only when that DLL is
 // trusted, however the URL spells the DLL's path.
 
-#include "core/CObfuscatedIniReader.h"
+#include "core/ini/CObfuscatedIniReader.h"
 #include "tests/e2e/support/HostControl.h"
 #include "tests/e2e/support/SuiteInstall.h"
 

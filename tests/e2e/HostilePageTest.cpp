@@ -7,7 +7,7 @@
 // launch spellings aim at never ran.
 
 #include "tests/e2e/support/HostControl.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 #include "tests/e2e/support/SuiteInstall.h"
 
 #include <gtest/gtest.h>

@@ -8,8 +8,8 @@
 // starts writing when the event is set. Exit code: 0, or the first failing WriteText result.
 
 #include "core/Logging/CLogging.h"
-#include "core/ScopedResource.h"
-#include "core/StringFormat.h"
+#include "core/base/ScopedResource.h"
+#include "core/base/StringFormat.h"
 
 #include <windows.h>
 

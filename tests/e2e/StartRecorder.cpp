@@ -2,7 +2,7 @@
 // "starts.log" beside it. The hostile-page run puts it, unsigned, where a page's launch attempts
 // aim, and counts its starts. Exit code 0, or 1 when the line could not be written.
 
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 
 #include "tests/fuzz/FuzzHarness.h"
 
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include "pageobjects/tests/net/NetTestSupport.h"
 
-#include "core/ObfuscatedRegistry.h"
+#include "core/registry/ObfuscatedRegistry.h"
 
 #include <gtest/gtest.h>
 

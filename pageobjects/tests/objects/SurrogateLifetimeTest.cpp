@@ -4,7 +4,7 @@
 
 #include "pageobjects/KvSurrogateConnection.h"
 #include "pageobjects/tests/objects/PageObjectTestSupport.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>

@@ -1,6 +1,6 @@
 #include "pageobjects/tests/session/SessionTestSupport.h"
 
-#include "core/ObfuscatedRegistry.h"
+#include "core/registry/ObfuscatedRegistry.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "pageobjects/SessionRegistryValues.h"
 

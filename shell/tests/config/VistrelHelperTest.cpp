@@ -1,5 +1,5 @@
 #include "core/testsupport/RegistryIsolation.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 #include "shell/tests/config/ShellConfigTestSupport.h"
 #include "shell/VistrelHelper.h"
 

@@ -6,7 +6,7 @@
 #include "shell/tests/hostrun/HostRunSupport.h"
 #include "access/KvUpdateLauncher.h"
 #include "access/tests/KvUtilTestSupport.h"
-#include "core/ObfuscatedRegistry.h"
+#include "core/registry/ObfuscatedRegistry.h"
 #include "pageobjects/qrncmn.h"
 
 #include <gtest/gtest.h>

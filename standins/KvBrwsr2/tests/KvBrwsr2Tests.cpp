@@ -4,7 +4,7 @@
 #include "shell/KvBrowser2.h"
 
 #include "core/testsupport/RegistryIsolation.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 #include "tests/e2e/support/SuiteInstall.h"
 
-#include "core/AnsiRegKey.h"
-#include "core/CObfuscatedIniReader.h"
-#include "core/FileSystemHelpers.h"
-#include "core/ObfuscatedRegistry.h"
-#include "core/ScopedResource.h"
-#include "core/StringFormat.h"
+#include "core/registry/AnsiRegKey.h"
+#include "core/ini/CObfuscatedIniReader.h"
+#include "core/base/FileSystemHelpers.h"
+#include "core/registry/ObfuscatedRegistry.h"
+#include "core/base/ScopedResource.h"
+#include "core/base/StringFormat.h"
 
 #include <knownfolders.h>
 #include <oleauto.h>

@@ -11,7 +11,7 @@
 
 #include "shell/CKvShellModule.h"
 #include "classlib/KvExeModule.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 
 #include <shellapi.h>
 

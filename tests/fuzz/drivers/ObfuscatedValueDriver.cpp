@@ -2,8 +2,8 @@
 
 #include "tests/fuzz/FuzzHarness.h"
 
-#include "core/Md5Digest.h"
-#include "core/ObfuscatedValueBlob.h"
+#include "core/registry/Md5Digest.h"
+#include "core/registry/ObfuscatedValueBlob.h"
 
 #include <cstring>
 

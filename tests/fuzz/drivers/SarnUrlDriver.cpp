@@ -9,8 +9,8 @@
 
 #include "tests/fuzz/FuzzHarness.h"
 
-#include "core/FileSystemHelpers.h"
-#include "core/StringFormat.h"
+#include "core/base/FileSystemHelpers.h"
+#include "core/base/StringFormat.h"
 
 #include <algorithm>
 #include <cwchar>

@@ -8,8 +8,8 @@
 #include "tests/fuzz/FuzzHarness.h"
 
 #include "shell/CAgentUICfg.h"
-#include "core/FileSystemHelpers.h"
-#include "core/StringFormat.h"
+#include "core/base/FileSystemHelpers.h"
+#include "core/base/StringFormat.h"
 
 #include <cwchar>
 #include <fstream>

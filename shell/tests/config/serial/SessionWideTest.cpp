@@ -4,7 +4,7 @@
 
 #include "shell/CAgentUICfg.h"
 #include "core/testsupport/RegistryIsolation.h"
-#include "core/ScopedResource.h"
+#include "core/base/ScopedResource.h"
 #include "shell/tests/config/ShellConfigTestSupport.h"
 
 #include <gtest/gtest.h>
