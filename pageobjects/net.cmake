@@ -1,9 +1,9 @@
 # The network connectivity module and its tests.
 add_library(kvplatformnet STATIC
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvPlatformNet.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvNetCallbackMap.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvNetWorkerHolder.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvNetLibraryBinding.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/net/KvPlatformNet.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/net/KvNetCallbackMap.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/net/KvNetWorkerHolder.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/net/KvNetLibraryBinding.cpp)
 # Winsock, RAS, IP helper and WinINet are bound at run time: no import library of theirs is linked.
 target_link_libraries(kvplatformnet PUBLIC core advapi32)
 

@@ -15,8 +15,8 @@ function(ordwell_type_library idl tlb)
     add_custom_command(
         OUTPUT ${tlb}
         COMMAND ${WIDL} --win64 -t -L ${WINE_WINDOWS_LIBRARY_DIR} -I ${idl_dir}
-                -I ${CMAKE_SOURCE_DIR}/pageobjects/idl -o ${tlb} ${idl}
-        DEPENDS ${idl} ${ARGN} ${CMAKE_SOURCE_DIR}/pageobjects/idl/KvBaseTypes.idl
+                -I ${CMAKE_SOURCE_DIR}/pageobjects/objects/idl -o ${tlb} ${idl}
+        DEPENDS ${idl} ${ARGN} ${CMAKE_SOURCE_DIR}/pageobjects/objects/idl/KvBaseTypes.idl
         COMMENT "Compiling the type library ${tlb}"
         VERBATIM)
 endfunction()
@@ -24,8 +24,8 @@ endfunction()
 set(PAGEOBJECTS_TLB_DIR ${CMAKE_CURRENT_BINARY_DIR}/typelib)
 set(PAGEOBJECTS_SESSION_TLB ${PAGEOBJECTS_TLB_DIR}/KvQrnCShim.tlb)
 set(PAGEOBJECTS_UNINSTALLER_TLB ${PAGEOBJECTS_TLB_DIR}/KvUnInstShim.tlb)
-ordwell_type_library(${CMAKE_CURRENT_SOURCE_DIR}/idl/KvQrnCShim.idl ${PAGEOBJECTS_SESSION_TLB})
-ordwell_type_library(${CMAKE_CURRENT_SOURCE_DIR}/idl/KvUnInstShim.idl ${PAGEOBJECTS_UNINSTALLER_TLB})
+ordwell_type_library(${CMAKE_CURRENT_SOURCE_DIR}/objects/idl/KvQrnCShim.idl ${PAGEOBJECTS_SESSION_TLB})
+ordwell_type_library(${CMAKE_CURRENT_SOURCE_DIR}/objects/idl/KvUnInstShim.idl ${PAGEOBJECTS_UNINSTALLER_TLB})
 add_custom_target(pageobjects_tlb DEPENDS ${PAGEOBJECTS_SESSION_TLB} ${PAGEOBJECTS_UNINSTALLER_TLB})
 # The uninstaller's type library as a file in bin/typelib, for installs that register it
 # (tests/e2e/support): other suite components register it so that its interfaces marshal.
@@ -50,15 +50,15 @@ foreach(variable IN ITEMS PAGEOBJECTS_TLB_DIR PAGEOBJECTS_TLB_RC PAGEOBJECTS_SES
 endforeach()
 
 add_library(pageobjects STATIC
-    ${CMAKE_CURRENT_SOURCE_DIR}/TypeLibDispatch.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvSurrogateConnection.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvPlatformDsp.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/CFakeKvUninstaller.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/PageObjectFactory.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/SessionManagerFactory.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/SessionMgr.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/SessionRegistryValues.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/ScriptObjectAccess.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/objects/TypeLibDispatch.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/objects/KvSurrogateConnection.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/objects/KvPlatformDsp.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/objects/CFakeKvUninstaller.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/objects/PageObjectFactory.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/objects/SessionManagerFactory.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/objects/SessionMgr.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/objects/SessionRegistryValues.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/objects/ScriptObjectAccess.cpp)
 # The session manager uses the page services, the locale strings, the navigation record and
 # performance marker of the shell's window-free library, and the class library's COM object base.
 target_link_libraries(pageobjects PUBLIC pageservices shellconfig shellcommon classlib access core shell32 user32

@@ -1,18 +1,18 @@
 # The page services: URL expansion and launching, named parameters, override hives, registry
 # storage and the application list. No window code.
 add_library(pageservices STATIC
-    ${CMAKE_CURRENT_SOURCE_DIR}/CAppInfoReg.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/CKvRegStorage.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/CNamedParameterMap.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvExitWindows.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvHive.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvPartnerCustomizationBase.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvRegistryOverride.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvRegistryPath.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvResDllCache.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvShellExecute.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvUrlExpansion.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/_SplitRegPath.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/CAppInfoReg.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/CKvRegStorage.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/CNamedParameterMap.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/KvExitWindows.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/KvHive.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/KvPartnerCustomizationBase.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/KvRegistryOverride.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/KvRegistryPath.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/KvResDllCache.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/KvShellExecute.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/KvUrlExpansion.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/_SplitRegPath.cpp)
 target_link_libraries(pageservices PUBLIC kvshortpath activepackage access core wininet shlwapi shell32 ole32 oleaut32 advapi32)
 
 file(GLOB PAGESERVICES_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/*.cpp)

@@ -12,8 +12,8 @@
 #include "shell/KvBrwsr2Lib.h"
 #include "shell/KvCommandRecord.h"
 #include "classlib/KvExeModule.h"
-#include "pageobjects/KvSurrogateInterfaces.h"
-#include "pageobjects/PageObjectFactory.h"
+#include "pageobjects/objects/KvSurrogateInterfaces.h"
+#include "pageobjects/objects/PageObjectFactory.h"
 #include "core/base/ScopedResource.h"
 #include "access/message/MessageBus.h"
 

@@ -1,6 +1,6 @@
 #include "shell/CShellMainWnd.h"
 
-#include "pageobjects/GetActivePackageId.h"
+#include "pageobjects/services/GetActivePackageId.h"
 #include "shell/CKvShellModule.h"
 #include "core/Logging/Logging.h"
 #include "shell/ShellWindowHelpers.h"

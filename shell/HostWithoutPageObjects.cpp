@@ -1,7 +1,7 @@
 // Linked only into a build that lacks the page-object library: the host then starts without page
 // objects (each creator reports E_NOTIMPL), which ends the start-up as a failed window creation.
 
-#include "pageobjects/PageObjectFactory.h"
+#include "pageobjects/objects/PageObjectFactory.h"
 
 #include <atomic>
 

@@ -6,7 +6,7 @@
 #include "core/registry/ObfuscatedRegistry.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
-#include "pageobjects/kvshortpath.h"
+#include "pageobjects/services/kvshortpath.h"
 
 #include <cwchar>
 #include <string>

@@ -6,7 +6,7 @@
 //   -UnregServer   remove both
 // Exit code 0, or the failing HRESULT.
 
-#include "pageobjects/KvSurrogateInterfaces.h"
+#include "pageobjects/objects/KvSurrogateInterfaces.h"
 #include "standins/surrogate/SurrogateStandIn.h"
 
 #include <oleauto.h>

@@ -1,7 +1,7 @@
 #include "standins/surrogate/SurrogateStandIn.h"
 
-#include "pageobjects/IKvUninstaller.h"
-#include "pageobjects/KvSurrogateInterfaces.h"
+#include "pageobjects/objects/IKvUninstaller.h"
+#include "pageobjects/objects/KvSurrogateInterfaces.h"
 
 #include <oaidl.h>
 

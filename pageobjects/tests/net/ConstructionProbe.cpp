@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pageobjects/KvPlatformNet.h"
+#include "pageobjects/net/KvPlatformNet.h"
 
 int main()
 {

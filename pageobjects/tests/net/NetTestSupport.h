@@ -18,7 +18,7 @@
 #include <set>
 #include <string>
 
-#include "pageobjects/KvPlatformNet.h"
+#include "pageobjects/net/KvPlatformNet.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 namespace nettest {

@@ -1,8 +1,8 @@
-#include "pageobjects/IKvUninstaller.h"
-#include "pageobjects/KvSurrogateInterfaces.h"
-#include "pageobjects/PageObjectFactory.h"
+#include "pageobjects/objects/IKvUninstaller.h"
+#include "pageobjects/objects/KvSurrogateInterfaces.h"
+#include "pageobjects/objects/PageObjectFactory.h"
 #include "pageobjects/tests/objects/PageObjectTestSupport.h"
-#include "pageobjects/PageObjectTypeLibraries.h"
+#include "pageobjects/objects/PageObjectTypeLibraries.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>

@@ -1,6 +1,6 @@
-#include "pageobjects/KvPlatformDsp.h"
+#include "pageobjects/objects/KvPlatformDsp.h"
 #include "access/ModuleTrust.h"
-#include "pageobjects/PageObjectFactory.h"
+#include "pageobjects/objects/PageObjectFactory.h"
 #include "pageobjects/tests/objects/PageObjectTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // also when a client process is ended while holding objects, and never while a live client holds
 // one. The clients are this process and copies of it running the client case below.
 
-#include "pageobjects/KvSurrogateConnection.h"
+#include "pageobjects/objects/KvSurrogateConnection.h"
 #include "pageobjects/tests/objects/PageObjectTestSupport.h"
 #include "core/base/ScopedResource.h"
 

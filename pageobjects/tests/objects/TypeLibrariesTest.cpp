@@ -1,7 +1,7 @@
-#include "pageobjects/IKvUninstaller.h"
-#include "pageobjects/ISessionMgr2.h"
-#include "pageobjects/PageObjectTypeLibraries.h"
-#include "pageobjects/TypeLibDispatch.h"
+#include "pageobjects/objects/IKvUninstaller.h"
+#include "pageobjects/objects/ISessionMgr2.h"
+#include "pageobjects/objects/PageObjectTypeLibraries.h"
+#include "pageobjects/objects/TypeLibDispatch.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>

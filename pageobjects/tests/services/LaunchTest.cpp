@@ -2,7 +2,7 @@
 #include "access/tests/LaunchTestSupport.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "pageobjects/tests/services/ServicesTestSupport.h"
-#include "pageobjects/qrncmn.h"
+#include "pageobjects/services/qrncmn.h"
 
 #include <shellapi.h>
 

@@ -1,4 +1,4 @@
-#include "pageobjects/CNamedParameterMap.h"
+#include "pageobjects/services/CNamedParameterMap.h"
 
 #include <gtest/gtest.h>
 

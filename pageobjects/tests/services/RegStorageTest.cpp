@@ -1,5 +1,5 @@
-#include "pageobjects/CAppInfoReg.h"
-#include "pageobjects/CKvRegStorage.h"
+#include "pageobjects/services/CAppInfoReg.h"
+#include "pageobjects/services/CKvRegStorage.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "pageobjects/tests/services/ServicesTestSupport.h"
 

@@ -1,6 +1,6 @@
-#include "pageobjects/GetActivePackageId.h"
-#include "pageobjects/KvPartnerCustomizationBase.h"
-#include "pageobjects/KvRegistryOverride.h"
+#include "pageobjects/services/GetActivePackageId.h"
+#include "pageobjects/services/KvPartnerCustomizationBase.h"
+#include "pageobjects/services/KvRegistryOverride.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "pageobjects/tests/services/ServicesTestSupport.h"
 

@@ -1,6 +1,6 @@
 #include "core/testsupport/RegistryIsolation.h"
 #include "pageobjects/tests/services/ServicesTestSupport.h"
-#include "pageobjects/qrncmn.h"
+#include "pageobjects/services/qrncmn.h"
 
 #include <objbase.h>
 

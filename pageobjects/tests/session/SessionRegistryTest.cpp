@@ -2,7 +2,7 @@
 
 #include "core/registry/ObfuscatedRegistry.h"
 #include "core/testsupport/RegistryIsolation.h"
-#include "pageobjects/SessionRegistryValues.h"
+#include "pageobjects/objects/SessionRegistryValues.h"
 
 #include <cstring>
 

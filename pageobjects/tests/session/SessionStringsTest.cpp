@@ -2,7 +2,7 @@
 
 #include "pageobjects/tests/objects/PageObjectTestSupport.h"
 #include "core/testsupport/RegistryIsolation.h"
-#include "pageobjects/ScriptObjectAccess.h"
+#include "pageobjects/objects/ScriptObjectAccess.h"
 
 #include <dispex.h>
 

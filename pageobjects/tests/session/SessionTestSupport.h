@@ -3,8 +3,8 @@
 // name through its IDispatch, a page script run by the platform's JScript engine, and a host
 // whose main window is the test's own.
 
-#include "pageobjects/PageObjectFactory.h"
-#include "pageobjects/SessionMgr.h"
+#include "pageobjects/objects/PageObjectFactory.h"
+#include "pageobjects/objects/SessionMgr.h"
 
 #include <activscp.h>
 #include <gtest/gtest.h>

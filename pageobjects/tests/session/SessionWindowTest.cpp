@@ -3,7 +3,7 @@
 #include "shell/CNAVMSGDATA.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "shell/ShellMessages.h"
-#include "pageobjects/qrncmn.h"
+#include "pageobjects/services/qrncmn.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The command line, the module's reference count and page objects, and the small shell helpers.
 
-#include "pageobjects/GetActivePackageId.h"
+#include "pageobjects/services/GetActivePackageId.h"
 #include "shell/CKvPerfCounter.h"
 #include "shell/CNAVMSGDATA.h"
 #include "shell/tests/host/HostTestSupport.h"

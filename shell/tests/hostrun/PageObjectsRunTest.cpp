@@ -7,7 +7,7 @@
 #include "access/KvUpdateLauncher.h"
 #include "access/tests/KvUtilTestSupport.h"
 #include "core/registry/ObfuscatedRegistry.h"
-#include "pageobjects/qrncmn.h"
+#include "pageobjects/services/qrncmn.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,8 +1,0 @@
-#include "pageobjects/PageObjectFactory.h"
-
-#include "pageobjects/SessionMgr.h"
-
-HRESULT CreateSessionManager(IDispatch** object) noexcept
-{
-    return CKvComObject<CSessionMgr2>::CreateInstance(IID_IDispatch, reinterpret_cast<void**>(object));
-}

@@ -1,0 +1,55 @@
+// The page-object creators the host module calls, and the host access the objects read.
+
+#include "pageobjects/objects/PageObjectFactory.h"
+
+#include "pageobjects/objects/CFakeKvUninstaller.h"
+#include "pageobjects/objects/KvPlatformDsp.h"
+#include "core/Logging/Logging.h"
+
+#include <atomic>
+
+namespace {
+
+std::atomic<IKvShellHostAccess*> g_hostAccess{nullptr};
+
+}  // namespace
+
+HRESULT CreatePlatformDispatch(IDispatch** object) noexcept
+{
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    CKvPlatformDsp* created = nullptr;
+    const HRESULT hr = CKvPlatformDsp::CreateInstance(&created);
+    if (FAILED(hr)) return hr;
+    *object = created;
+    return S_OK;
+}
+
+HRESULT CreateFakeUninstaller(const wchar_t* simulate, const wchar_t* ngmdata, IDispatch** object) noexcept
+{
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    CFakeKvUninstaller* created = nullptr;
+    HRESULT hr = CFakeKvUninstaller::CreateInstance(&created);
+    if (FAILED(hr)) {
+        ETWLOG(4, L"KvShell", L"CreateFakeUninstaller", L"The uninstaller shim was not created: (0x%08X)", hr);
+        return hr;
+    }
+    hr = created->SetSimulationData(simulate, ngmdata);
+    if (FAILED(hr)) {
+        created->Release();
+        return hr;
+    }
+    *object = static_cast<IKvUninstaller5*>(created);
+    return S_OK;
+}
+
+void SetShellHostAccess(IKvShellHostAccess* host) noexcept
+{
+    g_hostAccess.store(host);
+}
+
+IKvShellHostAccess* GetShellHostAccess() noexcept
+{
+    return g_hostAccess.load();
+}

@@ -1,0 +1,8 @@
+#include "pageobjects/objects/PageObjectFactory.h"
+
+#include "pageobjects/objects/SessionMgr.h"
+
+HRESULT CreateSessionManager(IDispatch** object) noexcept
+{
+    return CKvComObject<CSessionMgr2>::CreateInstance(IID_IDispatch, reinterpret_cast<void**>(object));
+}
