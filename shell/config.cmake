@@ -1,11 +1,11 @@
 # The shell's UI configuration, language tables, locale strings, application info and Vistrel
 # state.
 add_library(shellconfig STATIC
-    ${CMAKE_CURRENT_SOURCE_DIR}/ApplicationInfo.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/CAgentUICfg.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/CKvSARNLocale2.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/LanguageTables.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/VistrelHelper.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/config/ApplicationInfo.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/config/CAgentUICfg.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/config/CKvSARNLocale2.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/config/LanguageTables.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/config/VistrelHelper.cpp)
 target_link_libraries(shellconfig PUBLIC access core ole32 oleaut32 uuid user32)
 
 file(GLOB SHELLCONFIG_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/*.cpp)

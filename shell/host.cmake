@@ -4,22 +4,22 @@
 # senders of the window's pointer messages: also linked by the page objects, so nothing here needs
 # the window's own code.
 add_library(shellcommon STATIC
-    ${CMAKE_CURRENT_SOURCE_DIR}/CNAVMSGDATA.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/CKvPerfCounter.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/ShellMessages.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/CNAVMSGDATA.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/CKvPerfCounter.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/ShellMessages.cpp)
 target_link_libraries(shellcommon PUBLIC activepackage core user32 oleaut32 advapi32)
 
 add_library(ordwellhost STATIC
-    ${CMAKE_CURRENT_SOURCE_DIR}/CBrowserHelp.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/CKvShellModule.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/CShellMainWnd.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/CWinDPIAware.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/HandOverChannel.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/HostUiSettings.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvBrwsr2Lib.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/KvCommandRecord.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/NotQuiteNullDacl.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/ShellWindowHelpers.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/CBrowserHelp.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/CKvShellModule.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/CShellMainWnd.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/CWinDPIAware.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/HandOverChannel.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/HostUiSettings.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/KvBrwsr2Lib.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/KvCommandRecord.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/NotQuiteNullDacl.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/ShellWindowHelpers.cpp)
 target_link_libraries(ordwellhost PUBLIC shellcommon shellconfig classlib access core shell32 user32 gdi32 ole32 oleaut32
     advapi32 uuid)
 if(TARGET pageobjects)
@@ -28,19 +28,19 @@ else()
     target_sources(ordwellhost PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/HostWithoutPageObjects.cpp)
 endif()
 
-add_executable(Ordwell WIN32 ${CMAKE_CURRENT_SOURCE_DIR}/OrdwellMain.cpp ${CMAKE_CURRENT_SOURCE_DIR}/Ordwell.rc)
+add_executable(Ordwell WIN32 ${CMAKE_CURRENT_SOURCE_DIR}/host/OrdwellMain.cpp ${CMAKE_CURRENT_SOURCE_DIR}/host/Ordwell.rc)
 set_target_properties(Ordwell PROPERTIES OUTPUT_NAME "Ordwell")
 target_link_options(Ordwell PRIVATE -municode)
 target_link_libraries(Ordwell PRIVATE ordwellhost kvplatformnet)
-set(ORDWELL_RC_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/Ordwell.manifest ${CMAKE_CURRENT_SOURCE_DIR}/Ordwell.ico
-    ${CMAKE_CURRENT_SOURCE_DIR}/Ordwell.rgs ${CMAKE_CURRENT_SOURCE_DIR}/SessionMgr.rgs)
+set(ORDWELL_RC_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/host/Ordwell.manifest ${CMAKE_CURRENT_SOURCE_DIR}/host/Ordwell.ico
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/Ordwell.rgs ${CMAKE_CURRENT_SOURCE_DIR}/host/SessionMgr.rgs)
 if(DEFINED PAGEOBJECTS_TLB_RC AND TARGET pageobjects_tlb)
     target_include_directories(Ordwell PRIVATE ${PAGEOBJECTS_TLB_DIR})
     target_compile_definitions(Ordwell PRIVATE ORDWELL_WITH_PAGE_OBJECT_TYPELIBS)
     list(APPEND ORDWELL_RC_DEPENDS ${PAGEOBJECTS_TLB_RC} ${PAGEOBJECTS_SESSION_TLB} ${PAGEOBJECTS_UNINSTALLER_TLB})
     add_dependencies(Ordwell pageobjects_tlb)
 endif()
-set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/Ordwell.rc PROPERTIES OBJECT_DEPENDS "${ORDWELL_RC_DEPENDS}")
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/host/Ordwell.rc PROPERTIES OBJECT_DEPENDS "${ORDWELL_RC_DEPENDS}")
 
 # Tests: the host's pieces in-process, and the program started as a process (full exit codes).
 file(GLOB HOST_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/*.cpp)

@@ -16,7 +16,7 @@
 // as C strings they would name something else.
 
 #include "pageobjects/services/CNamedParameterMap.h"
-#include "shell/CKvPerfCounter.h"
+#include "shell/host/CKvPerfCounter.h"
 #include "pageobjects/objects/ISessionMgr2.h"
 #include "classlib/KvComObject.h"
 #include "pageobjects/objects/TypeLibDispatch.h"

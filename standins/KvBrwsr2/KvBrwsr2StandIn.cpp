@@ -7,7 +7,7 @@
 // KvBrwDeInit(); KvGetBrwObject2(out) and KvGetBrwObject2Ex(out, flags): TRUE with a new object
 // holding one reference for the caller, FALSE for a null out pointer.
 //
-// The browser object (shell/KvBrowser2.h):
+// The browser object (shell/host/KvBrowser2.h):
 // - Navigate (8): a URL beginning "sarn://" (any case) goes through the handler given to
 //   KvBrwInit, with code 1 and a copy of the URL in a 2,084-character buffer. The result, or the
 //   URL itself when there is no handler, must read "sarn://<dll path>::<resource>" (query and
@@ -72,7 +72,7 @@
 #include "standins/KvBrwsr2/StandInLog.h"
 #include "standins/KvBrwsr2/ZoomBrowser.h"
 
-#include "shell/KvBrowser2.h"
+#include "shell/host/KvBrowser2.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,7 +2,7 @@
 // The web-browser side of a browser object: only the page zoom (ExecWB with OLECMDID_OPTICAL_ZOOM)
 // does anything. It lives inside its browser object and counts references on it.
 
-#include "shell/KvBrowser2.h"
+#include "shell/host/KvBrowser2.h"
 
 #include <mutex>
 

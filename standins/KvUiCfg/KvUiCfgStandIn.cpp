@@ -7,7 +7,7 @@
 // one line to the file named by the environment variable "KVUICFG_STANDIN_LOG" (no log when it
 // is unset); the open line names this DLL's own path so that a test can tell which copy served.
 
-#include "shell/KvUiCfgInterfaces.h"
+#include "shell/config/KvUiCfgInterfaces.h"
 
 #include <windows.h>
 #include <msxml2.h>

@@ -1,8 +1,8 @@
 #include "pageobjects/tests/session/SessionTestSupport.h"
 
-#include "shell/CNAVMSGDATA.h"
+#include "shell/host/CNAVMSGDATA.h"
 #include "core/testsupport/RegistryIsolation.h"
-#include "shell/ShellMessages.h"
+#include "shell/host/ShellMessages.h"
 #include "pageobjects/services/qrncmn.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/CAgentUICfg.h"
+#include "shell/config/CAgentUICfg.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "shell/tests/config/ShellConfigTestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "shell/LanguageTables.h"
+#include "shell/config/LanguageTables.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "shell/ApplicationInfo.h"
-#include "shell/CKvSARNLocale2.h"
+#include "shell/config/ApplicationInfo.h"
+#include "shell/config/CKvSARNLocale2.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "shell/tests/config/ShellConfigTestSupport.h"
 

@@ -1,7 +1,7 @@
 #include "core/testsupport/RegistryIsolation.h"
 #include "core/base/ScopedResource.h"
 #include "shell/tests/config/ShellConfigTestSupport.h"
-#include "shell/VistrelHelper.h"
+#include "shell/config/VistrelHelper.h"
 
 #include <gtest/gtest.h>
 

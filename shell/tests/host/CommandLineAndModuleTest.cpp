@@ -1,10 +1,10 @@
 // The command line, the module's reference count and page objects, and the small shell helpers.
 
 #include "pageobjects/services/GetActivePackageId.h"
-#include "shell/CKvPerfCounter.h"
-#include "shell/CNAVMSGDATA.h"
+#include "shell/host/CKvPerfCounter.h"
+#include "shell/host/CNAVMSGDATA.h"
 #include "shell/tests/host/HostTestSupport.h"
-#include "shell/ShellWindowHelpers.h"
+#include "shell/host/ShellWindowHelpers.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // Shared by the host's tests: a recording browser object, scripted UI settings and a module with a
 // parsed command line.
 
-#include "shell/CKvShellModule.h"
-#include "shell/KvBrowser2.h"
+#include "shell/host/CKvShellModule.h"
+#include "shell/host/KvBrowser2.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>

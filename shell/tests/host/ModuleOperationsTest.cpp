@@ -3,7 +3,7 @@
 
 #include "access/CheckedCreation.h"
 #include "shell/tests/host/HostTestSupport.h"
-#include "shell/VistrelHelper.h"
+#include "shell/config/VistrelHelper.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // DPI sizing, the main window over a recording browser, the hand-over reader, the bus handlers and
 // the wait loop.
 
-#include "shell/CShellMainWnd.h"
-#include "shell/CWinDPIAware.h"
+#include "shell/host/CShellMainWnd.h"
+#include "shell/host/CWinDPIAware.h"
 #include "shell/tests/host/HostTestSupport.h"
 #include "access/message/Message.h"
 

@@ -2,7 +2,7 @@
 // library, seen from outside: its named objects, window and title, the bus subscriptions, the
 // hand-over of a second start, and how it can be closed from another process.
 
-#include "shell/HandOverChannel.h"
+#include "shell/host/HandOverChannel.h"
 #include "shell/tests/hostrun/HostRunSupport.h"
 
 #include <gtest/gtest.h>

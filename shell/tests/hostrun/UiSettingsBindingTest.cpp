@@ -2,7 +2,7 @@
 // "qrnuicfg.dat" read through the configuration component beside the program, the product's
 // resource DLLs, and the sibling component's registry state.
 
-#include "shell/IHostUiSettings.h"
+#include "shell/host/IHostUiSettings.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "access/tests/TrustTestSupport.h"
 

@@ -1,7 +1,7 @@
 // The browser-control stand-in as other tests use it: loaded by path, driven through its exports
 // and the browser object, checked through its record file and the page objects it calls.
 
-#include "shell/KvBrowser2.h"
+#include "shell/host/KvBrowser2.h"
 
 #include "core/testsupport/RegistryIsolation.h"
 #include "core/base/ScopedResource.h"

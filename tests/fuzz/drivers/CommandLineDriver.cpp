@@ -9,7 +9,7 @@
 
 #include "tests/fuzz/FuzzHarness.h"
 
-#include "shell/CKvShellModule.h"
+#include "shell/host/CKvShellModule.h"
 #include "classlib/KvExeModule.h"
 #include "core/base/ScopedResource.h"
 

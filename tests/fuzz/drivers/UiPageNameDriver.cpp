@@ -7,7 +7,7 @@
 
 #include "tests/fuzz/FuzzHarness.h"
 
-#include "shell/CAgentUICfg.h"
+#include "shell/config/CAgentUICfg.h"
 #include "core/base/FileSystemHelpers.h"
 #include "core/base/StringFormat.h"
 

@@ -2,7 +2,7 @@
 // registration (the platform's object creation reads the machine's class registry, which a
 // process's registry redirection does not cover). They run while no other test runs.
 
-#include "shell/CAgentUICfg.h"
+#include "shell/config/CAgentUICfg.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "core/base/ScopedResource.h"
 #include "shell/tests/config/ShellConfigTestSupport.h"

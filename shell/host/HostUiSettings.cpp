@@ -1,10 +1,10 @@
-#include "shell/IHostUiSettings.h"
+#include "shell/host/IHostUiSettings.h"
 
-#include "shell/CAgentUICfg.h"
-#include "shell/CKvSARNLocale2.h"
+#include "shell/config/CAgentUICfg.h"
+#include "shell/config/CKvSARNLocale2.h"
 #include "core/Logging/Logging.h"
 #include "core/loading/RtMui.h"
-#include "shell/VistrelHelper.h"
+#include "shell/config/VistrelHelper.h"
 
 #include <cwchar>
 

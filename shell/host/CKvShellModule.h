@@ -4,13 +4,13 @@
 // library, creates the page objects and the main window, subscribes to two bus events, runs the
 // wait-and-message loop and counts the references that keep the host alive.
 
-#include "shell/CBrowserHelp.h"
-#include "shell/CKvPerfCounter.h"
+#include "shell/host/CBrowserHelp.h"
+#include "shell/host/CKvPerfCounter.h"
 #include "access/CKvUtilLib.h"
-#include "shell/HandOverChannel.h"
-#include "shell/IHostUiSettings.h"
-#include "shell/KvBrwsr2Lib.h"
-#include "shell/KvCommandRecord.h"
+#include "shell/host/HandOverChannel.h"
+#include "shell/host/IHostUiSettings.h"
+#include "shell/host/KvBrwsr2Lib.h"
+#include "shell/host/KvCommandRecord.h"
 #include "classlib/KvExeModule.h"
 #include "pageobjects/objects/KvSurrogateInterfaces.h"
 #include "pageobjects/objects/PageObjectFactory.h"

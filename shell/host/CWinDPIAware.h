@@ -2,7 +2,7 @@
 // Turns the configured page size into a window size for the display: scaled by the display's DPI,
 // shrunk to fit the work area, with the matching page zoom; applies the zoom and fits the browser.
 
-#include "shell/KvBrowser2.h"
+#include "shell/host/KvBrowser2.h"
 
 #include <windows.h>
 

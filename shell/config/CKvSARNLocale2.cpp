@@ -1,6 +1,6 @@
-#include "shell/CKvSARNLocale2.h"
+#include "shell/config/CKvSARNLocale2.h"
 
-#include "shell/ApplicationInfo.h"
+#include "shell/config/ApplicationInfo.h"
 #include "core/Logging/Logging.h"
 #include "core/loading/RtMui.h"
 #include "core/base/StringFormat.h"

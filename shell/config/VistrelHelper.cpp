@@ -1,4 +1,4 @@
-#include "shell/VistrelHelper.h"
+#include "shell/config/VistrelHelper.h"
 
 #include "core/Logging/Logging.h"
 #include "core/base/ScopedResource.h"

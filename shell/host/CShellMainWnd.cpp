@@ -1,9 +1,9 @@
-#include "shell/CShellMainWnd.h"
+#include "shell/host/CShellMainWnd.h"
 
 #include "pageobjects/services/GetActivePackageId.h"
-#include "shell/CKvShellModule.h"
+#include "shell/host/CKvShellModule.h"
 #include "core/Logging/Logging.h"
-#include "shell/ShellWindowHelpers.h"
+#include "shell/host/ShellWindowHelpers.h"
 
 #include <exception>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "shell/CKvPerfCounter.h"
+#include "shell/host/CKvPerfCounter.h"
 
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"

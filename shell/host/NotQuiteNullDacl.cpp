@@ -1,4 +1,4 @@
-#include "shell/NotQuiteNullDacl.h"
+#include "shell/host/NotQuiteNullDacl.h"
 
 NotQuiteNullDacl::~NotQuiteNullDacl()
 {

@@ -1,4 +1,4 @@
-#include "shell/KvCommandRecord.h"
+#include "shell/host/KvCommandRecord.h"
 
 #include <cwchar>
 #include <cwctype>

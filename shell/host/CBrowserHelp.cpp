@@ -1,4 +1,4 @@
-#include "shell/CBrowserHelp.h"
+#include "shell/host/CBrowserHelp.h"
 
 #include "core/Logging/Logging.h"
 

@@ -1,4 +1,4 @@
-#include "shell/CWinDPIAware.h"
+#include "shell/host/CWinDPIAware.h"
 
 #include "core/Logging/Logging.h"
 

@@ -1,7 +1,7 @@
-#include "shell/CAgentUICfg.h"
+#include "shell/config/CAgentUICfg.h"
 
-#include "shell/AsciiText.h"
-#include "shell/LanguageTables.h"
+#include "shell/config/AsciiText.h"
+#include "shell/config/LanguageTables.h"
 #include "core/Logging/Logging.h"
 #include "core/loading/RtMui.h"
 #include "core/base/StringFormat.h"

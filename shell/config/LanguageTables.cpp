@@ -1,6 +1,6 @@
-#include "shell/LanguageTables.h"
+#include "shell/config/LanguageTables.h"
 
-#include "shell/AsciiText.h"
+#include "shell/config/AsciiText.h"
 
 #include <cwchar>
 

@@ -1,4 +1,4 @@
-#include "shell/ShellMessages.h"
+#include "shell/host/ShellMessages.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 // Win32 codes, or the HRESULT of the attribute read that failed. Nothing is logged except the
 // screen resolution. Strings and font records handed out belong to the caller.
 
-#include "shell/KvUiCfgInterfaces.h"
+#include "shell/config/KvUiCfgInterfaces.h"
 #include "core/base/ScopedResource.h"
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "shell/ApplicationInfo.h"
+#include "shell/config/ApplicationInfo.h"
 
 #include "access/InstallFolders.h"
 

@@ -2,7 +2,7 @@
 // A navigation request: the URL to show and an event the window sets once it has acted on it.
 // Travels with the main window's message 0x8003 (wParam) within the UI thread.
 
-#include "shell/CKvRefCount.h"
+#include "shell/host/CKvRefCount.h"
 #include "core/base/ScopedResource.h"
 
 #include <oleauto.h>

@@ -1,6 +1,6 @@
 // Entry point of the host program.
 
-#include "shell/CKvShellModule.h"
+#include "shell/host/CKvShellModule.h"
 #include "core/loading/SafeLoading.h"
 #include "core/base/ScopedResource.h"
 

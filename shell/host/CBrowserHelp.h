@@ -3,8 +3,8 @@
 // hands each new page the page objects by name, navigates, forwards keyboard messages, gives the
 // object up.
 
-#include "shell/CNAVMSGDATA.h"
-#include "shell/KvBrowser2.h"
+#include "shell/host/CNAVMSGDATA.h"
+#include "shell/host/KvBrowser2.h"
 
 #include <windows.h>
 

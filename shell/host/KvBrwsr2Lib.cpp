@@ -1,4 +1,4 @@
-#include "shell/KvBrwsr2Lib.h"
+#include "shell/host/KvBrwsr2Lib.h"
 
 #include "access/InstallFolders.h"
 #include "core/Logging/Logging.h"

@@ -1,4 +1,4 @@
-#include "shell/CNAVMSGDATA.h"
+#include "shell/host/CNAVMSGDATA.h"
 
 #include <new>
 

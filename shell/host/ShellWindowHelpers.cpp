@@ -1,4 +1,4 @@
-#include "shell/ShellWindowHelpers.h"
+#include "shell/host/ShellWindowHelpers.h"
 
 #include <cwchar>
 #include <cwctype>

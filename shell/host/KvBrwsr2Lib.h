@@ -2,7 +2,7 @@
 // Run-time binding of the browser-control library "KvBrwsr2.dll", and the URL-notification handler
 // of the URL library handed to it.
 
-#include "shell/KvBrowser2.h"
+#include "shell/host/KvBrowser2.h"
 #include "core/base/ScopedResource.h"
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "shell/HandOverChannel.h"
+#include "shell/host/HandOverChannel.h"
 
 #include <cwchar>
 #include <vector>
