@@ -11,6 +11,10 @@ target_link_libraries(kvplatformnet PUBLIC core advapi32)
 add_executable(kvplatformnet_probe ${CMAKE_CURRENT_SOURCE_DIR}/tests/net/ConstructionProbe.cpp)
 target_link_libraries(kvplatformnet_probe PRIVATE kvplatformnet)
 
-file(GLOB KVPLATFORMNET_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/net/*Test.cpp)
-ordwell_add_test(kvplatformnet_tests SOURCES ${KVPLATFORMNET_TEST_SOURCES} LIBS kvplatformnet core_testsupport ws2_32)
+ordwell_add_test(kvplatformnet_tests
+    SOURCES
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/net/NetCallbackTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/net/NetConnectivityTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/net/NetLibraryTest.cpp
+    LIBS kvplatformnet core_testsupport ws2_32)
 add_dependencies(kvplatformnet_tests kvplatformnet_probe)

@@ -65,9 +65,13 @@ target_link_libraries(pageobjects PUBLIC pageservices shellconfig shellcommon cl
     oleaut32 ole32 uuid)
 add_dependencies(pageobjects pageobjects_tlb)
 
-file(GLOB PAGEOBJECTS_OBJECT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/*.cpp)
 ordwell_add_test(pageobjects_tests
-    SOURCES ${PAGEOBJECTS_OBJECT_TEST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc
+    SOURCES
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/FakeUninstallerTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/KvPlatformDspTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/SurrogateLifetimeTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/TypeLibrariesTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc
     LIBS pageobjects surrogate_standin_objects core_testsupport)
 target_include_directories(pageobjects_tests PRIVATE ${PAGEOBJECTS_TLB_DIR} ${TEST_SIGNING_DIR})
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc PROPERTIES
@@ -81,9 +85,15 @@ add_library(sessionmgr_manifest_probe MODULE ${CMAKE_CURRENT_SOURCE_DIR}/tests/s
 set_target_properties(sessionmgr_manifest_probe PROPERTIES PREFIX "" SUFFIX ".dll" OUTPUT_NAME "ManifestProbe"
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/sessionmgr)
 target_link_options(sessionmgr_manifest_probe PRIVATE -static)
-file(GLOB SESSIONMGR_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/*.cpp)
 ordwell_add_test(sessionmgr_tests
-    SOURCES ${SESSIONMGR_TEST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc
+    SOURCES
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/SessionArgumentsTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/SessionLaunchTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/SessionRegistryTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/SessionScriptTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/SessionStringsTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/SessionWindowTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc
     LIBS pageobjects surrogate_standin_objects core_testsupport)
 target_include_directories(sessionmgr_tests PRIVATE ${PAGEOBJECTS_TLB_DIR} ${TEST_SIGNING_DIR})
 add_dependencies(sessionmgr_tests pageobjects_tlb trust_test_prefix standin_surrogate res_locale

@@ -8,8 +8,15 @@ add_library(shellconfig STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/config/VistrelHelper.cpp)
 target_link_libraries(shellconfig PUBLIC access core ole32 oleaut32 uuid user32)
 
-file(GLOB SHELLCONFIG_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/*.cpp)
-ordwell_add_test(shellconfig_tests SOURCES ${SHELLCONFIG_TEST_SOURCES} LIBS shellconfig core_testsupport)
+ordwell_add_test(shellconfig_tests
+    SOURCES
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/AgentUICfgTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/LanguageTablesTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/LocaleStringsTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/SectionReadersTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/ShellConfigTestSupport.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/VistrelHelperTest.cpp
+    LIBS shellconfig core_testsupport)
 # The configuration component, the localized-resource DLL and the resource DLLs the tests load.
 add_dependencies(shellconfig_tests standin_kvuicfg standin_kvrtmui_full res_locale)
 

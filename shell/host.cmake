@@ -21,31 +21,28 @@ add_library(ordwellhost STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/host/NotQuiteNullDacl.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/host/ShellWindowHelpers.cpp)
 target_link_libraries(ordwellhost PUBLIC shellcommon shellconfig classlib access core shell32 user32 gdi32 ole32 oleaut32
-    advapi32 uuid)
-if(TARGET pageobjects)
-    target_link_libraries(ordwellhost PUBLIC pageobjects)
-else()
-    target_sources(ordwellhost PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/HostWithoutPageObjects.cpp)
-endif()
+    advapi32 uuid pageobjects)
 
 add_executable(Ordwell WIN32 ${CMAKE_CURRENT_SOURCE_DIR}/host/OrdwellMain.cpp ${CMAKE_CURRENT_SOURCE_DIR}/host/Ordwell.rc)
 set_target_properties(Ordwell PROPERTIES OUTPUT_NAME "Ordwell")
 target_link_options(Ordwell PRIVATE -municode)
 target_link_libraries(Ordwell PRIVATE ordwellhost kvplatformnet)
 set(ORDWELL_RC_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/host/Ordwell.manifest ${CMAKE_CURRENT_SOURCE_DIR}/host/Ordwell.ico
-    ${CMAKE_CURRENT_SOURCE_DIR}/host/Ordwell.rgs ${CMAKE_CURRENT_SOURCE_DIR}/host/SessionMgr.rgs)
-if(DEFINED PAGEOBJECTS_TLB_RC AND TARGET pageobjects_tlb)
-    target_include_directories(Ordwell PRIVATE ${PAGEOBJECTS_TLB_DIR})
-    target_compile_definitions(Ordwell PRIVATE ORDWELL_WITH_PAGE_OBJECT_TYPELIBS)
-    list(APPEND ORDWELL_RC_DEPENDS ${PAGEOBJECTS_TLB_RC} ${PAGEOBJECTS_SESSION_TLB} ${PAGEOBJECTS_UNINSTALLER_TLB})
-    add_dependencies(Ordwell pageobjects_tlb)
-endif()
+    ${CMAKE_CURRENT_SOURCE_DIR}/host/Ordwell.rgs ${CMAKE_CURRENT_SOURCE_DIR}/host/SessionMgr.rgs
+    ${PAGEOBJECTS_TLB_RC} ${PAGEOBJECTS_SESSION_TLB} ${PAGEOBJECTS_UNINSTALLER_TLB})
+# The page objects' type libraries go into the program's resources (generated in the build folder).
+target_include_directories(Ordwell PRIVATE ${PAGEOBJECTS_TLB_DIR})
+add_dependencies(Ordwell pageobjects_tlb)
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/host/Ordwell.rc PROPERTIES OBJECT_DEPENDS "${ORDWELL_RC_DEPENDS}")
 
 # Tests: the host's pieces in-process, and the program started as a process (full exit codes).
-file(GLOB HOST_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/*.cpp)
-if(HOST_TEST_SOURCES)
-    ordwell_add_test(host_tests SOURCES ${HOST_TEST_SOURCES} LIBS ordwellhost core_testsupport)
-    target_include_directories(host_tests PRIVATE ${TEST_SIGNING_DIR})
-    add_dependencies(host_tests Ordwell trust_test_prefix standin_kvutil_full_signed)
-endif()
+ordwell_add_test(host_tests
+    SOURCES
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/BindingAndShutdownTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/CommandLineAndModuleTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/ModuleOperationsTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/ProgramRunTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/WindowAndLoopTest.cpp
+    LIBS ordwellhost core_testsupport)
+target_include_directories(host_tests PRIVATE ${TEST_SIGNING_DIR})
+add_dependencies(host_tests Ordwell trust_test_prefix standin_kvutil_full_signed)

@@ -13,19 +13,23 @@ foreach(target IN ITEMS hostrun_pages hostrun_qrnui)
         LIBRARY_OUTPUT_DIRECTORY ${HOSTRUN_RESOURCE_DIR})
     target_link_options(${target} PRIVATE -nostdlib -e 0)
 endforeach()
-file(GLOB HOSTRUN_PAGE_FILES CONFIGURE_DEPENDS ${HOSTRUN_PAGES_DIR}/*.html)
+set(HOSTRUN_PAGE_FILES
+    ${HOSTRUN_PAGES_DIR}/carried.html
+    ${HOSTRUN_PAGES_DIR}/locked.html
+    ${HOSTRUN_PAGES_DIR}/pageobjects.html
+    ${HOSTRUN_PAGES_DIR}/plain.html
+    ${HOSTRUN_PAGES_DIR}/selfclose.html
+    ${HOSTRUN_PAGES_DIR}/unlocked.html
+    ${HOSTRUN_PAGES_DIR}/waits.html)
 set_source_files_properties(${HOSTRUN_PAGES_DIR}/hostpages.rc PROPERTIES OBJECT_DEPENDS "${HOSTRUN_PAGE_FILES}")
 configure_file(${HOSTRUN_PAGES_DIR}/qrnuicfg.dat ${HOSTRUN_RESOURCE_DIR}/qrnuicfg.dat COPYONLY)
 
 # What a whole run needs built: the program, the signed stand-ins, the URL library, the
 # configuration component and the resource DLLs.
+# (The validation service is signed into bin/halvorn with the test PKI, under trust_test_prefix.)
 add_custom_target(hostrun_parts DEPENDS Ordwell tessil corvane kvbrwsr2 standin_kvuicfg res_locale
     hostrun_pages hostrun_qrnui trust_test_prefix standin_kvutil_full_signed)
-foreach(signed IN ITEMS corvane_signed kvbrwsr2_signed qdxnroa_signed standin_kvupdate_signed)
-    if(TARGET ${signed})
-        add_dependencies(hostrun_parts ${signed})
-    endif()
-endforeach()
+add_dependencies(hostrun_parts corvane_signed kvbrwsr2_signed standin_kvupdate_signed)
 
 set(HOSTRUN_INCLUDES ${TEST_SIGNING_DIR})
 

@@ -17,6 +17,8 @@ set(RES_PAGES_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/pages)
 
 add_custom_target(res_pages_all)
 
+# res_pages_add_dll(<dll> <page>...): the DLL built from pages/<dll>.rc with the pages named in
+# pages/<dll>/, each one listed so that a missing page fails the build.
 function(res_pages_add_dll name)
     set(target res_pages_${name})
     add_library(${target} SHARED ${RES_PAGES_SOURCE_DIR}/${name}.rc)
@@ -24,11 +26,12 @@ function(res_pages_add_dll name)
         RUNTIME_OUTPUT_DIRECTORY ${RES_PAGES_OUTPUT_DIR}
         ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/res_pages)
     target_link_options(${target} PRIVATE -nostdlib -Wl,-e,0)
-    file(GLOB html CONFIGURE_DEPENDS ${RES_PAGES_SOURCE_DIR}/${name}/*.html)
+    list(TRANSFORM ARGN PREPEND ${RES_PAGES_SOURCE_DIR}/${name}/ OUTPUT_VARIABLE html)
     set_source_files_properties(${RES_PAGES_SOURCE_DIR}/${name}.rc PROPERTIES OBJECT_DEPENDS "${html}")
     add_dependencies(res_pages_all ${target})
 endfunction()
 
-foreach(dll IN ITEMS qrnuild oemuild OemUI)
-    res_pages_add_dll(${dll})
-endforeach()
+res_pages_add_dll(qrnuild main.html about.html logo_a.html 1001_logo_a.html logo_b.html logo_c.html
+    1001_logo_c.html logo_d.html welcome.html handover.html restart.html shutdown.html)
+res_pages_add_dll(oemuild logo_a.html 1001_logo_a.html logo_b.html)
+res_pages_add_dll(OemUI offer.html)
