@@ -3,8 +3,8 @@
 
 #include "access/InstallFolders.h"
 #include "access/ModuleTrust.h"
-#include "core/registry/ObfuscatedRegistry.h"
 #include "core/base/StringFormat.h"
+#include "core/registry/ObfuscatedRegistry.h"
 
 #include <cwchar>
 #include <cwctype>

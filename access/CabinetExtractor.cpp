@@ -1,8 +1,8 @@
 // Takes "trusted.js" out of a signed cabinet with the File Decompression Interface of
 // "Cabinet.dll", bound at run time.
 
-#include "core/loading/SafeLoading.h"
 #include "access/TrustedPublisherList.h"
+#include "core/loading/SafeLoading.h"
 
 #include <fcntl.h>
 #include <fdi.h>

@@ -1,8 +1,8 @@
 #include "access/InstallFolders.h"
 
-#include "core/registry/ObfuscatedRegistry.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
+#include "core/registry/ObfuscatedRegistry.h"
 
 #include <shlobj.h>
 

@@ -1,9 +1,9 @@
 #include "access/ModuleTrust.h"
 
 #include "access/NroValidationClient.h"
-#include "core/loading/SafeLoading.h"
-#include "core/base/ScopedResource.h"
 #include "access/TrustedPublisherList.h"
+#include "core/base/ScopedResource.h"
+#include "core/loading/SafeLoading.h"
 
 #include <psapi.h>
 #include <shlwapi.h>

@@ -4,10 +4,10 @@
 // PathHelpers.cpp). Macros are matched by their whole text, case-sensitive; a macro that is not
 // in the table, or not written exactly, stays as written. Values are not scanned again.
 
-#include "core/version/OSInfoProxy.h"
 #include "access/wrappers/RegistryAPI.h"
 #include "access/wrappers/ShlObjAPI.h"
 #include "access/wrappers/SystemInfoAPI.h"
+#include "core/version/OSInfoProxy.h"
 
 #include <cstdint>
 #include <memory>

@@ -9,8 +9,8 @@
 // names; [SER] serial numbers to pass over; [SHA] root thumbprints, each exactly 40 hex digits
 // (anything else rejects the whole file).
 
-#include "core/base/ScopedResource.h"
 #include "access/TrustedSignerList.h"
+#include "core/base/ScopedResource.h"
 
 #include <windows.h>
 

@@ -1,12 +1,12 @@
 #include "urlhandler/CKvSarnUrlHandler.h"
 
 #include "access/InstallFolders.h"
-#include "urlhandler/KvPartnerCustomizationCommon.h"
 #include "core/Logging/Logging.h"
-#include "core/registry/ObfuscatedRegistry.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
+#include "core/registry/ObfuscatedRegistry.h"
 #include "pageobjects/services/kvshortpath.h"
+#include "urlhandler/KvPartnerCustomizationCommon.h"
 
 #include <cwchar>
 #include <string>

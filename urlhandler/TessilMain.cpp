@@ -1,8 +1,8 @@
 // The library's entry points: the loader's DllMain and the one export the browser control calls
 // for every "sarn://" navigation.
 
-#include "urlhandler/CKvSarnUrlHandler.h"
 #include "core/Logging/Logging.h"
+#include "urlhandler/CKvSarnUrlHandler.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
 #include "access/dll/SharedLibrary.h"
 
-#include "core/Logging/Logging.h"
 #include "access/ModuleException.h"
-#include "core/loading/SafeLoading.h"
 #include "access/dll/LibraryBlockList.h"
+#include "core/Logging/Logging.h"
+#include "core/loading/SafeLoading.h"
 
 #include <iterator>
 

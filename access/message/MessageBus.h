@@ -2,9 +2,9 @@
 // The bus client's interface (see Velmo::MessageBusClient). Every operation returns a module
 // status code, 0 for success, and never throws except std::bad_alloc.
 
+#include "access/ModuleStatus.h"
 #include "access/message/Message.h"
 #include "access/message/MessageBusShim.h"
-#include "access/ModuleStatus.h"
 #include "access/message/Reply.h"
 
 #include <chrono>

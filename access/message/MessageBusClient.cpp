@@ -1,9 +1,9 @@
 #include "access/message/MessageBusClient.h"
 
-#include "core/Logging/Logging.h"
 #include "access/ModuleException.h"
 #include "access/message/MessageBusLib.h"
 #include "access/message/ReplyImpl.h"
+#include "core/Logging/Logging.h"
 
 #include <new>
 #include <regex>

@@ -1,10 +1,10 @@
 #include "access/message/MessageBusLib.h"
 
-#include "core/Logging/Logging.h"
 #include "access/ModuleException.h"
-#include "core/version/OSVersion.h"
-#include "core/base/ScopedResource.h"
 #include "access/performance/PerfTimer.h"
+#include "core/Logging/Logging.h"
+#include "core/base/ScopedResource.h"
+#include "core/version/OSVersion.h"
 
 #include <knownfolders.h>
 

@@ -3,8 +3,8 @@
 // fake. Callback holders are owned by the client; a transport only passes their addresses to the
 // DLL as contexts and must stop calling them once unsubscribe(id) or its own destruction returns.
 
-#include "access/message/Message.h"
 #include "access/ModuleStatus.h"
+#include "access/message/Message.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "access/message/MessageBusShimImpl.h"
 
-#include "core/Logging/Logging.h"
 #include "access/ModuleException.h"
+#include "core/Logging/Logging.h"
 
 #include <limits>
 

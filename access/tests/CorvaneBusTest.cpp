@@ -3,9 +3,9 @@
 // and delivering on its own threads. Each test builds the process-wide validator, so each needs
 // a process of its own (as CTest runs them).
 
-#include "core/testsupport/RegistryIsolation.h"
-#include "access/tests/TrustTestSupport.h"
 #include "access/message/MessageBusClient.h"
+#include "access/tests/TrustTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
+#include "access/dll/DllLoader.h"
 #include "access/tests/TrustTestSupport.h"
 #include "access/tests/VelmoFakes.h"
-#include "access/dll/DllLoader.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -9,9 +9,9 @@
 #include "access/CKvUtilLib.h"
 #include "access/InstallFolders.h"
 #include "access/KvUpdateLauncher.h"
-#include "standins/KvUtil/KvUtilStandIn.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "access/tests/TrustTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "standins/KvUtil/KvUtilStandIn.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

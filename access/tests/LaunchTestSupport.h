@@ -4,8 +4,8 @@
 // look at what reaches the shell.
 
 #include "access/CheckedProgramFile.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "core/base/ScopedResource.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 #include <shellapi.h>

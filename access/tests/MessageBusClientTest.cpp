@@ -1,5 +1,5 @@
-#include "access/tests/BusTestSupport.h"
 #include "access/message/MessageBusClient.h"
+#include "access/tests/BusTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "access/CheckedCreation.h"
 #include "access/ModuleTrust.h"
 #include "access/NroValidationClient.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "access/tests/TrustTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 

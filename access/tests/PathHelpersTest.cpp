@@ -1,6 +1,6 @@
 #include "access/PathHelpers.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "access/tests/VelmoFakes.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

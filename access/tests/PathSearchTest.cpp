@@ -1,6 +1,6 @@
 #include "access/PathSearch.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "access/tests/VelmoFakes.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "core/registry/CObfuscatedRegKey.h"
 #include "access/ModuleException.h"
-#include "core/testsupport/RegistryIsolation.h"
-#include "access/tests/TrustTestSupport.h"
-#include "access/tests/VelmoFakes.h"
 #include "access/dll/LibraryBlockList.h"
 #include "access/dll/SharedLibrary.h"
+#include "access/tests/TrustTestSupport.h"
+#include "access/tests/VelmoFakes.h"
+#include "core/registry/CObfuscatedRegKey.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

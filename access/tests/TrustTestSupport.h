@@ -1,8 +1,8 @@
 #pragma once
 // Shared by the trust tests: where the build's signed test files are, and the test signer lists.
 
-#include "access/ModuleTrust.h"
 #include "TestSigningData.h"
+#include "access/ModuleTrust.h"
 #include "access/TrustedPublisherList.h"
 #include "access/TrustedSignerList.h"
 

@@ -1,7 +1,7 @@
 #include "access/ModuleTrust.h"
-#include "core/testsupport/RegistryIsolation.h"
-#include "access/tests/TrustTestSupport.h"
 #include "access/TrustedPublisherList.h"
+#include "access/tests/TrustTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "core/testsupport/RegistryIsolation.h"
 #include "access/tests/VelmoFakes.h"
 #include "access/wrappers/DllAPI.h"
 #include "access/wrappers/PathAPI.h"
 #include "access/wrappers/ProcessAPI.h"
 #include "access/wrappers/RegistryAPI.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "access/wrappers/DllAPI.h"
 
-#include "core/Logging/Logging.h"
 #include "access/ModuleTrust.h"
+#include "core/Logging/Logging.h"
 
 namespace Velmo {
 

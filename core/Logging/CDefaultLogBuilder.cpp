@@ -1,8 +1,8 @@
 #include "core/Logging/CDefaultLogBuilder.h"
 
 #include "core/Logging/CLoggingIf_ex.h"
-#include "core/registry/CObfuscatedRegKey.h"
 #include "core/Logging/DefaultLoggerFactories.h"
+#include "core/registry/CObfuscatedRegKey.h"
 
 #include <utility>
 

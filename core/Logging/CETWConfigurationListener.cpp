@@ -1,8 +1,8 @@
 #include "core/Logging/CETWConfigurationListener.h"
 
 #include "core/Logging/CLoggingIf.h"
-#include "core/registry/CRegKey.h"
 #include "core/base/StringFormat.h"
+#include "core/registry/CRegKey.h"
 
 #include <new>
 

@@ -1,9 +1,9 @@
 #include "core/Logging/CLogging.h"
 #include "core/base/SrwLockGuard.h"
 
-#include "core/ini/CObfuscatedIniReader.h"
 #include "core/base/FileSystemHelpers.h"
 #include "core/base/StringFormat.h"
+#include "core/ini/CObfuscatedIniReader.h"
 
 #include <knownfolders.h>
 

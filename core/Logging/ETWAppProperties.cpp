@@ -1,9 +1,9 @@
 #include "core/Logging/ETWAppProperties.h"
 
-#include "core/registry/CObfuscatedRegKey.h"
-#include "core/registry/CRegKey.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
+#include "core/registry/CObfuscatedRegKey.h"
+#include "core/registry/CRegKey.h"
 
 #include <shlobj.h>
 

@@ -1,7 +1,7 @@
 #include "core/Logging/EtwProcessInfo.h"
 
-#include "core/version/FileVersionInfo.h"
 #include "core/base/StringFormat.h"
+#include "core/version/FileVersionInfo.h"
 
 #include <cwchar>
 

@@ -1,8 +1,8 @@
 #include "core/ini/CObfuscatedIniReader.h"
 
+#include "core/base/StringFormat.h"
 #include "core/registry/Md5Digest.h"
 #include "core/registry/ObfuscationCipher.h"
-#include "core/base/StringFormat.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 // Version resource of a file in the System folder, named by its file name alone.
 
-#include "core/version/FileVersionInfo.h"
 #include "core/base/ShlObjAPI.h"
+#include "core/version/FileVersionInfo.h"
 
 #include <memory>
 #include <string>

@@ -11,8 +11,8 @@
 
 #include <map>
 
-#include "pageobjects/net/KvNetCriticalSection.h"
 #include "core/base/ScopedResource.h"
+#include "pageobjects/net/KvNetCriticalSection.h"
 
 // Called with the context given at registration.
 using KvNetCallback = void (*)(void* context);

@@ -1,7 +1,7 @@
 #include "pageobjects/net/KvNetWorkerHolder.h"
 
-#include "pageobjects/net/KvNetCallbackMap.h"
 #include "core/base/LastError.h"
+#include "pageobjects/net/KvNetCallbackMap.h"
 
 #include <process.h>
 

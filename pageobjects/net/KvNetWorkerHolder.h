@@ -9,8 +9,8 @@
 
 #include <windows.h>
 
-#include "pageobjects/net/KvNetCriticalSection.h"
 #include "core/base/ScopedResource.h"
+#include "pageobjects/net/KvNetCriticalSection.h"
 
 // A worker that was told to stop and is still to be waited for. Completed by Wait or on
 // destruction; empty when there was nothing to wait for.

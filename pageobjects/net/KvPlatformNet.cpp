@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/registry/AnsiRegKey.h"
 #include "core/base/LastError.h"
+#include "core/registry/AnsiRegKey.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "pageobjects/objects/CFakeKvUninstaller.h"
 
+#include "core/Logging/Logging.h"
 #include "pageobjects/objects/KvComBoundary.h"
 #include "pageobjects/objects/KvSurrogateConnection.h"
-#include "core/Logging/Logging.h"
 #include "pageobjects/objects/PageObjectTypeLibraries.h"
 
 #include <new>

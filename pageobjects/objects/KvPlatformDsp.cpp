@@ -1,11 +1,11 @@
 #include "pageobjects/objects/KvPlatformDsp.h"
 
 #include "access/CheckedCreation.h"
+#include "core/Logging/Logging.h"
+#include "core/base/StringFormat.h"
 #include "pageobjects/objects/KvComBoundary.h"
 #include "pageobjects/objects/KvPageArguments.h"
 #include "pageobjects/objects/KvSurrogateConnection.h"
-#include "core/Logging/Logging.h"
-#include "core/base/StringFormat.h"
 
 #include <iterator>
 

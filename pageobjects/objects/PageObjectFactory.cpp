@@ -2,9 +2,9 @@
 
 #include "pageobjects/objects/PageObjectFactory.h"
 
+#include "core/Logging/Logging.h"
 #include "pageobjects/objects/CFakeKvUninstaller.h"
 #include "pageobjects/objects/KvPlatformDsp.h"
-#include "core/Logging/Logging.h"
 
 #include <atomic>
 

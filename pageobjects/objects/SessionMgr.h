@@ -15,12 +15,12 @@
 // ids, URLs, commands) are refused when they hold a zero character before their counted end: read
 // as C strings they would name something else.
 
-#include "pageobjects/services/CNamedParameterMap.h"
-#include "shell/host/CKvPerfCounter.h"
-#include "pageobjects/objects/ISessionMgr2.h"
 #include "classlib/KvComObject.h"
+#include "pageobjects/objects/ISessionMgr2.h"
 #include "pageobjects/objects/TypeLibDispatch.h"
+#include "pageobjects/services/CNamedParameterMap.h"
 #include "pageobjects/services/qrncmn.h"
+#include "shell/host/CKvPerfCounter.h"
 
 #include <map>
 #include <memory>

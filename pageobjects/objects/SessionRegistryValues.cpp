@@ -1,9 +1,9 @@
 #include "pageobjects/objects/SessionRegistryValues.h"
 
 #include "core/Logging/Logging.h"
+#include "core/base/ScopedResource.h"
 #include "core/registry/ObfuscatedValueBlob.h"
 #include "core/registry/RegistryTextConversion.h"
-#include "core/base/ScopedResource.h"
 #include "pageobjects/objects/ScriptObjectAccess.h"
 
 #include <oleauto.h>

@@ -1,7 +1,7 @@
 #include "pageobjects/services/CKvRegStorage.h"
 
-#include "core/registry/ObfuscatedRegistry.h"
 #include "core/base/ScopedResource.h"
+#include "core/registry/ObfuscatedRegistry.h"
 
 #include <cwchar>
 #include <new>

@@ -2,8 +2,8 @@
 
 #include "pageobjects/services/qrncmn.h"
 
-#include "core/version/OSVersion.h"
 #include "core/base/ScopedResource.h"
+#include "core/version/OSVersion.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
 #include "pageobjects/services/KvPartnerCustomizationBase.h"
 
-#include "pageobjects/services/GetActivePackageId.h"
 #include "core/Logging/Logging.h"
 #include "core/base/ScopedResource.h"
+#include "pageobjects/services/GetActivePackageId.h"
 
 #include <cwchar>
 #include <cwctype>

@@ -6,8 +6,8 @@
 // Used by one thread at a time: each caller builds its own object for one request. Calling order:
 // AddHive..., then OpenKey / ReadValue pairs, then CloseKeys or destruction.
 
-#include "pageobjects/services/KvHive.h"
 #include "core/base/ScopedResource.h"
+#include "pageobjects/services/KvHive.h"
 
 #include <windows.h>
 

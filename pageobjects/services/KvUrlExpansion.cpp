@@ -3,11 +3,11 @@
 
 #include "pageobjects/services/qrncmn.h"
 
-#include "pageobjects/services/KvPartnerCustomizationBase.h"
 #include "core/Logging/Logging.h"
-#include "core/registry/ObfuscatedRegistry.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
+#include "core/registry/ObfuscatedRegistry.h"
+#include "pageobjects/services/KvPartnerCustomizationBase.h"
 #include "pageobjects/services/_SplitRegPath.h"
 
 #include <objbase.h>

@@ -1,10 +1,10 @@
 #include "shell/config/CAgentUICfg.h"
 
+#include "core/Logging/Logging.h"
+#include "core/base/StringFormat.h"
+#include "core/loading/RtMui.h"
 #include "shell/config/AsciiText.h"
 #include "shell/config/LanguageTables.h"
-#include "core/Logging/Logging.h"
-#include "core/loading/RtMui.h"
-#include "core/base/StringFormat.h"
 
 #include <cwchar>
 #include <cwctype>

@@ -13,8 +13,8 @@
 // Win32 codes, or the HRESULT of the attribute read that failed. Nothing is logged except the
 // screen resolution. Strings and font records handed out belong to the caller.
 
-#include "shell/config/KvUiCfgInterfaces.h"
 #include "core/base/ScopedResource.h"
+#include "shell/config/KvUiCfgInterfaces.h"
 
 #include <windows.h>
 #include <wrl/client.h>

@@ -1,9 +1,9 @@
 #include "shell/config/CKvSARNLocale2.h"
 
-#include "shell/config/ApplicationInfo.h"
 #include "core/Logging/Logging.h"
-#include "core/loading/RtMui.h"
 #include "core/base/StringFormat.h"
+#include "core/loading/RtMui.h"
+#include "shell/config/ApplicationInfo.h"
 
 #include <cwchar>
 #include <string>

@@ -1,17 +1,17 @@
 #include "shell/host/CKvShellModule.h"
 
+#include "access/CheckedCreation.h"
+#include "access/InstallFolders.h"
+#include "access/ModuleTrust.h"
+#include "access/message/MessageBusClient.h"
+#include "core/Logging/Logging.h"
+#include "core/base/StringFormat.h"
+#include "shell/config/VistrelHelper.h"
 #include "shell/host/CNAVMSGDATA.h"
 #include "shell/host/CShellMainWnd.h"
-#include "access/InstallFolders.h"
-#include "core/Logging/Logging.h"
-#include "access/ModuleTrust.h"
 #include "shell/host/NotQuiteNullDacl.h"
 #include "shell/host/ShellMessages.h"
 #include "shell/host/ShellWindowHelpers.h"
-#include "core/base/StringFormat.h"
-#include "shell/config/VistrelHelper.h"
-#include "access/CheckedCreation.h"
-#include "access/message/MessageBusClient.h"
 
 #include <shellapi.h>
 #include <shobjidl.h>

@@ -4,18 +4,18 @@
 // library, creates the page objects and the main window, subscribes to two bus events, runs the
 // wait-and-message loop and counts the references that keep the host alive.
 
+#include "access/CKvUtilLib.h"
+#include "access/message/MessageBus.h"
+#include "classlib/KvExeModule.h"
+#include "core/base/ScopedResource.h"
+#include "pageobjects/objects/KvSurrogateInterfaces.h"
+#include "pageobjects/objects/PageObjectFactory.h"
 #include "shell/host/CBrowserHelp.h"
 #include "shell/host/CKvPerfCounter.h"
-#include "access/CKvUtilLib.h"
 #include "shell/host/HandOverChannel.h"
 #include "shell/host/IHostUiSettings.h"
 #include "shell/host/KvBrwsr2Lib.h"
 #include "shell/host/KvCommandRecord.h"
-#include "classlib/KvExeModule.h"
-#include "pageobjects/objects/KvSurrogateInterfaces.h"
-#include "pageobjects/objects/PageObjectFactory.h"
-#include "core/base/ScopedResource.h"
-#include "access/message/MessageBus.h"
 
 #include <atomic>
 #include <memory>

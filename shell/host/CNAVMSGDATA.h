@@ -2,8 +2,8 @@
 // A navigation request: the URL to show and an event the window sets once it has acted on it.
 // Travels with the main window's message 0x8003 (wParam) within the UI thread.
 
-#include "shell/host/CKvRefCount.h"
 #include "core/base/ScopedResource.h"
+#include "shell/host/CKvRefCount.h"
 
 #include <oleauto.h>
 #include <windows.h>

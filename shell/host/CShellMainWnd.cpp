@@ -1,8 +1,8 @@
 #include "shell/host/CShellMainWnd.h"
 
+#include "core/Logging/Logging.h"
 #include "pageobjects/services/GetActivePackageId.h"
 #include "shell/host/CKvShellModule.h"
-#include "core/Logging/Logging.h"
 #include "shell/host/ShellWindowHelpers.h"
 
 #include <exception>

@@ -3,10 +3,10 @@
 // private messages of the module and the page objects, places and scales itself, stays hidden until
 // the page's zoom is applied, lets the page be dragged by its top, and asks the page before closing.
 
+#include "classlib/KvWindowImpl.h"
 #include "shell/host/CBrowserHelp.h"
 #include "shell/host/CKvRefCount.h"
 #include "shell/host/CWinDPIAware.h"
-#include "classlib/KvWindowImpl.h"
 #include "shell/host/ShellMessages.h"
 
 class CKvShellModule;

@@ -1,9 +1,9 @@
 #include "shell/host/IHostUiSettings.h"
 
-#include "shell/config/CAgentUICfg.h"
-#include "shell/config/CKvSARNLocale2.h"
 #include "core/Logging/Logging.h"
 #include "core/loading/RtMui.h"
+#include "shell/config/CAgentUICfg.h"
+#include "shell/config/CKvSARNLocale2.h"
 #include "shell/config/VistrelHelper.h"
 
 #include <cwchar>

@@ -1,8 +1,8 @@
 #include "shell/host/KvBrwsr2Lib.h"
 
 #include "access/InstallFolders.h"
-#include "core/Logging/Logging.h"
 #include "access/ModuleTrust.h"
+#include "core/Logging/Logging.h"
 
 #include <cwchar>
 #include <string>

@@ -2,8 +2,8 @@
 // Run-time binding of the browser-control library "KvBrwsr2.dll", and the URL-notification handler
 // of the URL library handed to it.
 
-#include "shell/host/KvBrowser2.h"
 #include "core/base/ScopedResource.h"
+#include "shell/host/KvBrowser2.h"
 
 #include <windows.h>
 

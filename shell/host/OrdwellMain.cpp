@@ -1,8 +1,8 @@
 // Entry point of the host program.
 
-#include "shell/host/CKvShellModule.h"
-#include "core/loading/SafeLoading.h"
 #include "core/base/ScopedResource.h"
+#include "core/loading/SafeLoading.h"
+#include "shell/host/CKvShellModule.h"
 
 #include <windows.h>
 

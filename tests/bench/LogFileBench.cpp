@@ -5,11 +5,11 @@
 // The logger runs as in production (program-data folder, a group of its own, "log.ini" in its
 // folder with the largest MaxSize) and the folder is removed afterwards.
 
-#include "core/ini/CObfuscatedIniReader.h"
-#include "core/base/FileSystemHelpers.h"
 #include "core/Logging/CLogging.h"
+#include "core/base/FileSystemHelpers.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
+#include "core/ini/CObfuscatedIniReader.h"
 
 #include <windows.h>
 

@@ -7,8 +7,8 @@
 // with WINEPREFIX set to it:  OrdwellTrustBench.exe [checks]
 
 #include "access/ModuleTrust.h"
-#include "core/base/StringFormat.h"
 #include "access/tests/TrustTestSupport.h"
+#include "core/base/StringFormat.h"
 
 #include <windows.h>
 #include <softpub.h>

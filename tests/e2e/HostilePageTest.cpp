@@ -6,8 +6,8 @@
 // reported success, that the host lives on and closes with 0, and that an unsigned program the
 // launch spellings aim at never ran.
 
-#include "tests/e2e/support/HostControl.h"
 #include "core/base/ScopedResource.h"
+#include "tests/e2e/support/HostControl.h"
 #include "tests/e2e/support/SuiteInstall.h"
 
 #include <gtest/gtest.h>

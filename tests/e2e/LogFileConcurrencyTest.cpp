@@ -1,11 +1,11 @@
 // Two writer processes with two threads each log into one folder at once, through the
 // production file logger. No record may be lost, and the files may hold only whole lines.
 
-#include "core/ini/CObfuscatedIniReader.h"
 #include "core/base/FileSystemHelpers.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
+#include "core/ini/CObfuscatedIniReader.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 #include <knownfolders.h>

@@ -1,7 +1,7 @@
 // The installed-package reader against a redirected registry.
 
-#include "urlhandler/KvPartnerCustomizationCommon.h"
 #include "core/testsupport/RegistryIsolation.h"
+#include "urlhandler/KvPartnerCustomizationCommon.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "core/ini/CObfuscatedIniReader.h"
-#include "core/base/FileSystemHelpers.h"
 #include "core/Logging/CLogging.h"
-#include "core/testsupport/RegistryIsolation.h"
+#include "core/base/FileSystemHelpers.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
+#include "core/ini/CObfuscatedIniReader.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 #include <knownfolders.h>

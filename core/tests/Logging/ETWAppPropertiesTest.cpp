@@ -1,10 +1,10 @@
-#include "core/registry/CObfuscatedRegKey.h"
-#include "core/tests/Logging/FakeEtwTraceApi.h"
 #include "core/Logging/CETWConfigurationListener.h"
 #include "core/Logging/CETWLogging.h"
 #include "core/Logging/ETWAppProperties.h"
-#include "core/testsupport/RegistryIsolation.h"
+#include "core/registry/CObfuscatedRegKey.h"
+#include "core/tests/Logging/FakeEtwTraceApi.h"
 #include "core/tests/registry/RegistryTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 #include <knownfolders.h>

@@ -1,8 +1,8 @@
+#include "core/Logging/CETWLogging.h"
 #include "core/tests/Logging/EtwTestSupport.h"
 #include "core/tests/Logging/FakeEtwTraceApi.h"
-#include "core/Logging/CETWLogging.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "core/tests/registry/RegistryTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 
 #include "core/Logging/CDefaultLoggingHandler.h"
 #include "core/Logging/CLogger.h"
-#include "core/tests/Logging/LoggingTestSupport.h"
 #include "core/base/ScopedResource.h"
+#include "core/tests/Logging/LoggingTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The logger choice of the default builder, with stub loggers and an isolated registry.
 
-#include "core/registry/AnsiRegKey.h"
 #include "core/Logging/CDefaultLogBuilder.h"
 #include "core/Logging/CETWLogging.h"
 #include "core/Logging/CLogging.h"
+#include "core/registry/AnsiRegKey.h"
 #include "core/registry/CObfuscatedRegKey.h"
 #include "core/registry/CRegKey.h"
-#include "core/tests/Logging/LoggingTestSupport.h"
 #include "core/registry/ObfuscatedRegistry.h"
+#include "core/tests/Logging/LoggingTestSupport.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The record path from a holder to its logger, the argument passing of LogMessage and the
 // level-named logger slots, with stub loggers in holders of the test's own.
 
-#include "core/Logging/Logging.h"
 #include "core/Logging/LoggerHolder.h"
+#include "core/Logging/Logging.h"
 #include "core/tests/Logging/LoggingTestSupport.h"
 
 #include <gtest/gtest.h>

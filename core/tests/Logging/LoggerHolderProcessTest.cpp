@@ -2,15 +2,15 @@
 // test program (the holder is built once per process). The child reports through the journal
 // mirror, also during its exit; the parent checks the report.
 
-#include "core/registry/CObfuscatedRegKey.h"
 #include "core/Logging/CDefaultLogBuilder.h"
 #include "core/Logging/CETWLogging.h"
-#include "core/Logging/CLogging.h"
 #include "core/Logging/CFundorLogHandler.h"
 #include "core/Logging/CLogger.h"
+#include "core/Logging/CLogging.h"
 #include "core/Logging/LogStream.h"
 #include "core/Logging/LoggerHolder.h"
 #include "core/Logging/Logging.h"
+#include "core/registry/CObfuscatedRegKey.h"
 #include "core/tests/Logging/LoggingTestSupport.h"
 #include "core/testsupport/RegistryIsolation.h"
 

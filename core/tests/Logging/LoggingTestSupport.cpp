@@ -1,7 +1,7 @@
 #include "core/tests/Logging/LoggingTestSupport.h"
 
-#include "core/testsupport/RegistryIsolation.h"
 #include "core/base/ScopedResource.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <windows.h>
 

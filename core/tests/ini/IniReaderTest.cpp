@@ -1,8 +1,8 @@
+#include "core/base/ScopedResource.h"
 #include "core/ini/CObfuscatedIniReader.h"
 #include "core/registry/Md5Digest.h"
 #include "core/registry/ObfuscationCipher.h"
 #include "core/testsupport/RegistryIsolation.h"
-#include "core/base/ScopedResource.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,8 +1,8 @@
-#include "core/testsupport/RegistryIsolation.h"
+#include "core/base/ScopedResource.h"
 #include "core/loading/RtMui.h"
 #include "core/loading/RtMuiImpl.h"
 #include "core/loading/SafeLoading.h"
-#include "core/base/ScopedResource.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>

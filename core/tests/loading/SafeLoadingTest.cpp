@@ -1,6 +1,6 @@
-#include "core/loading/SafeLoading.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
+#include "core/loading/SafeLoading.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "core/registry/CObfuscatedRegKey.h"
 #include "core/registry/ObfuscatedRegistry.h"
 #include "core/registry/ObfuscatedValueBlob.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "core/tests/registry/RegistryTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 

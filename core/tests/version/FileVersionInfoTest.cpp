@@ -1,6 +1,6 @@
+#include "core/testsupport/RegistryIsolation.h"
 #include "core/version/FileVersionInfo.h"
 #include "core/version/OSInfoProxy.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "core/version/SystemFileVersionInfo.h"
 
 #include <gtest/gtest.h>

@@ -18,8 +18,8 @@
 #include <set>
 #include <string>
 
-#include "pageobjects/net/KvPlatformNet.h"
 #include "core/testsupport/RegistryIsolation.h"
+#include "pageobjects/net/KvPlatformNet.h"
 
 namespace nettest {
 

@@ -1,8 +1,8 @@
 #include "pageobjects/objects/IKvUninstaller.h"
 #include "pageobjects/objects/KvSurrogateInterfaces.h"
 #include "pageobjects/objects/PageObjectFactory.h"
-#include "pageobjects/tests/objects/PageObjectTestSupport.h"
 #include "pageobjects/objects/PageObjectTypeLibraries.h"
+#include "pageobjects/tests/objects/PageObjectTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>

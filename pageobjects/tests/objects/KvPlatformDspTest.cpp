@@ -1,5 +1,5 @@
-#include "pageobjects/objects/KvPlatformDsp.h"
 #include "access/ModuleTrust.h"
+#include "pageobjects/objects/KvPlatformDsp.h"
 #include "pageobjects/objects/PageObjectFactory.h"
 #include "pageobjects/tests/objects/PageObjectTestSupport.h"
 

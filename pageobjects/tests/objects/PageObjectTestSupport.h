@@ -2,9 +2,9 @@
 // Shared by the page-object tests: the COM apartment, the surrogate stand-in's log, class objects
 // of the stand-in registered in the test process, and the validation service trusting files.
 
+#include "access/tests/TrustTestSupport.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "standins/surrogate/SurrogateStandIn.h"
-#include "access/tests/TrustTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <oaidl.h>

@@ -2,9 +2,9 @@
 // also when a client process is ended while holding objects, and never while a live client holds
 // one. The clients are this process and copies of it running the client case below.
 
+#include "core/base/ScopedResource.h"
 #include "pageobjects/objects/KvSurrogateConnection.h"
 #include "pageobjects/tests/objects/PageObjectTestSupport.h"
-#include "core/base/ScopedResource.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>

@@ -1,8 +1,8 @@
 #include "access/tests/KvUtilTestSupport.h"
 #include "access/tests/LaunchTestSupport.h"
 #include "core/testsupport/RegistryIsolation.h"
-#include "pageobjects/tests/services/ServicesTestSupport.h"
 #include "pageobjects/services/qrncmn.h"
+#include "pageobjects/tests/services/ServicesTestSupport.h"
 
 #include <shellapi.h>
 

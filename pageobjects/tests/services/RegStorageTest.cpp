@@ -1,6 +1,6 @@
+#include "core/testsupport/RegistryIsolation.h"
 #include "pageobjects/services/CAppInfoReg.h"
 #include "pageobjects/services/CKvRegStorage.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "pageobjects/tests/services/ServicesTestSupport.h"
 
 #include <objbase.h>

@@ -1,7 +1,7 @@
+#include "core/testsupport/RegistryIsolation.h"
 #include "pageobjects/services/GetActivePackageId.h"
 #include "pageobjects/services/KvPartnerCustomizationBase.h"
 #include "pageobjects/services/KvRegistryOverride.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "pageobjects/tests/services/ServicesTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "core/testsupport/RegistryIsolation.h"
-#include "pageobjects/tests/services/ServicesTestSupport.h"
 #include "pageobjects/services/qrncmn.h"
+#include "pageobjects/tests/services/ServicesTestSupport.h"
 
 #include <objbase.h>
 

@@ -1,8 +1,8 @@
 #include "pageobjects/tests/session/SessionTestSupport.h"
 
 #include "access/tests/LaunchTestSupport.h"
-#include "pageobjects/tests/objects/PageObjectTestSupport.h"
 #include "core/testsupport/RegistryIsolation.h"
+#include "pageobjects/tests/objects/PageObjectTestSupport.h"
 
 #include <filesystem>
 

@@ -1,8 +1,8 @@
 #include "pageobjects/tests/session/SessionTestSupport.h"
 
-#include "pageobjects/tests/objects/PageObjectTestSupport.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "pageobjects/objects/ScriptObjectAccess.h"
+#include "pageobjects/tests/objects/PageObjectTestSupport.h"
 
 #include <dispex.h>
 

@@ -1,9 +1,9 @@
 #include "pageobjects/tests/session/SessionTestSupport.h"
 
-#include "shell/host/CNAVMSGDATA.h"
 #include "core/testsupport/RegistryIsolation.h"
-#include "shell/host/ShellMessages.h"
 #include "pageobjects/services/qrncmn.h"
+#include "shell/host/CNAVMSGDATA.h"
+#include "shell/host/ShellMessages.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-#include "shell/config/CAgentUICfg.h"
 #include "core/testsupport/RegistryIsolation.h"
+#include "shell/config/CAgentUICfg.h"
 #include "shell/tests/config/ShellConfigTestSupport.h"
 
 #include <gtest/gtest.h>

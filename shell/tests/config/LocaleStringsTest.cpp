@@ -1,6 +1,6 @@
+#include "core/testsupport/RegistryIsolation.h"
 #include "shell/config/ApplicationInfo.h"
 #include "shell/config/CKvSARNLocale2.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "shell/tests/config/ShellConfigTestSupport.h"
 
 #include <gtest/gtest.h>

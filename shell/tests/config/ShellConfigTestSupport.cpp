@@ -1,7 +1,7 @@
 #include "shell/tests/config/ShellConfigTestSupport.h"
 
-#include "core/loading/RtMuiImpl.h"
 #include "core/base/ScopedResource.h"
+#include "core/loading/RtMuiImpl.h"
 
 #include <fstream>
 #include <sstream>

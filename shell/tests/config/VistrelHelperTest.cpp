@@ -1,7 +1,7 @@
-#include "core/testsupport/RegistryIsolation.h"
 #include "core/base/ScopedResource.h"
-#include "shell/tests/config/ShellConfigTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
 #include "shell/config/VistrelHelper.h"
+#include "shell/tests/config/ShellConfigTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The browser binding without a browser library, and the end of the loop with a live window.
 
-#include "shell/tests/host/HostTestSupport.h"
 #include "shell/host/KvBrwsr2Lib.h"
+#include "shell/tests/host/HostTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #include "pageobjects/services/GetActivePackageId.h"
 #include "shell/host/CKvPerfCounter.h"
 #include "shell/host/CNAVMSGDATA.h"
-#include "shell/tests/host/HostTestSupport.h"
 #include "shell/host/ShellWindowHelpers.h"
+#include "shell/tests/host/HostTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // Shared by the host's tests: a recording browser object, scripted UI settings and a module with a
 // parsed command line.
 
+#include "core/testsupport/RegistryIsolation.h"
 #include "shell/host/CKvShellModule.h"
 #include "shell/host/KvBrowser2.h"
-#include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -2,8 +2,8 @@
 // object creation in-process or through the surrogate.
 
 #include "access/CheckedCreation.h"
-#include "shell/tests/host/HostTestSupport.h"
 #include "shell/config/VistrelHelper.h"
+#include "shell/tests/host/HostTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // DPI sizing, the main window over a recording browser, the hand-over reader, the bus handlers and
 // the wait loop.
 
+#include "access/message/Message.h"
 #include "shell/host/CShellMainWnd.h"
 #include "shell/host/CWinDPIAware.h"
 #include "shell/tests/host/HostTestSupport.h"
-#include "access/message/Message.h"
 
 #include <gtest/gtest.h>
 

@@ -3,11 +3,11 @@
 // the registry values the page wrote and what the updater stand-in was started with. A hand-over
 // then shows a second page in the same host, which reads the named value the first page left.
 
-#include "shell/tests/hostrun/HostRunSupport.h"
 #include "access/KvUpdateLauncher.h"
 #include "access/tests/KvUtilTestSupport.h"
 #include "core/registry/ObfuscatedRegistry.h"
 #include "pageobjects/services/qrncmn.h"
+#include "shell/tests/hostrun/HostRunSupport.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

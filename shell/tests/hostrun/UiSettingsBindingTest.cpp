@@ -2,9 +2,9 @@
 // "qrnuicfg.dat" read through the configuration component beside the program, the product's
 // resource DLLs, and the sibling component's registry state.
 
-#include "shell/host/IHostUiSettings.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "access/tests/TrustTestSupport.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "shell/host/IHostUiSettings.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -3,8 +3,8 @@
 
 #include "shell/host/KvBrowser2.h"
 
-#include "core/testsupport/RegistryIsolation.h"
 #include "core/base/ScopedResource.h"
+#include "core/testsupport/RegistryIsolation.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 #include "tests/e2e/support/SuiteInstall.h"
 
-#include "core/registry/AnsiRegKey.h"
-#include "core/ini/CObfuscatedIniReader.h"
 #include "core/base/FileSystemHelpers.h"
-#include "core/registry/ObfuscatedRegistry.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
+#include "core/ini/CObfuscatedIniReader.h"
+#include "core/registry/AnsiRegKey.h"
+#include "core/registry/ObfuscatedRegistry.h"
 
 #include <knownfolders.h>
 #include <oleauto.h>

@@ -9,9 +9,9 @@
 
 #include "tests/fuzz/FuzzHarness.h"
 
-#include "shell/host/CKvShellModule.h"
 #include "classlib/KvExeModule.h"
 #include "core/base/ScopedResource.h"
+#include "shell/host/CKvShellModule.h"
 
 #include <shellapi.h>
 

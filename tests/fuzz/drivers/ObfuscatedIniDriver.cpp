@@ -3,10 +3,10 @@
 
 #include "tests/fuzz/FuzzHarness.h"
 
-#include "core/ini/CObfuscatedIniReader.h"
 #include "core/base/FileSystemHelpers.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
+#include "core/ini/CObfuscatedIniReader.h"
 
 #include <tuple>
 #include <unordered_map>

@@ -7,9 +7,9 @@
 
 #include "tests/fuzz/FuzzHarness.h"
 
-#include "shell/config/CAgentUICfg.h"
 #include "core/base/FileSystemHelpers.h"
 #include "core/base/StringFormat.h"
+#include "shell/config/CAgentUICfg.h"
 
 #include <cwchar>
 #include <fstream>

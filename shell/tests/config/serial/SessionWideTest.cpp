@@ -2,9 +2,9 @@
 // registration (the platform's object creation reads the machine's class registry, which a
 // process's registry redirection does not cover). They run while no other test runs.
 
-#include "shell/config/CAgentUICfg.h"
-#include "core/testsupport/RegistryIsolation.h"
 #include "core/base/ScopedResource.h"
+#include "core/testsupport/RegistryIsolation.h"
+#include "shell/config/CAgentUICfg.h"
 #include "shell/tests/config/ShellConfigTestSupport.h"
 
 #include <gtest/gtest.h>
