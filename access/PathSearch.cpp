@@ -41,39 +41,41 @@ void PathSearch::setSearchPaths(const std::vector<std::wstring>& folders) { m_fo
 
 bool PathSearch::findFilePath(const std::wstring& name, std::wstring& folder)
 {
-    if (ETWLogging::IsLogLevelEnabled(1)) {
-        ETWLogging::LogMessage(1, kSource, kFindFilePath, __LINE__, L"Entering findFilePath for file %ls", name);
+    if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelNormal)) {
+        ETWLogging::LogMessage(ETWLogging::kLevelNormal, kSource, kFindFilePath, __LINE__,
+                               L"Entering findFilePath for file %ls", name);
     }
     for (const std::wstring& candidate : m_folders) {
         const std::wstring path = JoinFolderAndName(candidate, name);
         if (checkIfExists(path)) {
             folder = candidate;
-            if (ETWLogging::IsLogLevelEnabled(1)) {
-                ETWLogging::LogMessage(1, kSource, kFindFilePath, __LINE__,
+            if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelNormal)) {
+                ETWLogging::LogMessage(ETWLogging::kLevelNormal, kSource, kFindFilePath, __LINE__,
                                        L"File found at path %ls. Returning success.", path);
             }
             return true;
         }
     }
-    if (ETWLogging::IsLogLevelEnabled(2)) {
-        ETWLogging::LogMessage(2, kSource, kFindFilePath, __LINE__, L"File not found.");
+    if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelWarning)) {
+        ETWLogging::LogMessage(ETWLogging::kLevelWarning, kSource, kFindFilePath, __LINE__, L"File not found.");
     }
     return false;
 }
 
 bool PathSearch::checkIfExists(const std::wstring& path)
 {
-    if (ETWLogging::IsLogLevelEnabled(1)) {
-        ETWLogging::LogMessage(1, kSource, kCheckIfExists, __LINE__, L"Entering checkIfExists for %ls", path);
+    if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelNormal)) {
+        ETWLogging::LogMessage(ETWLogging::kLevelNormal, kSource, kCheckIfExists, __LINE__,
+                               L"Entering checkIfExists for %ls", path);
     }
     if (m_pathApi->isFile(path)) {
-        if (ETWLogging::IsLogLevelEnabled(1)) {
-            ETWLogging::LogMessage(1, kSource, kCheckIfExists, __LINE__, L"File exists");
+        if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelNormal)) {
+            ETWLogging::LogMessage(ETWLogging::kLevelNormal, kSource, kCheckIfExists, __LINE__, L"File exists");
         }
         return true;
     }
-    if (ETWLogging::IsLogLevelEnabled(2)) {
-        ETWLogging::LogMessage(2, kSource, kCheckIfExists, __LINE__, L"File does not exist.");
+    if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelWarning)) {
+        ETWLogging::LogMessage(ETWLogging::kLevelWarning, kSource, kCheckIfExists, __LINE__, L"File does not exist.");
     }
     return false;
 }

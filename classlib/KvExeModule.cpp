@@ -170,7 +170,8 @@ HRESULT CKvExeModule::UpdateRegistryFromResource(UINT resourceId, bool doRegiste
     hr = ::CoCreateInstance(CLSID_KvRegistrar, nullptr, CLSCTX_INPROC_SERVER, IID_IKvRegistrar,
                             reinterpret_cast<void**>(registrar.GetAddressOf()));
     if (FAILED(hr)) {
-        ETWLOG(4, kSource, L"CKvExeModule::UpdateRegistryFromResource", L"No registrar: 0x%x", hr);
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CKvExeModule::UpdateRegistryFromResource", L"No registrar: 0x%x",
+               hr);
         return hr;
     }
     wchar_t path[MAX_PATH] = {};
@@ -182,7 +183,8 @@ HRESULT CKvExeModule::UpdateRegistryFromResource(UINT resourceId, bool doRegiste
     if (SUCCEEDED(hr)) hr = AddCommonRGSReplacements(registrar.Get());
     if (SUCCEEDED(hr)) hr = doRegister ? registrar->StringRegister(script.c_str()) : registrar->StringUnregister(script.c_str());
     if (FAILED(hr)) {
-        ETWLOG(4, kSource, L"CKvExeModule::UpdateRegistryFromResource", L"Script %u failed: 0x%x", resourceId, hr);
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CKvExeModule::UpdateRegistryFromResource", L"Script %u failed: 0x%x",
+               resourceId, hr);
     }
     return hr;
 }

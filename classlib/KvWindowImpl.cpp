@@ -140,10 +140,11 @@ LRESULT CALLBACK CKvWindowImplBase::WindowProc(HWND window, UINT message, WPARAM
     try {
         handled = self->ProcessWindowMessage(window, message, wParam, lParam, result, 0);
     } catch (const std::exception& error) {
-        ETWLOG(4, kSource, L"CKvWindowImplBase::WindowProc", L"Message 0x%x failed: %hs", message, error.what());
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CKvWindowImplBase::WindowProc", L"Message 0x%x failed: %hs", message,
+               error.what());
         handled = FALSE;
     } catch (...) {
-        ETWLOG(4, kSource, L"CKvWindowImplBase::WindowProc", L"Message 0x%x failed", message);
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CKvWindowImplBase::WindowProc", L"Message 0x%x failed", message);
         handled = FALSE;
     }
     if (!handled) result = ::DefWindowProcW(window, message, wParam, lParam);
@@ -153,9 +154,10 @@ LRESULT CALLBACK CKvWindowImplBase::WindowProc(HWND window, UINT message, WPARAM
         try {
             self->OnFinalMessage(window);
         } catch (const std::exception& error) {
-            ETWLOG(4, kSource, L"CKvWindowImplBase::WindowProc", L"The final message failed: %hs", error.what());
+            ETWLOG(ETWLogging::kLevelError, kSource, L"CKvWindowImplBase::WindowProc", L"The final message failed: %hs",
+                   error.what());
         } catch (...) {
-            ETWLOG(4, kSource, L"CKvWindowImplBase::WindowProc", L"The final message failed");
+            ETWLOG(ETWLogging::kLevelError, kSource, L"CKvWindowImplBase::WindowProc", L"The final message failed");
         }
     }
     return result;

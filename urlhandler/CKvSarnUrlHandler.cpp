@@ -100,13 +100,13 @@ DWORD FinishRewrite(const wchar_t* work, std::size_t prefixLength, const wchar_t
         return ERROR_INVALID_DATA;
     }
     wmemcpy(url, result, length + 1);
-    Log(1, L"QrnBrwNfHandler", 502, L"URL Output:%s", url);
+    Log(ETWLogging::kLevelNormal, L"QrnBrwNfHandler", 502, L"URL Output:%s", url);
     return ERROR_SUCCESS;
 }
 
 DWORD PassUnchanged(const wchar_t* url)
 {
-    Log(1, L"QrnBrwNfHandler", 502, L"URL Output:%s", url);
+    Log(ETWLogging::kLevelNormal, L"QrnBrwNfHandler", 502, L"URL Output:%s", url);
     return ERROR_SUCCESS;
 }
 
@@ -127,7 +127,7 @@ DWORD CKvSarnUrlHandler::HandleNotification(int code, wchar_t* url)
     }
     wchar_t work[kUrl];
     wmemcpy(work, url, inputLength + 1);
-    Log(1, L"QrnBrwNfHandler", 366, L"URL Input:%s", work);
+    Log(ETWLogging::kLevelNormal, L"QrnBrwNfHandler", 366, L"URL Input:%s", work);
 
     std::size_t bodyOffset = 0;
     if (_StripSchemePrefix(work, bodyOffset) != ERROR_SUCCESS) {
@@ -296,30 +296,30 @@ DWORD CKvSarnUrlHandler::_ProcessLogoResource(const wchar_t* logo, wchar_t* url)
 
 bool CKvSarnUrlHandler::_ProcessCobrandedResource(const wchar_t* body, wchar_t* url)
 {
-    Log(1, kCobranded, 218, L"Input URL - %s", body);
+    Log(ETWLogging::kLevelNormal, kCobranded, 218, L"Input URL - %s", body);
     const std::wstring_view text(body);
     const std::size_t underscore = text.find(L'_');
     const std::size_t close = text.find(L'}');
     if (underscore == std::wstring_view::npos || close == std::wstring_view::npos || close < underscore) {
-        Log(4, kCobranded, 229, L"Failed to process url");
+        Log(ETWLogging::kLevelError, kCobranded, 229, L"Failed to process url");
         return false;
     }
     const std::wstring appCode(text.substr(underscore + 1, close - underscore - 1));
     const std::wstring resource(text.substr(close + 1));
     if (appCode.size() >= kPath || resource.size() >= kPath) {
-        Log(4, kCobranded, 229, L"Failed to process url");
+        Log(ETWLogging::kLevelError, kCobranded, 229, L"Failed to process url");
         return false;
     }
 
     bool result = true;
     wchar_t uiDll[kPath];
     if (_GetAppUIDllPath(appCode.c_str(), uiDll) != ERROR_SUCCESS) {
-        Log(4, kCobranded, 235, L"Failed to get Resource Dll Path");
+        Log(ETWLogging::kLevelError, kCobranded, 235, L"Failed to get Resource Dll Path");
         result = false;
     }
     wchar_t folder[kFolder];
     if (GetProductInstallDir(folder, kFolder, 1) != ERROR_SUCCESS) {
-        Log(4, kCobranded, 241, L"Failed to get SARN Path");
+        Log(ETWLogging::kLevelError, kCobranded, 241, L"Failed to get SARN Path");
         folder[0] = L'\0';
         result = false;
     }
@@ -327,10 +327,10 @@ bool CKvSarnUrlHandler::_ProcessCobrandedResource(const wchar_t* body, wchar_t* 
     const wchar_t* dllPath = _HasHtmlResource(L"OemUI.dll", resource.c_str()) ? partnerDll.c_str() : uiDll;
     if (Fundor::FormatW(url, kUrl, L"%s%s::%s", kScheme, dllPath, resource.c_str()) < 0) {
         url[0] = L'\0';
-        Log(4, kCobranded, 229, L"Failed to process url");
+        Log(ETWLogging::kLevelError, kCobranded, 229, L"Failed to process url");
         return false;
     }
-    Log(1, kCobranded, 255, L"Output URL - %s", url);
+    Log(ETWLogging::kLevelNormal, kCobranded, 255, L"Output URL - %s", url);
     return result;
 }
 

@@ -18,12 +18,14 @@ DllLoader::~DllLoader() = default;
 bool DllLoader::loadDLL(const std::wstring& path, HMODULE* handle)
 {
     constexpr const wchar_t* kFunction = L"Velmo::DllLoader::loadDLL";
-    if (ETWLogging::IsLogLevelEnabled(1)) {
-        ETWLogging::LogMessage(1, kSource, kFunction, __LINE__, L"Entering loadDLL for %ls", path);
+    if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelNormal)) {
+        ETWLogging::LogMessage(ETWLogging::kLevelNormal, kSource, kFunction, __LINE__, L"Entering loadDLL for %ls",
+                               path);
     }
     if (handle == nullptr) {
-        if (ETWLogging::IsLogLevelEnabled(2)) {
-            ETWLogging::LogMessage(2, kSource, kFunction, __LINE__, L"Invalid pHandle specified. Exiting.");
+        if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelWarning)) {
+            ETWLogging::LogMessage(ETWLogging::kLevelWarning, kSource, kFunction, __LINE__,
+                                   L"Invalid pHandle specified. Exiting.");
         }
         return false;
     }
@@ -43,15 +45,16 @@ bool DllLoader::loadDLL(const std::wstring& path, HMODULE* handle)
     }
 
     if (status != MODULE_STATUS_SUCCESS) {
-        if (ETWLogging::IsLogLevelEnabled(4)) {
-            ETWLogging::LogMessage(4, kSource, kFunction, __LINE__, L"Failed to load library. Error code: %ls(%lu).",
-                                   ModuleStatusName(status), static_cast<unsigned long>(status));
+        if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelError)) {
+            ETWLogging::LogMessage(ETWLogging::kLevelError, kSource, kFunction, __LINE__,
+                                   L"Failed to load library. Error code: %ls(%lu).", ModuleStatusName(status),
+                                   static_cast<unsigned long>(status));
         }
         return false;
     }
     *handle = module;
-    if (ETWLogging::IsLogLevelEnabled(1)) {
-        ETWLogging::LogMessage(1, kSource, kFunction, __LINE__, L"Leaving loadDLL: loaded.");
+    if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelNormal)) {
+        ETWLogging::LogMessage(ETWLogging::kLevelNormal, kSource, kFunction, __LINE__, L"Leaving loadDLL: loaded.");
     }
     return true;
 }
@@ -69,8 +72,8 @@ ModuleStatus DllLoader::getProcAddress(HMODULE handle, const char* name, FARPROC
         return MODULE_STATUS_UNKNOWN_EXCEPTION;
     }
     if (found == nullptr) {
-        if (ETWLogging::IsLogLevelEnabled(2)) {
-            ETWLogging::LogMessage(2, kSource, kFunction, __LINE__,
+        if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelWarning)) {
+            ETWLogging::LogMessage(ETWLogging::kLevelWarning, kSource, kFunction, __LINE__,
                                    L"getProcAddress was unsuccessful in finding the handle's address");
         }
         return MODULE_STATUS_INVALID_HANDLE;

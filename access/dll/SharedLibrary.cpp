@@ -67,12 +67,13 @@ SharedLibrary::SharedLibrary(std::wstring fileName, std::vector<std::wstring> se
 {
     constexpr const wchar_t* kFunction = L"Velmo::SharedLibrary::SharedLibrary";
     if (loadLibrary() != MODULE_STATUS_SUCCESS) {
-        Log(4, kFunction, __LINE__, L"Failed to load library: %ls. Throwing ModuleException.", m_fileName);
+        Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Failed to load library: %ls. Throwing ModuleException.",
+            m_fileName);
         throw ModuleException("Failed to load library");
     }
     if (importFunctions() != MODULE_STATUS_SUCCESS) {
-        Log(4, kFunction, __LINE__, L"Failed to import functions from library: %ls. Throwing ModuleException.",
-            m_fileName);
+        Log(ETWLogging::kLevelError, kFunction, __LINE__,
+            L"Failed to import functions from library: %ls. Throwing ModuleException.", m_fileName);
         // The destructor does not run for a constructor that throws: give the module back here.
         unloadLibrary();
         throw ModuleException("Failed to import functions from library");
@@ -86,7 +87,7 @@ const SharedLibraryFunctions* SharedLibrary::getFunctions() const { return &m_fu
 ModuleStatus SharedLibrary::loadLibrary()
 {
     constexpr const wchar_t* kFunction = L"Velmo::SharedLibrary::loadLibrary";
-    Log(1, kFunction, __LINE__, L"Entering loadLibrary for %ls", m_fileName);
+    Log(ETWLogging::kLevelNormal, kFunction, __LINE__, L"Entering loadLibrary for %ls", m_fileName);
     unloadLibrary();
 
     std::vector<std::wstring> usable;
@@ -94,7 +95,8 @@ ModuleStatus SharedLibrary::loadLibrary()
         const std::wstring written = folder;
         static_cast<void>(m_pathHelpers->expand(folder));
         if (!IsUsableFolder(folder, m_fileName)) {
-            Log(4, kFunction, __LINE__, L"Failed to resolve file path, %ls, for library: %ls.", written, m_fileName);
+            Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Failed to resolve file path, %ls, for library: %ls.",
+                written, m_fileName);
             continue;
         }
         usable.push_back(folder);
@@ -103,34 +105,35 @@ ModuleStatus SharedLibrary::loadLibrary()
 
     std::wstring folder;
     if (!m_pathSearch->findFilePath(m_fileName, folder)) {
-        Log(4, kFunction, __LINE__, L"Failed to find valid path for library: %ls.", m_fileName);
+        Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Failed to find valid path for library: %ls.", m_fileName);
         return MODULE_STATUS_NOT_FOUND;
     }
-    Log(1, kFunction, __LINE__, L"Loading %ls from %ls.", m_fileName, folder);
+    Log(ETWLogging::kLevelNormal, kFunction, __LINE__, L"Loading %ls from %ls.", m_fileName, folder);
 
     const std::wstring fullPath = JoinFolderAndName(folder, m_fileName);
     if (internal::LibraryBlockList::isBlocked(m_fileName, fullPath)) {
-        Log(3, kFunction, __LINE__, L"Blocked library: %ls.", m_fileName);
+        Log(ETWLogging::kLevelInformation, kFunction, __LINE__, L"Blocked library: %ls.", m_fileName);
         return MODULE_STATUS_NOT_SUPPORTED;
     }
 
     HMODULE module = nullptr;
     if (!m_loader->loadDLL(fullPath, &module)) {
-        Log(4, kFunction, __LINE__, L"Failed to load library: %ls.", m_fileName);
+        Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Failed to load library: %ls.", m_fileName);
         return MODULE_STATUS_UNSUCCESSFUL;
     }
     m_module.assign(m_loader->dllApi(), module);
     m_libraryPath = fullPath;
-    Log(1, kFunction, __LINE__, L"Leaving loadLibrary: %ls loaded.", fullPath);
+    Log(ETWLogging::kLevelNormal, kFunction, __LINE__, L"Leaving loadLibrary: %ls loaded.", fullPath);
     return MODULE_STATUS_SUCCESS;
 }
 
 ModuleStatus SharedLibrary::importFunctions()
 {
     constexpr const wchar_t* kFunction = L"Velmo::SharedLibrary::importFunctions";
-    Log(1, kFunction, __LINE__, L"Entering importFunctions for %ls", m_fileName);
+    Log(ETWLogging::kLevelNormal, kFunction, __LINE__, L"Entering importFunctions for %ls", m_fileName);
     if (m_module.get() == nullptr) {
-        Log(4, kFunction, __LINE__, L"Failed to import functions: library %ls is not loaded.", m_fileName);
+        Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Failed to import functions: library %ls is not loaded.",
+            m_fileName);
         return MODULE_STATUS_INVALID_HANDLE;
     }
     struct Binding {
@@ -146,12 +149,13 @@ ModuleStatus SharedLibrary::importFunctions()
     for (const Binding& binding : kBindings) {
         FARPROC address = nullptr;
         if (m_loader->getProcAddress(m_module.get(), binding.name, &address) != MODULE_STATUS_SUCCESS) {
-            Log(4, kFunction, __LINE__, L"Failed to load %hs function from library: %ls.", binding.name, m_fileName);
+            Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Failed to load %hs function from library: %ls.",
+                binding.name, m_fileName);
             return MODULE_STATUS_NOT_FOUND;
         }
         m_functions.*binding.slot = address;
     }
-    Log(1, kFunction, __LINE__, L"Leaving importFunctions: all functions bound.");
+    Log(ETWLogging::kLevelNormal, kFunction, __LINE__, L"Leaving importFunctions: all functions bound.");
     return MODULE_STATUS_SUCCESS;
 }
 
@@ -163,7 +167,8 @@ void SharedLibrary::unloadLibrary()
     m_functions = SharedLibraryFunctions{};
     m_libraryPath.clear();
     if (!m_module.reset()) {
-        Log(4, L"Velmo::SharedLibrary::unloadLibrary", __LINE__, L"Failed to free library: %ls.", m_fileName);
+        Log(ETWLogging::kLevelError, L"Velmo::SharedLibrary::unloadLibrary", __LINE__, L"Failed to free library: %ls.",
+            m_fileName);
     }
 }
 

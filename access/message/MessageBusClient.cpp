@@ -25,11 +25,14 @@ void Log(ETWLogging::LogLevel level, const wchar_t* function, int line, const wc
     }
 }
 
-// Entering/leaving lines of a public method, at level 1.
+// Entering/leaving lines of a public method, at the normal level.
 class MethodTrace {
 public:
-    explicit MethodTrace(const wchar_t* function) : m_function(function) { Log(1, m_function, __LINE__, L"Entering."); }
-    ~MethodTrace() { Log(1, m_function, __LINE__, L"Leaving."); }
+    explicit MethodTrace(const wchar_t* function) : m_function(function)
+    {
+        Log(ETWLogging::kLevelNormal, m_function, __LINE__, L"Entering.");
+    }
+    ~MethodTrace() { Log(ETWLogging::kLevelNormal, m_function, __LINE__, L"Leaving."); }
     MethodTrace(const MethodTrace&) = delete;
     MethodTrace& operator=(const MethodTrace&) = delete;
 
@@ -60,16 +63,17 @@ std::unique_ptr<MessageBus> MessageBusClient::getInstance()
         auto transport = std::make_shared<MessageBusLib>();
         return std::make_unique<MessageBusClient>(std::move(transport), nullptr);
     } catch (const ModuleException& exception) {
-        Log(4, kFunction, __LINE__, L"Failed to create message bus client. Caught ModuleException - what: %hs.",
-            exception.what());
+        Log(ETWLogging::kLevelError, kFunction, __LINE__,
+            L"Failed to create message bus client. Caught ModuleException - what: %hs.", exception.what());
     } catch (const std::bad_alloc&) {
-        Log(4, kFunction, __LINE__,
+        Log(ETWLogging::kLevelError, kFunction, __LINE__,
             L"Failed to create message bus client. Caught bad_alloc - Failed to alllocate resources.");
     } catch (const std::exception& exception) {
-        Log(4, kFunction, __LINE__, L"Faield to create message bus client. Caught standard exception - what: %hs.",
-            exception.what());
+        Log(ETWLogging::kLevelError, kFunction, __LINE__,
+            L"Faield to create message bus client. Caught standard exception - what: %hs.", exception.what());
     } catch (...) {
-        Log(4, kFunction, __LINE__, L"Failed to create message bus client. Caught unexpected exception.");
+        Log(ETWLogging::kLevelError, kFunction, __LINE__,
+            L"Failed to create message bus client. Caught unexpected exception.");
     }
     return nullptr;
 }
@@ -88,12 +92,12 @@ MessageBusClient::MessageBusClient(std::shared_ptr<MessageBusShim> transport, st
     const DWORD processId = m_processApi->getCurrentProcessId();
     DWORD sessionId = 0;
     if (m_processApi->processIdToSessionId(processId, &sessionId)) {
-        Log(1, kFunction, __LINE__, L"Found session id %ld for process %ld", static_cast<long>(sessionId),
-            static_cast<long>(processId));
+        Log(ETWLogging::kLevelNormal, kFunction, __LINE__, L"Found session id %ld for process %ld",
+            static_cast<long>(sessionId), static_cast<long>(processId));
         m_sessionId = sessionId;
     } else {
-        Log(4, kFunction, __LINE__, L"Failed to get the session id for process %ld - defaulting to %ld",
-            static_cast<long>(processId), 0L);
+        Log(ETWLogging::kLevelError, kFunction, __LINE__,
+            L"Failed to get the session id for process %ld - defaulting to %ld", static_cast<long>(processId), 0L);
         m_sessionId = 0;
     }
 }
@@ -148,7 +152,8 @@ ModuleStatus MessageBusClient::internalPublish(const std::shared_ptr<Message>& m
 
     const ModuleStatus status = m_transport->publish(message, flag);
     if (status != MODULE_STATUS_SUCCESS) {
-        Log(4, kFunction, __LINE__, L"Failed to publish message. Error code %lu.", static_cast<unsigned long>(status));
+        Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Failed to publish message. Error code %lu.",
+            static_cast<unsigned long>(status));
         // Leave the message as it came, so that publishing it again still makes the copy.
         if (copyFollows) message->clearHeaderFlag(kNonReplyCopyFollowsBit);
         return status;
@@ -158,7 +163,8 @@ ModuleStatus MessageBusClient::internalPublish(const std::shared_ptr<Message>& m
         message->clearReplyIndex();
         const ModuleStatus copyStatus = m_transport->publish(message, flag);
         if (copyStatus != MODULE_STATUS_SUCCESS) {
-            Log(2, kFunction, __LINE__, L"Failed to publish non-reply copy of the message. Error code %lu.",
+            Log(ETWLogging::kLevelWarning, kFunction, __LINE__,
+                L"Failed to publish non-reply copy of the message. Error code %lu.",
                 static_cast<unsigned long>(copyStatus));
         }
     }
@@ -228,13 +234,14 @@ ModuleStatus MessageBusClient::internalRequest(const std::shared_ptr<Message>& m
     std::uint32_t replyIndex = 0;
     std::future<std::shared_ptr<Message>> future;
     if (!addPendingReply(replyIndex, PendingReply{}, &future)) {
-        Log(4, kFunction, __LINE__, L"Unable to create reply promise. Returning.");
+        Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Unable to create reply promise. Returning.");
         return MODULE_STATUS_UNSUCCESSFUL;
     }
     const ModuleStatus status = m_transport->request(message, replyIndex, &m_replyHandler, timeout, flag);
     if (status != MODULE_STATUS_SUCCESS) {
         erasePendingReply(replyIndex);
-        Log(4, kFunction, __LINE__, L"Failed to make request. Error code %lu.", static_cast<unsigned long>(status));
+        Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Failed to make request. Error code %lu.",
+            static_cast<unsigned long>(status));
         return status;
     }
     reply = std::make_unique<ReplyImpl>(std::move(future), timeout);
@@ -250,13 +257,14 @@ ModuleStatus MessageBusClient::internalRequest(const std::shared_ptr<Message>& m
     PendingReply pending;
     pending.callback = std::move(callback);
     if (!addPendingReply(replyIndex, std::move(pending), nullptr)) {
-        Log(4, kFunction, __LINE__, L"Unable to create reply promise. Returning.");
+        Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Unable to create reply promise. Returning.");
         return MODULE_STATUS_UNSUCCESSFUL;
     }
     const ModuleStatus status = m_transport->request(message, replyIndex, &m_replyHandler, timeout, flag);
     if (status != MODULE_STATUS_SUCCESS) {
         erasePendingReply(replyIndex);
-        Log(4, kFunction, __LINE__, L"Failed to make request. Error code %lu.", static_cast<unsigned long>(status));
+        Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Failed to make request. Error code %lu.",
+            static_cast<unsigned long>(status));
         return status;
     }
     return MODULE_STATUS_SUCCESS;
@@ -271,7 +279,7 @@ ModuleStatus MessageBusClient::replyCallback(std::uint32_t replyIndex, std::shar
         std::lock_guard<std::mutex> lock(m_replyLock);
         const auto entry = m_replies.find(replyIndex);
         if (entry == m_replies.end()) {
-            Log(2, kFunction, __LINE__, L"Reply index not found. Returning");
+            Log(ETWLogging::kLevelWarning, kFunction, __LINE__, L"Reply index not found. Returning");
             return MODULE_STATUS_NOT_FOUND;
         }
         pending = std::move(entry->second);
@@ -314,7 +322,8 @@ ModuleStatus MessageBusClient::subscribe(const std::wstring& messageName, const 
     // and deliveries go straight to it, so none can miss it.
     const std::uint32_t id = m_transport->subscribe(messageName, holder.get());
     if (id == 0) {
-        Log(4, kFunction, __LINE__, L"Failed to subscribe. Alias: %ls Message name: %ls", alias, messageName);
+        Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Failed to subscribe. Alias: %ls Message name: %ls", alias,
+            messageName);
         return MODULE_STATUS_UNSUCCESSFUL;
     }
     try {
@@ -378,15 +387,15 @@ ModuleStatus MessageBusClient::addPatternSubscription(const std::wstring& namePa
     try {
         static_cast<void>(std::wregex(namePattern, std::regex_constants::ECMAScript | std::regex_constants::nosubs));
     } catch (const std::regex_error& error) {
-        Log(4, kFunction, __LINE__, L"subscribeFilter failed. Regex error with regex \"%ls\" [caught: %hs]",
-            namePattern, error.what());
+        Log(ETWLogging::kLevelError, kFunction, __LINE__,
+            L"subscribeFilter failed. Regex error with regex \"%ls\" [caught: %hs]", namePattern, error.what());
         return MODULE_STATUS_INVALID_PARAMETER;
     }
     auto holder = std::make_shared<SubscriberCallback>(std::move(callback));
     const std::uint32_t id = m_transport->subscribeFilter(namePattern, holder.get());
     if (id == 0) {
-        Log(4, kFunction, __LINE__, L"Failed to subscribeFilter. Alias: %ls Message nameRegex: %ls", alias,
-            namePattern);
+        Log(ETWLogging::kLevelError, kFunction, __LINE__,
+            L"Failed to subscribeFilter. Alias: %ls Message nameRegex: %ls", alias, namePattern);
         return MODULE_STATUS_UNSUCCESSFUL;
     }
     try {
@@ -414,7 +423,7 @@ ModuleStatus MessageBusClient::unsubscribe(const std::wstring& alias)
         std::lock_guard<std::mutex> lock(m_subscriptionLock);
         const auto found = m_subscriptions.find(alias);
         if (found == m_subscriptions.end()) {
-            Log(2, kFunction, __LINE__, L"Subscription not found. Alias: %ls.", alias);
+            Log(ETWLogging::kLevelWarning, kFunction, __LINE__, L"Subscription not found. Alias: %ls.", alias);
             return MODULE_STATUS_SUCCESS;
         }
         entry = std::move(found->second);
@@ -425,8 +434,8 @@ ModuleStatus MessageBusClient::unsubscribe(const std::wstring& alias)
     auto release = [&](std::uint32_t id, std::shared_ptr<SubscriberCallback>& holder) {
         const ModuleStatus status = m_transport->unsubscribe(id);
         if (status != MODULE_STATUS_SUCCESS) {
-            Log(2, kFunction, __LINE__, L"Failed to unsubscribe. Alias: %ls Error code %lu.", alias,
-                static_cast<unsigned long>(status));
+            Log(ETWLogging::kLevelWarning, kFunction, __LINE__, L"Failed to unsubscribe. Alias: %ls Error code %lu.",
+                alias, static_cast<unsigned long>(status));
             // The DLL may still call this holder: keep it until the transport is gone.
             stillReferenced.push_back(std::move(holder));
         }

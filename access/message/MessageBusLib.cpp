@@ -54,14 +54,16 @@ MessageBusLib::MessageBusLib(std::shared_ptr<SharedLibrary> library, std::shared
     m_table = createObject != nullptr ? createObject(CORVANE_INTERFACE_VERSION) : nullptr;
     if (m_table == nullptr || m_table->createHandle == nullptr) {
         m_table = nullptr;
-        Log(4, kFunction, __LINE__, L"Failed to get message bus functions object. Throwing ModuleException.");
+        Log(ETWLogging::kLevelError, kFunction, __LINE__,
+            L"Failed to get message bus functions object. Throwing ModuleException.");
         throw ModuleException("Failed to get message bus functions object");
     }
 
     CorvaneHandle handle = nullptr;
     const ModuleStatus status = m_table->createHandle(&handle);
     if (status != MODULE_STATUS_SUCCESS) {
-        Log(4, kFunction, __LINE__, L"Failed to get message bus handle. Error code: %ls(%lu). Throwing ModuleException.",
+        Log(ETWLogging::kLevelError, kFunction, __LINE__,
+            L"Failed to get message bus handle. Error code: %ls(%lu). Throwing ModuleException.",
             ModuleStatusName(status), static_cast<unsigned long>(status));
         throw ModuleException("Failed to get message bus handle");
     }
@@ -86,8 +88,8 @@ MessageBusLib::~MessageBusLib()
     if (m_handle != nullptr && m_table != nullptr && m_table->releaseHandle != nullptr) {
         const ModuleStatus status = m_table->releaseHandle(m_handle);
         if (status != MODULE_STATUS_SUCCESS) {
-            Log(2, kFunction, __LINE__, L"Failed to release message bus. Error code %ls(%lu).", ModuleStatusName(status),
-                static_cast<unsigned long>(status));
+            Log(ETWLogging::kLevelWarning, kFunction, __LINE__, L"Failed to release message bus. Error code %ls(%lu).",
+                ModuleStatusName(status), static_cast<unsigned long>(status));
         }
     }
     m_handle = nullptr;
@@ -135,10 +137,10 @@ std::pair<std::wstring, std::vector<std::wstring>> MessageBusLib::loadFromRegist
     std::wstring folder;
     if (Fundor::IsWow64()) {
         if (registry->readString(L"SOFTWARE\\TERVANE\\BRANN", L"Install Dir32", folder) != MODULE_STATUS_SUCCESS) {
-            Log(4, kFunction, __LINE__, L"Failed to retrieve Brann WoW64 path from registry");
+            Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Failed to retrieve Brann WoW64 path from registry");
         }
     } else if (registry->readString(L"SOFTWARE\\TERVANE\\BRANN", L"Install Dir", folder) != MODULE_STATUS_SUCCESS) {
-        Log(4, kFunction, __LINE__, L"Failed to retrieve Brann path from registry");
+        Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Failed to retrieve Brann path from registry");
     }
     if (folder.empty()) {
         PWSTR common = nullptr;
@@ -146,7 +148,7 @@ std::pair<std::wstring, std::vector<std::wstring>> MessageBusLib::loadFromRegist
         Fundor::ScopedCoTaskMemory owner(common);
         if (SUCCEEDED(result) && common != nullptr) folder = std::wstring(common) + L"\\Tervane\\Brannock";
     }
-    Log(3, kFunction, __LINE__, L"Loading MesageBusLib by force from path: %s", folder);
+    Log(ETWLogging::kLevelInformation, kFunction, __LINE__, L"Loading MesageBusLib by force from path: %s", folder);
     return {busLibraryName(), std::vector<std::wstring>{folder}};
 }
 

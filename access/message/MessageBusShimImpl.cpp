@@ -46,11 +46,12 @@ MessageBusShimImpl::MessageBusShimImpl(CorvaneHandle handle, const CorvaneFuncti
 {
     constexpr const wchar_t* kFunction = L"Velmo::MessageBusShimImpl::MessageBusShimImpl";
     if (m_handle == nullptr) {
-        Log(4, kFunction, __LINE__, L"Invalid message bus handle. Throwing ModuleException.");
+        Log(ETWLogging::kLevelError, kFunction, __LINE__, L"Invalid message bus handle. Throwing ModuleException.");
         throw ModuleException("Invalid message bus handle");
     }
     if (m_table == nullptr) {
-        Log(4, kFunction, __LINE__, L"Invalid message bus functions object. Throwing ModuleException.");
+        Log(ETWLogging::kLevelError, kFunction, __LINE__,
+            L"Invalid message bus functions object. Throwing ModuleException.");
         throw ModuleException("Invalid message bus functions object");
     }
 }
@@ -114,7 +115,8 @@ std::uint32_t MessageBusShimImpl::DeliverMessage(void* context, const CorvaneMes
         auto& callback = *static_cast<SubscriberCallback*>(context);
         return static_cast<std::uint32_t>(callback(std::move(message)));
     } catch (...) {
-        Log(4, L"Velmo::MessageBusShimImpl::DeliverMessage", __LINE__, L"Subscriber failed with an exception.");
+        Log(ETWLogging::kLevelError, L"Velmo::MessageBusShimImpl::DeliverMessage", __LINE__,
+            L"Subscriber failed with an exception.");
         return MODULE_STATUS_UNKNOWN_EXCEPTION;
     }
 }
@@ -131,7 +133,8 @@ std::uint32_t MessageBusShimImpl::DeliverReply(void* context, std::uint32_t repl
         auto& handler = *static_cast<ReplyHandler*>(context);
         return handler(replyIndex, std::move(reply), status);
     } catch (...) {
-        Log(4, L"Velmo::MessageBusShimImpl::DeliverReply", __LINE__, L"Reply handler failed with an exception.");
+        Log(ETWLogging::kLevelError, L"Velmo::MessageBusShimImpl::DeliverReply", __LINE__,
+            L"Reply handler failed with an exception.");
         return MODULE_STATUS_UNKNOWN_EXCEPTION;
     }
 }

@@ -40,14 +40,16 @@ std::uint32_t ReplyImpl::waitFor(const std::chrono::milliseconds& duration)
     // A reply already taken keeps its state: its future is spent, not broken.
     if (m_status != kReplyPending) return m_status;
     if (!m_future.valid()) {
-        if (ETWLogging::IsLogLevelEnabled(4))
-            ETWLogging::LogMessage(4, kSource, L"Velmo::ReplyImpl::waitFor", __LINE__, L"Reply future is in an invalid state. Returning.");
+        if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelError))
+            ETWLogging::LogMessage(ETWLogging::kLevelError, kSource, L"Velmo::ReplyImpl::waitFor", __LINE__,
+                                   L"Reply future is in an invalid state. Returning.");
         m_status = kReplyInvalid;
         return m_status;
     }
     if (m_future.wait_for(duration) != std::future_status::ready) {
-        if (ETWLogging::IsLogLevelEnabled(2))
-            ETWLogging::LogMessage(2, kSource, L"Velmo::ReplyImpl::waitFor", __LINE__, L"Reply waitFor timed out. Returning.");
+        if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelWarning))
+            ETWLogging::LogMessage(ETWLogging::kLevelWarning, kSource, L"Velmo::ReplyImpl::waitFor", __LINE__,
+                                   L"Reply waitFor timed out. Returning.");
         return m_status;
     }
     m_status = takeReplyMessage(std::chrono::milliseconds(m_deadline - NowMilliseconds()));
@@ -57,16 +59,16 @@ std::uint32_t ReplyImpl::waitFor(const std::chrono::milliseconds& duration)
 std::uint32_t ReplyImpl::takeReplyMessage(const std::chrono::milliseconds& wait)
 {
     if (!m_future.valid()) {
-        if (ETWLogging::IsLogLevelEnabled(4))
-            ETWLogging::LogMessage(4, kSource, L"Velmo::ReplyImpl::takeReplyMessage", __LINE__,
+        if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelError))
+            ETWLogging::LogMessage(ETWLogging::kLevelError, kSource, L"Velmo::ReplyImpl::takeReplyMessage", __LINE__,
                                    L"Reply future is in an invalid state. Returning.");
         return kReplyInvalid;
     }
     // A reply that has already arrived is taken even when asked for after the deadline.
     const bool arrived = m_future.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
     if (!arrived && (wait.count() <= 0 || m_future.wait_for(wait) != std::future_status::ready)) {
-        if (ETWLogging::IsLogLevelEnabled(4))
-            ETWLogging::LogMessage(4, kSource, L"Velmo::ReplyImpl::takeReplyMessage", __LINE__,
+        if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelError))
+            ETWLogging::LogMessage(ETWLogging::kLevelError, kSource, L"Velmo::ReplyImpl::takeReplyMessage", __LINE__,
                                    L"Reply future did not get fulfilled on time. Returning.");
         return kReplyNotFulfilledInTime;
     }
@@ -74,8 +76,8 @@ std::uint32_t ReplyImpl::takeReplyMessage(const std::chrono::milliseconds& wait)
         m_message = m_future.get();
     } catch (const std::exception&) {
         // The bus reported a timeout or another failure for this request.
-        if (ETWLogging::IsLogLevelEnabled(4))
-            ETWLogging::LogMessage(4, kSource, L"Velmo::ReplyImpl::takeReplyMessage", __LINE__,
+        if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelError))
+            ETWLogging::LogMessage(ETWLogging::kLevelError, kSource, L"Velmo::ReplyImpl::takeReplyMessage", __LINE__,
                                    L"Reply future did not get fulfilled on time. Returning.");
         return kReplyNotFulfilledInTime;
     }

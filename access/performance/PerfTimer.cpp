@@ -17,9 +17,9 @@ void PerfTimer::stop()
     }
     m_stop = nowMilliseconds();
     m_stopped = true;
-    if (ETWLogging::IsLogLevelEnabled(1)) {
-        ETWLogging::LogMessage(1, L"performance\\PerfTimer", L"Velmo::internal::PerfTimer::stop", __LINE__,
-                               L"M12NPerfTimer|%ls|%lld|%lld|%lld", m_name, static_cast<long long>(m_start),
+    if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelNormal)) {
+        ETWLogging::LogMessage(ETWLogging::kLevelNormal, L"performance\\PerfTimer", L"Velmo::internal::PerfTimer::stop",
+                               __LINE__, L"M12NPerfTimer|%ls|%lld|%lld|%lld", m_name, static_cast<long long>(m_start),
                                static_cast<long long>(m_stop), static_cast<long long>(m_stop - m_start));
     }
 }

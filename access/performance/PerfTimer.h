@@ -17,7 +17,7 @@ public:
     virtual ~PerfTimer();
 
     // The first call records the stop time and logs "M12NPerfTimer|name|start|stop|difference"
-    // at level 1; later calls do nothing.
+    // at the normal level; later calls do nothing.
     void stop();
 
     [[nodiscard]] bool running() const noexcept { return !m_stopped; }

@@ -16,9 +16,9 @@ bool DllAPI::loadLibrary(const std::wstring& path, HMODULE& module)
     HMODULE loaded = ::LoadValidatedLibraryEx(path.c_str(), 0);
     if (loaded == nullptr) {
         const DWORD error = ::GetLastError();
-        if (ETWLogging::IsLogLevelEnabled(4)) {
-            ETWLogging::LogMessage(4, kSource, L"Velmo::DllAPI::loadLibrary", __LINE__, L"LoadLibrary Failed. GLE: %lu",
-                                   error);
+        if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelError)) {
+            ETWLogging::LogMessage(ETWLogging::kLevelError, kSource, L"Velmo::DllAPI::loadLibrary", __LINE__,
+                                   L"LoadLibrary Failed. GLE: %lu", error);
         }
         return false;
     }

@@ -1,5 +1,7 @@
 #pragma once
-// Log levels shared by every caller and both loggers.
+// Log levels shared by every caller and both loggers. Callers name them (ETWLOG(kLevelError, ...));
+// the file logger writes each record's level as "Normal", "Warning", "Information", "Error",
+// "Critical" or "Information".
 
 #include <cstdint>
 

@@ -1,7 +1,8 @@
 #pragma once
 // The process-wide log stream: a wide output stream with its own lock, where one flush is one
 // log record. Write a record through the guard:
-//     ETWLogging::LogStreamRecord(1, __LINE__, L"CPlatformDspObj::GetProperty", L"PlatformDspObj.cpp")
+//     ETWLogging::LogStreamRecord(ETWLogging::kLevelNormal, __LINE__, L"CPlatformDspObj::GetProperty",
+//                                 L"PlatformDspObj.cpp")
 //         << L"name " << name << L" result " << result;
 // The record goes to the front end's logger when the guard ends.
 

@@ -2,10 +2,11 @@
 // The logging front end: the one header a component includes to log.
 //
 // Call shape (test the level first, so nothing is formatted for a level that is off):
-//     if (ETWLogging::IsLogLevelEnabled(1))
-//         ETWLogging::LogMessage(1, L"KvShell.cpp", L"CKvShellModule::Run", __LINE__, L"id %s", id);
+//     if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelNormal))
+//         ETWLogging::LogMessage(ETWLogging::kLevelNormal, L"KvShell.cpp", L"CKvShellModule::Run", __LINE__,
+//                                L"id %s", id);
 // or, the same thing in one line:
-//     ETWLOG(1, L"KvShell.cpp", L"CKvShellModule::Run", L"id %s", id);
+//     ETWLOG(ETWLogging::kLevelNormal, L"KvShell.cpp", L"CKvShellModule::Run", L"id %s", id);
 //
 // The first call in a module builds the process-wide logger of that module (see LoggerHolder.h).
 // No log call fails or throws into its caller: a record that cannot be built or written is lost.

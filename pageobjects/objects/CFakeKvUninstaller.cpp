@@ -40,22 +40,24 @@ HRESULT CFakeKvUninstaller::Construct() noexcept
 {
     HRESULT hr = m_dispatch.Initialize(kUninstallerTypeLibraryResource, IID_IKvUninstaller5);
     if (FAILED(hr)) {
-        ETWLOG(4, kSource, L"CFakeKvUninstaller::FinalConstruct", L"Type information not loaded: (0x%08X)", hr);
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CFakeKvUninstaller::FinalConstruct",
+               L"Type information not loaded: (0x%08X)", hr);
         return hr;
     }
     ComPtr<IKvSurrogate> surrogate;
     SurrogateStep step = SurrogateStep::CreateHelper;
     hr = ConnectToSurrogate(false, &surrogate, &step);
     if (FAILED(hr)) {
-        ETWLOG(4, kSource, L"CFakeKvUninstaller::FinalConstruct", L"Surrogate not reached (step %d): (0x%08X)",
-               static_cast<int>(step), hr);
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CFakeKvUninstaller::FinalConstruct",
+               L"Surrogate not reached (step %d): (0x%08X)", static_cast<int>(step), hr);
         return hr;
     }
     ComPtr<IDispatch> created;
     hr = CreateInSurrogate(surrogate.Get(), CLSID_KvUninstaller, IID_IDispatch,
                            reinterpret_cast<void**>(created.GetAddressOf()));
     if (FAILED(hr)) {
-        ETWLOG(4, kSource, L"CFakeKvUninstaller::FinalConstruct", L"Uninstaller not created: (0x%08X)", hr);
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CFakeKvUninstaller::FinalConstruct",
+               L"Uninstaller not created: (0x%08X)", hr);
         return hr;
     }
     // The uninstaller comes back as IDispatch; from another process that is a proxy with
@@ -67,7 +69,7 @@ HRESULT CFakeKvUninstaller::Construct() noexcept
     if (FAILED(hr)) {
         m_real.Reset();
         m_unreachable = hr;
-        ETWLOG(4, kSource, L"CFakeKvUninstaller::FinalConstruct",
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CFakeKvUninstaller::FinalConstruct",
                L"The uninstaller answers no IKvUninstaller5, its calls will fail: (0x%08X)", hr);
     }
     return S_OK;

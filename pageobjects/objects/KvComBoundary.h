@@ -2,7 +2,7 @@
 // The edge of every COM method the page objects serve. Their callers are a script engine, the
 // platform's dispatch code or another process's stub: none of them can take a C++ exception. A
 // method's body runs inside KvComBoundary; what it throws is caught by kind, logged as one fixed
-// line under the method's name (level 4), and becomes a failing HRESULT.
+// line under the method's name at the error level, and becomes a failing HRESULT.
 //
 //     HRESULT CThing::DoIt(long* result)
 //     {
@@ -35,13 +35,13 @@ template <typename Body, typename OnFailure>
     try {
         return body();
     } catch (const std::bad_alloc&) {
-        ETWLOG(4, source, method, L"Out of memory");
+        ETWLOG(ETWLogging::kLevelError, source, method, L"Out of memory");
         failure = kKvBoundaryOutOfMemory;
     } catch (const std::exception&) {
-        ETWLOG(4, source, method, L"Exception caught");
+        ETWLOG(ETWLogging::kLevelError, source, method, L"Exception caught");
         failure = kKvBoundaryException;
     } catch (...) {
-        ETWLOG(4, source, method, L"Unknown exception caught");
+        ETWLOG(ETWLogging::kLevelError, source, method, L"Unknown exception caught");
         failure = kKvBoundaryUnknownException;
     }
     return onFailure(failure);

@@ -190,7 +190,7 @@ void CKvPlatformDsp::GetSurrogateProperty(long id, VARIANT* result)
                                     : step == SurrogateStep::LoadSurrogate
                                         ? L"CKvPlatformDsp - LoadSurrogate failed: (0x%08X)"
                                         : L"CKvPlatformDsp - CreateObject IID_IKvSurrogate failed: (0x%08X)";
-            ETWLOG(4, kSource, kFunction, format, hr);
+            ETWLOG(ETWLogging::kLevelError, kSource, kFunction, format, hr);
             return;
         }
     }
@@ -198,7 +198,8 @@ void CKvPlatformDsp::GetSurrogateProperty(long id, VARIANT* result)
         const HRESULT hr = CreateInSurrogate(m_surrogate.Get(), kKvSMProvider.clsid, kKvSMProvider.iid,
                                              reinterpret_cast<void**>(m_smProviderAdmin.GetAddressOf()));
         if (FAILED(hr)) {
-            ETWLOG(4, kSource, kFunction, L"CKvPlatformDsp - CreateObject IID_IKvSMProvider in surrogate failed: (0x%08X)", hr);
+            ETWLOG(ETWLogging::kLevelError, kSource, kFunction,
+                   L"CKvPlatformDsp - CreateObject IID_IKvSMProvider in surrogate failed: (0x%08X)", hr);
             return;
         }
     }
@@ -214,8 +215,8 @@ void CKvPlatformDsp::GetSurrogateProperty(long id, VARIANT* result)
         const HRESULT hr = CreateInSurrogate(m_surrogate.Get(), row->type->clsid, row->type->iid,
                                              reinterpret_cast<void**>(m_admin[slot].GetAddressOf()));
         if (FAILED(hr)) {
-            ETWLOG(4, kSource, kFunction, L"%s - CreateObject IID_%s in surrogate failed: (0x%08X)", row->prefix,
-                   row->interfaceName, hr);
+            ETWLOG(ETWLogging::kLevelError, kSource, kFunction,
+                   L"%s - CreateObject IID_%s in surrogate failed: (0x%08X)", row->prefix, row->interfaceName, hr);
             return;
         }
     }
@@ -230,7 +231,8 @@ void CKvPlatformDsp::GetDirectProperty(long id, VARIANT* result)
         const HRESULT hr = KvCreateInstance2(kKvSMProvider.clsid, nullptr, CLSCTX_ALL, kKvSMProvider.iid,
                                              reinterpret_cast<void**>(m_smProvider.GetAddressOf()), 1);
         if (FAILED(hr)) {
-            ETWLOG(4, kSource, kFunction, L"CKvPlatformDsp - CreateObject IID_IKvSMProvider failed: (0x%08X)", hr);
+            ETWLOG(ETWLogging::kLevelError, kSource, kFunction,
+                   L"CKvPlatformDsp - CreateObject IID_IKvSMProvider failed: (0x%08X)", hr);
             return;
         }
     }
@@ -245,13 +247,15 @@ void CKvPlatformDsp::GetDirectProperty(long id, VARIANT* result)
             HRESULT hr = KvCreateInstance2(kKvQrnHelper.clsid, nullptr, CLSCTX_ALL, kKvQrnHelper.iid,
                                            reinterpret_cast<void**>(helper.GetAddressOf()), 1);
             if (FAILED(hr)) {
-                ETWLOG(4, kSource, kFunction, L"CKvPlatformDsp - CreateObject IID_IKvQrnHelper failed: (0x%08X), %s", hr,
+                ETWLOG(ETWLogging::kLevelError, kSource, kFunction,
+                       L"CKvPlatformDsp - CreateObject IID_IKvQrnHelper failed: (0x%08X), %s", hr,
                        L"Will try to create DipWrpInQrn");
                 hr = KvCreateInstance2(kKvQrnHelperInQrn.clsid, nullptr, CLSCTX_ALL, kKvQrnHelperInQrn.iid,
                                        reinterpret_cast<void**>(helper.GetAddressOf()), 1);
             }
             if (FAILED(hr)) {
-                ETWLOG(4, kSource, kFunction, L"CKvPlatformDsp - CreateObject IID_IKvQrnHelper failed: (0x%08X), ", hr);
+                ETWLOG(ETWLogging::kLevelError, kSource, kFunction,
+                       L"CKvPlatformDsp - CreateObject IID_IKvQrnHelper failed: (0x%08X), ", hr);
                 return;
             }
         }
@@ -265,7 +269,8 @@ void CKvPlatformDsp::GetDirectProperty(long id, VARIANT* result)
         const HRESULT hr = KvCreateInstance2(row->type->clsid, nullptr, CLSCTX_ALL, row->type->iid,
                                              reinterpret_cast<void**>(m_direct[slot].GetAddressOf()), 1);
         if (FAILED(hr)) {
-            ETWLOG(4, kSource, kFunction, L"%s - CreateObject IID_%s failed: (0x%08X)", row->prefix, row->interfaceName, hr);
+            ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"%s - CreateObject IID_%s failed: (0x%08X)",
+                   row->prefix, row->interfaceName, hr);
             return;
         }
     }
@@ -280,7 +285,8 @@ void CKvPlatformDsp::HandOutDispatch(IUnknown* provider, const wchar_t* prefix, 
     const HRESULT hr = provider->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&result->pdispVal));
     if (FAILED(hr)) {
         result->pdispVal = nullptr;
-        ETWLOG(4, kSource, kFunction, L"%s - %s QueryInterface failed: (0x%08X)", prefix, member, hr);
+        ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"%s - %s QueryInterface failed: (0x%08X)", prefix, member,
+               hr);
     }
 }
 
@@ -288,6 +294,7 @@ void CKvPlatformDsp::AskProvider(IKvSMProvider* provider, long number, VARIANT* 
 {
     const HRESULT hr = provider->GetProperty(number, result);
     if (FAILED(hr)) {
-        ETWLOG(4, kSource, kFunction, L"CKvPlatformDsp - IKvSMProvider GetProperty(%d) failed: (0x%08X)", number, hr);
+        ETWLOG(ETWLogging::kLevelError, kSource, kFunction,
+               L"CKvPlatformDsp - IKvSMProvider GetProperty(%d) failed: (0x%08X)", number, hr);
     }
 }

@@ -32,7 +32,8 @@ HRESULT CreateFakeUninstaller(const wchar_t* simulate, const wchar_t* ngmdata, I
     CFakeKvUninstaller* created = nullptr;
     HRESULT hr = CFakeKvUninstaller::CreateInstance(&created);
     if (FAILED(hr)) {
-        ETWLOG(4, L"KvShell", L"CreateFakeUninstaller", L"The uninstaller shim was not created: (0x%08X)", hr);
+        ETWLOG(ETWLogging::kLevelError, L"KvShell", L"CreateFakeUninstaller",
+               L"The uninstaller shim was not created: (0x%08X)", hr);
         return hr;
     }
     hr = created->SetSimulationData(simulate, ngmdata);

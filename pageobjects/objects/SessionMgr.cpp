@@ -171,7 +171,8 @@ HRESULT CSessionMgr2::FinalConstruct()
 {
     const HRESULT hr = m_dispatch.Initialize(kSessionTypeLibraryResource, IID_ISessionMgr2);
     if (FAILED(hr)) {
-        ETWLOG(4, kSource, L"CSessionMgr2::FinalConstruct", L"Type information not loaded: (0x%08X)", hr);
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CSessionMgr2::FinalConstruct",
+               L"Type information not loaded: (0x%08X)", hr);
     }
     return hr;
 }
@@ -269,13 +270,14 @@ HRESULT CSessionMgr2::KvRegQueryValue(BSTR keyPath, BSTR valueName, VARIANT_BOOL
         [&] {
             // Read as C strings, a path or name cut at a zero would read another key or value.
             if (KvHasEmbeddedNul(keyPath) || KvHasEmbeddedNul(valueName)) {
-                ETWLOG(4, kSource, function, L"A key path or value name holds a zero character");
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"A key path or value name holds a zero character");
                 return S_OK;
             }
             wchar_t subkey[kSplitRegPathSubkeyCharacters] = {};
             HKEY root = nullptr;
             if (!_SplitRegPath(keyPath, subkey, &root)) {
-                ETWLOG(4, kSource, function, L"_SplitRegPath :%s failed", keyPath != nullptr ? keyPath : L"");
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"_SplitRegPath :%s failed",
+                       keyPath != nullptr ? keyPath : L"");
                 return S_OK;
             }
             DWORD type = REG_NONE;
@@ -283,7 +285,7 @@ HRESULT CSessionMgr2::KvRegQueryValue(BSTR keyPath, BSTR valueName, VARIANT_BOOL
             const LONG status = ReadSessionValue(root, subkey, valueName, obfuscated != VARIANT_FALSE, &type, data);
             if (status != ERROR_SUCCESS || data.empty()) return S_OK;
             if (FAILED(RegistryDataToVariant(type, data.data(), data.size(), value))) {
-                ETWLOG(4, kSource, function, L"E_OUTOFMEMORY");
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"E_OUTOFMEMORY");
                 ResetOut(value);
             }
             return S_OK;
@@ -305,14 +307,15 @@ HRESULT CSessionMgr2::KvRegSetValue(BSTR keyPath, BSTR valueName, VARIANT value,
         [&] {
             // Read as C strings, a path or name cut at a zero would write another key or value.
             if (KvHasEmbeddedNul(keyPath) || KvHasEmbeddedNul(valueName)) {
-                ETWLOG(4, kSource, function, L"A key path or value name holds a zero character");
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"A key path or value name holds a zero character");
                 *result = static_cast<long>(E_INVALIDARG);
                 return S_OK;
             }
             wchar_t subkey[kSplitRegPathSubkeyCharacters] = {};
             HKEY root = nullptr;
             if (!_SplitRegPath(keyPath, subkey, &root)) {
-                ETWLOG(4, kSource, function, L"_SplitRegPath :%s failed", keyPath != nullptr ? keyPath : L"");
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"_SplitRegPath :%s failed",
+                       keyPath != nullptr ? keyPath : L"");
                 *result = static_cast<long>(E_INVALIDARG);
                 return S_OK;
             }
@@ -336,10 +339,10 @@ HRESULT CSessionMgr2::NotServed(const wchar_t* function, long* result) noexcept
     return KvComBoundary(
         kSource, function,
         [&] {
-            ETWLOG(1, kSource, function, L"Entering...");
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Entering...");
             if (result == nullptr) return E_POINTER;
             *result = kNotSupported;
-            ETWLOG(1, kSource, function, L"Exitting....");
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
             return S_OK;
         },
         [&](HRESULT failure) noexcept {
@@ -380,7 +383,7 @@ HRESULT CSessionMgr2::StartTimer(BSTR name, long* result)
         [&] {
             // The label is written as a C string: one cut at a zero would name another timer.
             if (KvHasEmbeddedNul(name)) {
-                ETWLOG(4, kSource, function, L"The timer name holds a zero character");
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"The timer name holds a zero character");
                 *result = ERROR_INVALID_PARAMETER;
                 return S_OK;
             }
@@ -411,7 +414,7 @@ HRESULT CSessionMgr2::StopTimer(BSTR name, long* result)
         kSource, function,
         [&] {
             if (KvHasEmbeddedNul(name)) {
-                ETWLOG(4, kSource, function, L"The timer name holds a zero character");
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"The timer name holds a zero character");
                 *result = ERROR_INVALID_PARAMETER;
                 return S_OK;
             }
@@ -571,15 +574,16 @@ HRESULT CSessionMgr2::GetOSVersionCode(long* code)
 HRESULT CSessionMgr2::LoadStringW(VARIANT stringId, VARIANT applicationId, VARIANT* text)
 {
     const wchar_t* const function = L"CSessionMgr2::LoadString";
-    ETWLOG(1, kSource, function, L"CSessionMgr2::LoadString Entering...");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"CSessionMgr2::LoadString Entering...");
     if (text == nullptr) {
-        ETWLOG(4, kSource, function, L"CSessionMgr2::LoadString Invalid parameter pvbstrLoadedString");
+        ETWLOG(ETWLogging::kLevelError, kSource, function,
+               L"CSessionMgr2::LoadString Invalid parameter pvbstrLoadedString");
         return E_POINTER;
     }
     ResetOut(text);
     const wchar_t* application = ApplicationIdOf(applicationId);
     if (application == nullptr) {
-        ETWLOG(4, kSource, function, L"CSessionMgr2::LoadString Invalid parameter vAppId");
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"CSessionMgr2::LoadString Invalid parameter vAppId");
         return S_OK;
     }
     return KvComBoundary(
@@ -594,7 +598,8 @@ HRESULT CSessionMgr2::LoadStringW(VARIANT stringId, VARIANT applicationId, VARIA
             if (FAILED(hr) && !cutId) hr = ::VariantChangeType(&number, &stringId, 0, VT_I4);
             const DWORD id = SUCCEEDED(hr) ? number.ulVal : 0;
             const DWORD packageId = GetActivePackageId();
-            ETWLOG(1, kSource, function, L"CSessionMgr2::LoadString dwStringId=%d dwPkgId=%d", id, packageId);
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"CSessionMgr2::LoadString dwStringId=%d dwPkgId=%d",
+                   id, packageId);
 
             SharedLocale& shared = Locale();
             bool ready = SUCCEEDED(hr);
@@ -616,13 +621,14 @@ HRESULT CSessionMgr2::LoadStringW(VARIANT stringId, VARIANT applicationId, VARIA
                 std::vector<wchar_t> company(4096, L'\0');
                 if (shared.locale.LoadResString(CKvSARNLocale2::kCompanyNameStringId, company.data(), 4096) !=
                     ERROR_SUCCESS) {
-                    ETWLOG(4, kSource, function,
+                    ETWLOG(ETWLogging::kLevelError, kSource, function,
                            L"CSessionMgr2::LoadString - Failed to load company name neutral string");
                 }
                 const wchar_t* replacements[] = {company.data()};
                 if (shared.locale.LoadPkgString(packageId, kProductNameStringId, buffer.data(), 2048,
                                                 CKvSARNLocale2::kCompanyNameToken, replacements, 1) != ERROR_SUCCESS) {
-                    ETWLOG(4, kSource, function, L"CSessionMgr2::LoadString - Failed to load product name string");
+                    ETWLOG(ETWLogging::kLevelError, kSource, function,
+                           L"CSessionMgr2::LoadString - Failed to load product name string");
                 }
             }
             if (!ready) buffer[0] = L'\0';
@@ -630,7 +636,7 @@ HRESULT CSessionMgr2::LoadStringW(VARIANT stringId, VARIANT applicationId, VARIA
             if (loaded == nullptr) throw std::bad_alloc();
             text->vt = VT_BSTR;
             text->bstrVal = loaded;
-            ETWLOG(1, kSource, function, L"CSessionMgr2::LoadString Exitting....");
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"CSessionMgr2::LoadString Exitting....");
             return S_OK;
         },
         [&](HRESULT) noexcept {
@@ -642,9 +648,9 @@ HRESULT CSessionMgr2::LoadStringW(VARIANT stringId, VARIANT applicationId, VARIA
 HRESULT CSessionMgr2::LoadStrings(VARIANT stringIds, VARIANT applicationId, VARIANT* texts)
 {
     const wchar_t* const function = L"CSessionMgr2::LoadStrings";
-    ETWLOG(1, kSource, function, L"Entering...");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Entering...");
     if (texts == nullptr) {
-        ETWLOG(4, kSource, function, L"Invalid parameter");
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"Invalid parameter");
         return E_POINTER;
     }
     ResetOut(texts);
@@ -656,13 +662,13 @@ HRESULT CSessionMgr2::LoadStrings(VARIANT stringIds, VARIANT applicationId, VARI
             LONG upper = -1;
             if (ids == nullptr || FAILED(::SafeArrayGetLBound(ids, 1, &lower)) ||
                 FAILED(::SafeArrayGetUBound(ids, 1, &upper))) {
-                ETWLOG(4, kSource, function, L"Invalid Parameters");
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"Invalid Parameters");
                 return S_OK;
             }
             const ULONG count = upper >= lower ? static_cast<ULONG>(upper - lower + 1) : 0;
             SAFEARRAY* strings = ::SafeArrayCreateVector(VT_VARIANT, 0, count);
             if (strings == nullptr) {
-                ETWLOG(4, kSource, function, L"Invalid Parameters");
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"Invalid Parameters");
                 return S_OK;
             }
             for (LONG index = lower; index <= upper; ++index) {
@@ -677,14 +683,14 @@ HRESULT CSessionMgr2::LoadStrings(VARIANT stringIds, VARIANT applicationId, VARI
                 ::VariantClear(&id);
                 ::VariantClear(&text);
                 if (FAILED(hr)) {
-                    ETWLOG(4, kSource, function, L"Invalid Parameters");
+                    ETWLOG(ETWLogging::kLevelError, kSource, function, L"Invalid Parameters");
                     ::SafeArrayDestroy(strings);
                     return S_OK;
                 }
             }
             texts->vt = VT_ARRAY | VT_VARIANT;
             texts->parray = strings;
-            ETWLOG(1, kSource, function, L"Exitting....");
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
             return S_OK;
         },
         [&](HRESULT) noexcept {
@@ -708,7 +714,7 @@ HRESULT CSessionMgr2::GetAppList(VARIANT scriptObject, long* result)
                 DWORD count = 0;
                 WCHAR** list = nullptr;
                 if (applications.QueryAppList(&count, &list) != ERROR_SUCCESS) {
-                    ETWLOG(4, kSource, function, L"QueryAppList() failed.");
+                    ETWLOG(ETWLogging::kLevelError, kSource, function, L"QueryAppList() failed.");
                     count = 0;
                 }
                 struct ListOwner {
@@ -741,7 +747,9 @@ HRESULT CSessionMgr2::GetAppList(VARIANT scriptObject, long* result)
             ::VariantClear(&pathArray);
             if (SUCCEEDED(hr)) hr = PutScriptBool(page, L"successful", true);
             if (SUCCEEDED(hr)) hr = PutScriptString(page, L"errorMessage", L"");
-            if (FAILED(hr)) ETWLOG(4, kSource, function, L"The page object did not take the list: (0x%08X)", hr);
+            if (FAILED(hr))
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"The page object did not take the list: (0x%08X)",
+                       hr);
             *result = SUCCEEDED(hr) ? ERROR_SUCCESS : static_cast<long>(hr);
             return S_OK;
         },
@@ -758,7 +766,7 @@ HRESULT CSessionMgr2::GetProductManifest(BSTR applicationId, BSTR* manifest)
     *manifest = nullptr;
     // An id cut at a zero character would name another application.
     if (applicationId == nullptr || applicationId[0] == L'\0' || KvHasEmbeddedNul(applicationId)) {
-        ETWLOG(4, kSource, function, L"app id is not provided");
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"app id is not provided");
         return E_INVALIDARG;
     }
     return KvComBoundary(
@@ -773,9 +781,11 @@ HRESULT CSessionMgr2::GetProductManifest(BSTR applicationId, BSTR* manifest)
                 ::LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
             wchar_t text[MAX_PATH] = {};
             if (!module) {
-                ETWLOG(4, kSource, function, L"Error on loading file:%s, error code:%d", path, ::GetLastError());
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"Error on loading file:%s, error code:%d", path,
+                       ::GetLastError());
             } else if (::LoadStringW(module.get(), kManifestStringId, text, MAX_PATH) <= 0) {
-                ETWLOG(4, kSource, function, L"Error on loading manifest string, error code:%d", ::GetLastError());
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"Error on loading manifest string, error code:%d",
+                       ::GetLastError());
                 text[0] = L'\0';
             }
             *manifest = ::SysAllocString(text);
@@ -797,7 +807,8 @@ DWORD CSessionMgr2::_OpenProcess(const wchar_t* command, bool trusted)
     if (command == nullptr) return ERROR_INVALID_PARAMETER;
     const std::size_t length = wcsnlen(command, kCommandCharacters);
     if (length >= kCommandCharacters) {
-        ETWLOG(4, kSource, function, L"The command is longer than %d characters", int{kCommandCharacters - 1});
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"The command is longer than %d characters",
+               int{kCommandCharacters - 1});
         return ERROR_INVALID_PARAMETER;
     }
     const std::wstring line(command, length);
@@ -806,7 +817,7 @@ DWORD CSessionMgr2::_OpenProcess(const wchar_t* command, bool trusted)
     if (!line.empty() && line[0] == L'"') {
         const std::size_t close = line.find(L'"', 1);
         if (close == std::wstring::npos) {
-            ETWLOG(4, kSource, function, L"The program name of %s has no closing quote", command);
+            ETWLOG(ETWLogging::kLevelError, kSource, function, L"The program name of %s has no closing quote", command);
             return ERROR_INVALID_PARAMETER;
         }
         program = line.substr(1, close - 1);
@@ -818,15 +829,15 @@ DWORD CSessionMgr2::_OpenProcess(const wchar_t* command, bool trusted)
         if (blank != std::wstring::npos) parameters = line.substr(blank + 1);
     }
     if (program.empty() || parameters.size() >= kParameterCharacters) {
-        ETWLOG(4, kSource, function, L"No program or parameters longer than %d characters in %s",
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"No program or parameters longer than %d characters in %s",
                int{kParameterCharacters - 1}, command);
         return ERROR_INVALID_PARAMETER;
     }
     // The file checked is the file started: resolved once, started by its full path.
     std::wstring path;
     if (ResolveProgram(program, path) != ERROR_SUCCESS) {
-        ETWLOG(4, kSource, function, L"ShellExecute(%s) failed, return code = %u", program.c_str(),
-               unsigned{ERROR_FILE_NOT_FOUND});
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"ShellExecute(%s) failed, return code = %u",
+               program.c_str(), unsigned{ERROR_FILE_NOT_FOUND});
         return ERROR_FILE_NOT_FOUND;
     }
     // Held from the check until the start returns and started by its final path: a link on the
@@ -835,18 +846,20 @@ DWORD CSessionMgr2::_OpenProcess(const wchar_t* command, bool trusted)
     const DWORD held = trusted ? file.Hold(path.c_str()) : file.Check(path.c_str());
     if (held != ERROR_SUCCESS) {
         if (!trusted) {
-            ETWLOG(4, kSource, function, L"failed to validate module of %s", path.c_str());
+            ETWLOG(ETWLogging::kLevelError, kSource, function, L"failed to validate module of %s", path.c_str());
             return ERROR_ACCESS_DENIED;
         }
-        ETWLOG(2, kSource, function, L"ShellExecute(%s) failed, return code = %u", path.c_str(), unsigned{held});
+        ETWLOG(ETWLogging::kLevelWarning, kSource, function, L"ShellExecute(%s) failed, return code = %u", path.c_str(),
+               unsigned{held});
         return held;
     }
     const DWORD code = file.Start(parameters.c_str());
     if (code != ERROR_SUCCESS) {
-        ETWLOG(2, kSource, function, L"ShellExecute(%s) failed, return code = %u", file.path().c_str(), unsigned{code});
+        ETWLOG(ETWLogging::kLevelWarning, kSource, function, L"ShellExecute(%s) failed, return code = %u",
+               file.path().c_str(), unsigned{code});
         return code;
     }
-    ETWLOG(1, kSource, function, L"ShellExecute(%s) succeed", file.path().c_str());
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"ShellExecute(%s) succeed", file.path().c_str());
     return ERROR_SUCCESS;
 }
 
@@ -859,7 +872,7 @@ HRESULT CSessionMgr2::OpenNewHost(BSTR command, VARIANT_BOOL trusted, long* resu
         [&] {
             // A command cut at a zero character would start something other than what was asked.
             if (KvHasEmbeddedNul(command)) {
-                ETWLOG(4, kSource, function, L"The command holds a zero character");
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"The command holds a zero character");
                 *result = ERROR_INVALID_PARAMETER;
                 return S_OK;
             }
@@ -879,18 +892,19 @@ HRESULT CSessionMgr2::OpenBrowser(BSTR url, BSTR query, long* result)
     return KvComBoundary(
         kSource, function,
         [&] {
-            ETWLOG(1, kSource, function, L"enter, bstrUrl = %s", url != nullptr ? url : L"");
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"enter, bstrUrl = %s", url != nullptr ? url : L"");
             // Cut at a zero character the URL would open something else; the page's URL and query
             // together must fit a URL buffer (the shell's own buffers overflow not far above it).
             const UINT queryLength = ::SysStringLen(query);
             if (KvHasEmbeddedNul(url) || KvHasEmbeddedNul(query) ||
                 ::SysStringLen(url) + (queryLength != 0 ? queryLength + 1 : 0) >= kUrlCharacters) {
-                ETWLOG(4, kSource, function, L"The URL or query holds a zero character or is too long");
+                ETWLOG(ETWLogging::kLevelError, kSource, function,
+                       L"The URL or query holds a zero character or is too long");
                 *result = ERROR_INVALID_PARAMETER;
                 return S_OK;
             }
             *result = static_cast<long>(KvOpenBrowser(url, query));
-            ETWLOG(1, kSource, function, L"exit, return code:%d", *result);
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"exit, return code:%d", *result);
             return S_OK;
         },
         [&](HRESULT failure) noexcept {
@@ -906,14 +920,14 @@ HRESULT CSessionMgr2::OpenBrowserAsIs(BSTR url, long* result)
     return KvComBoundary(
         kSource, function,
         [&] {
-            ETWLOG(1, kSource, function, L"enter, bstrUrl = %s", url != nullptr ? url : L"");
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"enter, bstrUrl = %s", url != nullptr ? url : L"");
             if (KvHasEmbeddedNul(url) || ::SysStringLen(url) >= kUrlCharacters) {
-                ETWLOG(4, kSource, function, L"The URL holds a zero character or is too long");
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"The URL holds a zero character or is too long");
                 *result = ERROR_INVALID_PARAMETER;
                 return S_OK;
             }
             *result = static_cast<long>(KvOpenBrowserAsIs(url));
-            ETWLOG(1, kSource, function, L"exit, return code:%d", *result);
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"exit, return code:%d", *result);
             return S_OK;
         },
         [&](HRESULT failure) noexcept {
@@ -925,8 +939,8 @@ HRESULT CSessionMgr2::OpenBrowserAsIs(BSTR url, long* result)
 HRESULT CSessionMgr2::OpenFile(VARIANT, VARIANT)
 {
     return KvComBoundary(kSource, L"CSessionMgr2::OpenFile", [] {
-        ETWLOG(1, kSource, L"CSessionMgr2::OpenFile", L"Entering...");
-        ETWLOG(1, kSource, L"CSessionMgr2::OpenFile", L"Exitting....");
+        ETWLOG(ETWLogging::kLevelNormal, kSource, L"CSessionMgr2::OpenFile", L"Entering...");
+        ETWLOG(ETWLogging::kLevelNormal, kSource, L"CSessionMgr2::OpenFile", L"Exitting....");
         return S_OK;
     });
 }
@@ -934,13 +948,13 @@ HRESULT CSessionMgr2::OpenFile(VARIANT, VARIANT)
 HRESULT CSessionMgr2::RestartComputer(long* result)
 {
     const wchar_t* const function = L"CSessionMgr2::RestartComputer";
-    ETWLOG(1, kSource, function, L"Entering...");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Entering...");
     if (result == nullptr) return E_INVALIDARG;
     return KvComBoundary(
         kSource, function,
         [&] {
             *result = static_cast<long>(KvExitWindowsWith(kKvRestartFlags, m_exitWindows));
-            ETWLOG(1, kSource, function, L"Exitting....");
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
             return S_OK;
         },
         [&](HRESULT failure) noexcept {
@@ -957,7 +971,8 @@ HRESULT CSessionMgr2::ShutdownComputer(long* result)
         kSource, function,
         [&] {
             *result = static_cast<long>(KvExitWindowsWith(kKvShutdownFlags, m_exitWindows));
-            ETWLOG(1, kSource, function, L"CSessionMgr2::ShutdownComputer returned - %d", *result);
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"CSessionMgr2::ShutdownComputer returned - %d",
+                   *result);
             return S_OK;
         },
         [&](HRESULT failure) noexcept {
@@ -1012,11 +1027,11 @@ void CSessionMgr2::_WaitForReport(HWND window)
 HRESULT CSessionMgr2::HandleSysCommand(VARIANT, long command, long* result)
 {
     const wchar_t* const function = L"CSessionMgr2::HandleSysCommand";
-    ETWLOG(1, kSource, function, L"Entering...");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Entering...");
     if (result == nullptr) return E_POINTER;
     *result = ERROR_INVALID_HANDLE;
     if (m_waitingForReport) {
-        ETWLOG(4, kSource, function, L"A close is already waiting for the report page");
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"A close is already waiting for the report page");
         *result = kWaitInProgress;
         return S_OK;
     }
@@ -1030,7 +1045,7 @@ HRESULT CSessionMgr2::HandleSysCommand(VARIANT, long command, long* result)
                 ::SendMessageW(window, WM_SYSCOMMAND, static_cast<WPARAM>(static_cast<UINT>(command)), 0);
                 *result = ERROR_SUCCESS;
             }
-            ETWLOG(1, kSource, function, L"Exitting....");
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
             return S_OK;
         },
         [&](HRESULT) noexcept {

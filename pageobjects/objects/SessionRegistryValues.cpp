@@ -126,7 +126,7 @@ DWORD MultiStringData(const std::vector<std::wstring>& strings, std::vector<BYTE
     for (const std::wstring& text : strings) {
         // A zero inside a string would split it into two strings of the list (or end the list).
         if (text.find(L'\0') != std::wstring::npos) {
-            ETWLOG(4, kSource, kSetFunction, L"A list string holds a zero character");
+            ETWLOG(ETWLogging::kLevelError, kSource, kSetFunction, L"A list string holds a zero character");
             data.clear();
             return ERROR_INVALID_PARAMETER;
         }
@@ -135,7 +135,7 @@ DWORD MultiStringData(const std::vector<std::wstring>& strings, std::vector<BYTE
         AppendString(data, text.data(), text.size());
     }
     if (data.empty()) {
-        ETWLOG(4, kSource, kSetFunction, L"Empty string received");
+        ETWLOG(ETWLogging::kLevelError, kSource, kSetFunction, L"Empty string received");
         return ERROR_INVALID_PARAMETER;
     }
     data.insert(data.end(), sizeof(wchar_t), 0);
@@ -193,7 +193,7 @@ DWORD VariantToRegistryData(const VARIANT& value, DWORD* type, std::vector<BYTE>
     bool usable = false;
     if (SafeArrayStrings(value, strings, &usable)) {
         if (!usable) {
-            ETWLOG(4, kSource, kSetFunction, L"unsupported variant type");
+            ETWLOG(ETWLogging::kLevelError, kSource, kSetFunction, L"unsupported variant type");
             return ERROR_INVALID_PARAMETER;
         }
         *type = REG_MULTI_SZ;
@@ -201,13 +201,13 @@ DWORD VariantToRegistryData(const VARIANT& value, DWORD* type, std::vector<BYTE>
     }
     if (IDispatch* object = ScriptObjectOf(value)) {
         if (!ScriptArrayStrings(object, strings)) {
-            ETWLOG(4, kSource, kSetFunction, L"unsupported variant IDispatch type");
+            ETWLOG(ETWLogging::kLevelError, kSource, kSetFunction, L"unsupported variant IDispatch type");
             return ERROR_INVALID_PARAMETER;
         }
         *type = REG_MULTI_SZ;
         return MultiStringData(strings, data);
     }
-    ETWLOG(4, kSource, kSetFunction, L"unsupported variant type");
+    ETWLOG(ETWLogging::kLevelError, kSource, kSetFunction, L"unsupported variant type");
     return ERROR_INVALID_PARAMETER;
 }
 

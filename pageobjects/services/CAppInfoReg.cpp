@@ -90,11 +90,11 @@ CAppInfoReg::CAppInfoReg() : m_mutex(CreateMutexW(nullptr, FALSE, kMutexName))
 DWORD CAppInfoReg::QueryAppList(DWORD* count, WCHAR*** list)
 {
     const MutexTurn turn(m_mutex.get());
-    ETWLOG(1, kSource, kFunction, L"\r\n");
-    ETWLOG(1, kSource, kFunction, L"Enter QueryAppList()");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, kFunction, L"\r\n");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, kFunction, L"Enter QueryAppList()");
     DWORD result = ERROR_SUCCESS;
     if (count == nullptr || list == nullptr) {
-        ETWLOG(4, kSource, kFunction, L"..pdwAppCount or pppAppIDList is NULL");
+        ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"..pdwAppCount or pppAppIDList is NULL");
         result = ERROR_INVALID_PARAMETER;
     } else {
         *count = 0;
@@ -102,13 +102,15 @@ DWORD CAppInfoReg::QueryAppList(DWORD* count, WCHAR*** list)
         try {
             std::vector<std::wstring> ids;
             if (!m_storage) {
-                ETWLOG(4, kSource, kFunction, L"..Storage object isn't initialized");
+                ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"..Storage object isn't initialized");
                 result = ERROR_INVALID_HANDLE;
             } else {
-                ETWLOG(1, kSource, kFunction, L"..Try to read App Info list from %s", kApplicationInfoKey);
+                ETWLOG(ETWLogging::kLevelNormal, kSource, kFunction, L"..Try to read App Info list from %s",
+                       kApplicationInfoKey);
                 const LONG listed = m_storage->EnumSubKeys(kApplicationInfoKey, ids);
                 if (listed != ERROR_SUCCESS && listed != ERROR_FILE_NOT_FOUND) {
-                    ETWLOG(4, kSource, kFunction, L"..Failed to get list from %s", kApplicationInfoKey);
+                    ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"..Failed to get list from %s",
+                           kApplicationInfoKey);
                     result = static_cast<DWORD>(listed);
                 }
             }
@@ -117,18 +119,18 @@ DWORD CAppInfoReg::QueryAppList(DWORD* count, WCHAR*** list)
                     return CompareAppIds(a.c_str(), b.c_str());
                 });
                 if (ids.empty()) {
-                    ETWLOG(1, kSource, kFunction, L"..Empty AppInfo List");
+                    ETWLOG(ETWLogging::kLevelNormal, kSource, kFunction, L"..Empty AppInfo List");
                 } else if ((result = CopyList(ids, list)) != ERROR_SUCCESS) {
-                    ETWLOG(4, kSource, kFunction, L"..Failed to allocate memory");
+                    ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"..Failed to allocate memory");
                 } else {
                     *count = static_cast<DWORD>(ids.size());
                 }
             }
         } catch (const std::bad_alloc&) {
-            ETWLOG(4, kSource, kFunction, L"..Failed to allocate memory");
+            ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"..Failed to allocate memory");
             result = ERROR_OUTOFMEMORY;
         }
     }
-    ETWLOG(1, kSource, kFunction, L"Leave QueryAppList(). Return Code: %ld", result);
+    ETWLOG(ETWLogging::kLevelNormal, kSource, kFunction, L"Leave QueryAppList(). Return Code: %ld", result);
     return result;
 }

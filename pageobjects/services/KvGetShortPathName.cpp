@@ -8,12 +8,12 @@ unsigned KvGetShortPathName(const wchar_t* path, wchar_t* buffer, unsigned chara
 {
     if (path == nullptr || buffer == nullptr)
         return 0;
-    ETWLOG(3, L"qrncmn", L"CKvUtil::KvGetShortPathName", L"GetShortPathName %s", path);
+    ETWLOG(ETWLogging::kLevelInformation, L"qrncmn", L"CKvUtil::KvGetShortPathName", L"GetShortPathName %s", path);
     // Bounded: a path longer than the buffer is never scanned to its end.
     const size_t length = wcsnlen(path, characters);
     if (characters == 0 || length > characters - 1) {
-        ETWLOG(3, L"qrncmn", L"CKvUtil::KvGetShortPathName", L"GetShortPathName %s buffer %d is too small",
-               path, static_cast<int>(characters));
+        ETWLOG(ETWLogging::kLevelInformation, L"qrncmn", L"CKvUtil::KvGetShortPathName",
+               L"GetShortPathName %s buffer %d is too small", path, static_cast<int>(characters));
         return 0;
     }
     if (buffer != path)

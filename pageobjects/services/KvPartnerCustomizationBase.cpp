@@ -80,7 +80,7 @@ HRESULT KvPartnerCustomizationBase::Initialize(const wchar_t* basePath) noexcept
                 added = m_override.AddHive(HKEY_LOCAL_MACHINE, packagePath, 1, 1);
         }
         if (FAILED(added)) {
-            ETWLOG(4, kSource, kFunction, L"Couldn't add hive (%ld)", added);
+            ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"Couldn't add hive (%ld)", added);
             return added;
         }
 
@@ -94,12 +94,13 @@ HRESULT KvPartnerCustomizationBase::Initialize(const wchar_t* basePath) noexcept
                 opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tervane\\QRN\\Settings\\generalSettings", 0,
                                        kQueryValue64, general.put());
             if (opened != ERROR_SUCCESS)
-                ETWLOG(4, kSource, kFunction, L"Couldn't open key '%s' (%ld) - continuing",
+                ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"Couldn't open key '%s' (%ld) - continuing",
                        L"Software\\Tervane\\QRN\\Settings\\generalSettings\\", opened);
             std::wstring name;
             const LONG read = general ? ReadResDll(general.get(), name) : opened;
             if (read != ERROR_SUCCESS) {
-                ETWLOG(4, kSource, kFunction, L"Couldn't read value '%s' (%ld) - continuing", L"ResDll", read);
+                ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"Couldn't read value '%s' (%ld) - continuing",
+                       L"ResDll", read);
             } else {
                 (void)m_resDlls.SetDll(KvHive(HKEY_LOCAL_MACHINE, basePath != nullptr ? basePath : kDefaultBasePath),
                                        name);
@@ -122,7 +123,7 @@ HRESULT KvPartnerCustomizationBase::Initialize(const wchar_t* basePath) noexcept
         if (FAILED(pluginsAdded)) return pluginsAdded;
         return AddSubkeyHives(Pass::Overrides, overrides, defaultDll);
     } catch (...) {
-        ETWLOG(4, kSource, kFunction, L"Couldn't add hive (%ld)", E_OUTOFMEMORY);
+        ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"Couldn't add hive (%ld)", E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
     }
 }
@@ -146,7 +147,7 @@ HRESULT KvPartnerCustomizationBase::AddSubkeyHives(Pass pass, const std::wstring
             Fundor::ScopedRegKey subkey;
             const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, kQueryValue64, subkey.put());
             if (opened != ERROR_SUCCESS) {
-                ETWLOG(4, kSource, kFunction,
+                ETWLOG(ETWLogging::kLevelError, kSource, kFunction,
                        overridesPass ? L"Couldn't open key '%s' (%ld)" : L"Couldn't open key '%s' (%ld) - skipping",
                        keyPath, opened);
                 continue;
@@ -157,9 +158,11 @@ HRESULT KvPartnerCustomizationBase::AddSubkeyHives(Pass pass, const std::wstring
                                                reinterpret_cast<BYTE*>(&priority), &size);
             if (read != ERROR_SUCCESS) {
                 if (overridesPass)
-                    ETWLOG(1, kSource, kFunction, L"Couldn't query value '%s' (%ld)", L"priority", read);
+                    ETWLOG(ETWLogging::kLevelNormal, kSource, kFunction, L"Couldn't query value '%s' (%ld)",
+                           L"priority", read);
                 else
-                    ETWLOG(4, kSource, kFunction, L"Couldn't get value '%s' (%ld) - skipping", L"priority", read);
+                    ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"Couldn't get value '%s' (%ld) - skipping",
+                           L"priority", read);
                 continue;
             }
         }
@@ -167,7 +170,7 @@ HRESULT KvPartnerCustomizationBase::AddSubkeyHives(Pass pass, const std::wstring
         const std::wstring hivePath = keyPath + L"Settings\\";
         const HRESULT added = m_override.AddHive(HKEY_LOCAL_MACHINE, hivePath, priority, 1);
         if (FAILED(added)) {
-            ETWLOG(4, kSource, kFunction, L"Couldn't add hive '%s' (%ld)", hivePath, added);
+            ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"Couldn't add hive '%s' (%ld)", hivePath, added);
             return added;
         }
         const KvHive hive(HKEY_LOCAL_MACHINE, hivePath);
@@ -179,14 +182,17 @@ HRESULT KvPartnerCustomizationBase::AddSubkeyHives(Pass pass, const std::wstring
         const LONG read = opened == ERROR_SUCCESS ? ReadResDll(general.get(), dll) : opened;
         if (!overridesPass) {
             if (opened != ERROR_SUCCESS) {
-                ETWLOG(4, kSource, kFunction, L"Couldn't open key '%s' (%ld)", generalPath, opened);
+                ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"Couldn't open key '%s' (%ld)", generalPath,
+                       opened);
             } else if (read != ERROR_SUCCESS) {
-                ETWLOG(4, kSource, kFunction, L"Couldn't query value '%s' (%ld)", L"ResDll", read);
+                ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"Couldn't query value '%s' (%ld)", L"ResDll",
+                       read);
             } else {
                 (void)m_resDlls.SetDll(hive, dll);
             }
         } else if (read != ERROR_SUCCESS) {
-            ETWLOG(2, kSource, kFunction, L"Couldn't get DLL for hive '%s' using default '%s'", hivePath, defaultDll);
+            ETWLOG(ETWLogging::kLevelWarning, kSource, kFunction, L"Couldn't get DLL for hive '%s' using default '%s'",
+                   hivePath, defaultDll);
             (void)m_resDlls.SetDll(hive, defaultDll);
         } else {
             (void)m_resDlls.SetDll(hive, dll);

@@ -17,7 +17,8 @@ HRESULT KvRegistryOverride::AddHive(HKEY root, const std::wstring& path, std::ui
         m_unsorted = 1;
         return S_OK;
     } catch (...) {
-        ETWLOG(4, kSource, L"KvRegistryOverride::AddHive", L"Caught exception trying to add hive to hive list");
+        ETWLOG(ETWLogging::kLevelError, kSource, L"KvRegistryOverride::AddHive",
+               L"Caught exception trying to add hive to hive list");
         return E_FAIL;
     }
 }
@@ -53,7 +54,8 @@ HRESULT KvRegistryOverride::OpenKey(const wchar_t* subkey, REGSAM access) noexce
         return E_OUTOFMEMORY;
     }
     if (m_openKeys.empty()) {
-        ETWLOG(1, kSource, L"KvRegistryOverride::OpenKey", L"Couldn't open key '%s' in any hives", subkey);
+        ETWLOG(ETWLogging::kLevelNormal, kSource, L"KvRegistryOverride::OpenKey",
+               L"Couldn't open key '%s' in any hives", subkey);
         return E_FAIL;
     }
     return S_OK;
@@ -77,18 +79,18 @@ HRESULT KvRegistryOverride::ReadValue(const wchar_t* name, DWORD* type, void* da
         lastError = Fundor::ObfuscatedRegQueryValue(open->second.get(), nullptr, name, type, data, size, flags);
         if (lastError == ERROR_SUCCESS) return S_OK;
         if (lastError == ERROR_MORE_DATA) {
-            ETWLOG(1, kSource, L"KvRegistryOverride::ReadValue", L"Failed to read value '%s' from hive (%ld)",
-                   name, lastError);
+            ETWLOG(ETWLogging::kLevelNormal, kSource, L"KvRegistryOverride::ReadValue",
+                   L"Failed to read value '%s' from hive (%ld)", name, lastError);
             return HRESULT_FROM_WIN32(ERROR_MORE_DATA);
         }
     }
     if (type != nullptr) *type = callerType;
     if (size != nullptr) *size = callerSize;
     if (!tried) {
-        ETWLOG(4, kSource, L"KvRegistryOverride::ReadValue", L"Couldn't find an active hive");
+        ETWLOG(ETWLogging::kLevelError, kSource, L"KvRegistryOverride::ReadValue", L"Couldn't find an active hive");
     } else {
-        ETWLOG(1, kSource, L"KvRegistryOverride::ReadValue", L"Failed to read value '%s' from hive (%ld)", name,
-               lastError);
+        ETWLOG(ETWLogging::kLevelNormal, kSource, L"KvRegistryOverride::ReadValue",
+               L"Failed to read value '%s' from hive (%ld)", name, lastError);
     }
     return E_FAIL;
 }

@@ -172,7 +172,7 @@ struct LaunchPlan {
 
 void LogRefusal(const std::wstring& path)
 {
-    ETWLOG(4, kSource, L"CKvUtil::KvShellExecute", L"failed to validate module of %s", path);
+    ETWLOG(ETWLogging::kLevelError, kSource, L"CKvUtil::KvShellExecute", L"failed to validate module of %s", path);
 }
 
 // The file a local path names, and how to open it: a program only when trusted, a document with
@@ -182,7 +182,8 @@ void LogRefusal(const std::wstring& path)
     // A document may be open for writing elsewhere: resolving it holds nothing against that.
     const DWORD resolved = plan.target.Resolve(path.c_str());
     if (resolved != ERROR_SUCCESS) {
-        ETWLOG(4, kSource, L"CKvUtil::KvShellExecute", L"No file to open at %s: %u", path, unsigned{resolved});
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CKvUtil::KvShellExecute", L"No file to open at %s: %u", path,
+               unsigned{resolved});
         return resolved;
     }
     const wchar_t* extension = plan.target.extension();
@@ -265,7 +266,8 @@ DWORD KvFindDefaultBrowser(const std::wstring& url, LaunchPlan& plan)
         // ("shell:" folders and the like) as paths to files, programs among them.
         if (::RegGetValueW(HKEY_CLASSES_ROOT, scheme.c_str(), L"URL Protocol", RRF_RT_REG_SZ, nullptr, nullptr,
                            nullptr) != ERROR_SUCCESS) {
-            ETWLOG(4, kSource, L"CKvUtil::KvShellExecute", L"No program and no URL protocol for %s", scheme);
+            ETWLOG(ETWLogging::kLevelError, kSource, L"CKvUtil::KvShellExecute",
+                   L"No program and no URL protocol for %s", scheme);
             return SE_ERR_NOASSOC;
         }
         // The shell puts a URL into its handler's command template: a URL must not be able to end
@@ -285,14 +287,15 @@ DWORD KvShellExecute(const wchar_t* url)
     if (url == nullptr || *url == L'\0') return ERROR_INVALID_PARAMETER;
     constexpr wchar_t kFunction[] = L"CKvUtil::KvShellExecute";
     if (wcsnlen(url, kUrlCharacters + 1) > kUrlCharacters) {
-        ETWLOG(4, kSource, kFunction, L"The URL is longer than %d characters", int{kUrlCharacters});
+        ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"The URL is longer than %d characters",
+               int{kUrlCharacters});
         return ERROR_INVALID_PARAMETER;
     }
     try {
         const std::wstring target = url;
         if ((StartsWithNoCase(target, L"http://") || StartsWithNoCase(target, L"https://")) &&
             !ThisProgramIsTheUpdater()) {
-            ETWLOG(1, kSource, kFunction,
+            ETWLOG(ETWLogging::kLevelNormal, kSource, kFunction,
                    L"the calling process is not kvupdate.exe, launch kvupdate.exe to open the link");
             return LaunchKvUpdate(QuoteUrlArgument(L"/link:" + target).c_str());
         }
@@ -314,12 +317,13 @@ DWORD KvOpenBrowser(const wchar_t* url, const wchar_t* query)
 {
     if (url == nullptr || *url == L'\0') return ERROR_INVALID_PARAMETER;
     constexpr wchar_t kFunction[] = L"CSessionMgr2::OpenBrowser";
-    ETWLOG(1, L"SessionMgr", kFunction, L"enter, bstrUrl = %s", url);
+    ETWLOG(ETWLogging::kLevelNormal, L"SessionMgr", kFunction, L"enter, bstrUrl = %s", url);
     wchar_t* expanded = nullptr;
     const DWORD status = KvExpandSarnUrl(url, &expanded);
     if (status != ERROR_SUCCESS) {
         // Nothing to open: the expansion's code is the answer.
-        ETWLOG(4, L"SessionMgr", kFunction, L"KvExpandSarnUrl() failed, dwRet = %d", static_cast<int>(status));
+        ETWLOG(ETWLogging::kLevelError, L"SessionMgr", kFunction, L"KvExpandSarnUrl() failed, dwRet = %d",
+               static_cast<int>(status));
         return status;
     }
     Fundor::ScopedCoTaskMemory owner(expanded);
@@ -328,7 +332,7 @@ DWORD KvOpenBrowser(const wchar_t* url, const wchar_t* query)
         // The page's query joins the link's own; a link without one gets it as its query.
         if (query != nullptr && *query != L'\0')
             text += std::wstring(text.find(L'?') == std::wstring::npos ? L"?" : L"&") + query;
-        ETWLOG(1, L"SessionMgr", kFunction, L"launch url: %s", text);
+        ETWLOG(ETWLogging::kLevelNormal, L"SessionMgr", kFunction, L"launch url: %s", text);
         return KvShellExecute(text.c_str());
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
@@ -339,8 +343,8 @@ DWORD KvOpenBrowserAsIs(const wchar_t* url)
 {
     if (url == nullptr || *url == L'\0') return ERROR_INVALID_PARAMETER;
     constexpr wchar_t kFunction[] = L"CSessionMgr2::OpenBrowserAsIs";
-    ETWLOG(1, L"SessionMgr", kFunction, L"enter, bstrUrl = %s", url);
+    ETWLOG(ETWLogging::kLevelNormal, L"SessionMgr", kFunction, L"enter, bstrUrl = %s", url);
     const DWORD result = KvShellExecute(url);
-    ETWLOG(1, L"SessionMgr", kFunction, L"exit, return code:%d", static_cast<int>(result));
+    ETWLOG(ETWLogging::kLevelNormal, L"SessionMgr", kFunction, L"exit, return code:%d", static_cast<int>(result));
     return result;
 }

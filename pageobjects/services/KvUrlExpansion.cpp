@@ -246,8 +246,10 @@ DWORD KvExpandSarnUrl(const wchar_t* url, wchar_t** out)
     if (StartsWithNoCase(url, kSubstLink)) {
         const wchar_t* name = url + wcslen(kSubstLink);
         if (StartsWithNoCase(name, L"extURL::")) {
-            ETWLOG(1, kSource, kFunction, L"CKvUtil::KvExpandSarnUrl APP_EXTERNAL_URL detected.");
-            ETWLOG(2, kSource, kFunction, L"CKvUtil::KvExpandSarnUrl APP_EXTERNAL_URL detected, but uknown verb passed.");
+            ETWLOG(ETWLogging::kLevelNormal, kSource, kFunction,
+                   L"CKvUtil::KvExpandSarnUrl APP_EXTERNAL_URL detected.");
+            ETWLOG(ETWLogging::kLevelWarning, kSource, kFunction,
+                   L"CKvUtil::KvExpandSarnUrl APP_EXTERNAL_URL detected, but uknown verb passed.");
             return ERROR_INVALID_PARAMETER;
         }
         KvPartnerCustomizationBase customization;
@@ -269,22 +271,24 @@ DWORD KvExpandSarnUrl(const wchar_t* url, wchar_t** out)
     DWORD size = 0;
     DWORD status = KvExpandEnvironmentStringEx(kSubstituteKey, source, 1, 0, nullptr, &size, 1);
     if (status != ERROR_SUCCESS) {
-        ETWLOG(2, kSource, kFunction, L"CKvUtil::KvExpandEnvironmentStringEx failed - error %lu", status);
+        ETWLOG(ETWLogging::kLevelWarning, kSource, kFunction,
+               L"CKvUtil::KvExpandEnvironmentStringEx failed - error %lu", status);
         return status;
     }
     auto* expanded = static_cast<wchar_t*>(CoTaskMemAlloc(static_cast<SIZE_T>(size) * sizeof(wchar_t)));
     if (expanded == nullptr) {
-        ETWLOG(2, kSource, kFunction, L"Not enough memory");
+        ETWLOG(ETWLogging::kLevelWarning, kSource, kFunction, L"Not enough memory");
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     wmemset(expanded, L'\0', size);
     status = KvExpandEnvironmentStringEx(kSubstituteKey, source, 1, 0, expanded, &size, 1);
     if (status != ERROR_SUCCESS) {
-        ETWLOG(2, kSource, kFunction, L"CKvUtil::KvExpandEnvironmentStringEx failed - error %lu", status);
+        ETWLOG(ETWLogging::kLevelWarning, kSource, kFunction,
+               L"CKvUtil::KvExpandEnvironmentStringEx failed - error %lu", status);
         CoTaskMemFree(expanded);
         return status;
     }
-    ETWLOG(2, kSource, kFunction, L"url %s has been expanded to %s", url, expanded);
+    ETWLOG(ETWLogging::kLevelWarning, kSource, kFunction, L"url %s has been expanded to %s", url, expanded);
     *out = expanded;
     return ERROR_SUCCESS;
 }

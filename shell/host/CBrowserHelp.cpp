@@ -48,7 +48,8 @@ int CBrowserHelp::_CreateBrowser(HWND parent)
     IKvBrowser2* browser = nullptr;
     const DWORD result = m_factory ? m_factory(&browser) : ERROR_CALL_NOT_IMPLEMENTED;
     if (result != ERROR_SUCCESS || browser == nullptr) {
-        ETWLOG(4, kSource, L"CBrowserHelp::_CreateBrowser", L"Error Creating the browser control.");
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CBrowserHelp::_CreateBrowser",
+               L"Error Creating the browser control.");
         return -1;
     }
     m_browser = browser;
@@ -60,18 +61,20 @@ int CBrowserHelp::_CreateBrowser(HWND parent)
 int CBrowserHelp::Navigate(CNAVMSGDATA* record)
 {
     if (record == nullptr || record->Url() == nullptr || record->Url()[0] == L'\0') {
-        ETWLOG(4, kSource, L"CBrowserHelp::Navigate", L"Nothing to navigate to");
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CBrowserHelp::Navigate", L"Nothing to navigate to");
         return -1;
     }
     if (m_browser == nullptr) {
-        ETWLOG(4, kSource, L"CBrowserHelp::Navigate", L"Browser interface is null. Cannot navigate to anything");
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CBrowserHelp::Navigate",
+               L"Browser interface is null. Cannot navigate to anything");
         return -1;
     }
-    ETWLOG(1, kSource, L"CBrowserHelp::Navigate",
+    ETWLOG(ETWLogging::kLevelNormal, kSource, L"CBrowserHelp::Navigate",
            L"Adding external objects to the browser. These will be accessed by pages");
     for (const PageObjectName& object : kPageObjects) _AddObjectToPage(object.type, object.name);
     const HRESULT hr = m_browser->Navigate(record->Url());
-    ETWLOG(1, kSource, L"CBrowserHelp::Navigate", L"Navigation to %s returned %x", record->Url(), hr);
+    ETWLOG(ETWLogging::kLevelNormal, kSource, L"CBrowserHelp::Navigate", L"Navigation to %s returned %x", record->Url(),
+           hr);
     return 0;
 }
 
@@ -81,12 +84,12 @@ void CBrowserHelp::_AddObjectToPage(DWORD type, const wchar_t* name)
     IDispatch* object = nullptr;
     const HRESULT hr = m_pageObjects.GetDispatch(type, &object);
     if (FAILED(hr) || object == nullptr) {
-        ETWLOG(4, kSource, L"CBrowserHelp::_AddObjectToPage", L"Could not get pointer to dispatch interface for %s",
-               name);
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CBrowserHelp::_AddObjectToPage",
+               L"Could not get pointer to dispatch interface for %s", name);
         if (object != nullptr) object->Release();
         return;
     }
-    ETWLOG(1, kSource, L"CBrowserHelp::_AddObjectToPage", L"Adding parameter %s", name);
+    ETWLOG(ETWLogging::kLevelNormal, kSource, L"CBrowserHelp::_AddObjectToPage", L"Adding parameter %s", name);
     VARIANT value;
     ::VariantInit(&value);
     value.vt = VT_DISPATCH;

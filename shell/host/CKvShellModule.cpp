@@ -166,12 +166,12 @@ HostEventState OpenOrCreateHostEvent(const std::wstring& name, SECURITY_ATTRIBUT
                 return ::GetLastError() == ERROR_ALREADY_EXISTS ? HostEventState::Existing : HostEventState::Created;
             }
             createError = ::GetLastError();
-            ETWLOG(4, kSource, function, L"create event failed: 0x%x", createError);
+            ETWLOG(ETWLogging::kLevelError, kSource, function, L"create event failed: 0x%x", createError);
         }
         event.reset(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
         if (event) return HostEventState::Existing;
         const DWORD openError = ::GetLastError();
-        ETWLOG(4, kSource, function, L"open event failed: 0x%x", openError);
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"open event failed: 0x%x", openError);
         if (createError != ERROR_ACCESS_DENIED || openError != ERROR_FILE_NOT_FOUND) break;
     }
     return HostEventState::Unavailable;
@@ -195,13 +195,13 @@ HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
     *hostGone = false;
     // A host on its way out takes nothing more: wait for it to end and take its place.
     if (!m_handOver->HostReads() || ExitEventIsSet(record.hostId)) {
-        ETWLOG(1, kSource, function, L"The Host with the given ID: %s is ending. Waiting to take its place",
-               record.hostId);
+        ETWLOG(ETWLogging::kLevelNormal, kSource, function,
+               L"The Host with the given ID: %s is ending. Waiting to take its place", record.hostId);
         if (m_handOver->WaitForHostEnd(deadline)) {
             *hostGone = true;
             return S_FALSE;
         }
-        ETWLOG(4, kSource, function,
+        ETWLOG(ETWLogging::kLevelError, kSource, function,
                L"The Host with the given ID: %s did not end in time. Its page was not handed over", record.hostId);
         return kHandOverNotTaken;
     }
@@ -212,7 +212,7 @@ HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
         bool keyFailed = false;
         written = m_handOver->WriteValue(record.bodyUrl, length, &keyFailed);
         if (written != ERROR_SUCCESS) {
-            ETWLOG(4, kSource, function,
+            ETWLOG(ETWLogging::kLevelError, kSource, function,
                    keyFailed ? L"There was an error in RegCreateKeyExW with error 0x%x"
                              : L"There was an error in RegSetValueExW with error 0x%x",
                    written);
@@ -220,8 +220,8 @@ HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
     }
     if (!::SetEvent(m_hostEvent.get())) {
         const DWORD error = ::GetLastError();
-        ETWLOG(4, kSource, function, L"Could not set the event of the Host with the given ID: %s. Error: 0x%x",
-               record.hostId, error);
+        ETWLOG(ETWLogging::kLevelError, kSource, function,
+               L"Could not set the event of the Host with the given ID: %s. Error: 0x%x", record.hostId, error);
         return HRESULT_FROM_WIN32(error);
     }
     if (written != ERROR_SUCCESS) return HRESULT_FROM_WIN32(written);
@@ -230,17 +230,19 @@ HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
         case HandOverChannel::Outcome::Taken:
             break;
         case HandOverChannel::Outcome::HostGone:
-            ETWLOG(1, kSource, function, L"The Host with the given ID: %s ended without taking the page",
-                   record.hostId);
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function,
+                   L"The Host with the given ID: %s ended without taking the page", record.hostId);
             *hostGone = true;
             return S_FALSE;
         case HandOverChannel::Outcome::TimedOut:
-            ETWLOG(4, kSource, function, L"The Host with the given ID: %s did not take the page in %d ms",
-                   record.hostId, static_cast<int>(kHandOverMilliseconds));
+            ETWLOG(ETWLogging::kLevelError, kSource, function,
+                   L"The Host with the given ID: %s did not take the page in %d ms", record.hostId,
+                   static_cast<int>(kHandOverMilliseconds));
             return kHandOverNotTaken;
         }
     }
-    ETWLOG(1, kSource, function, L"A Host with the given ID: %s already exists. Setting that event", record.hostId);
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function,
+           L"A Host with the given ID: %s already exists. Setting that event", record.hostId);
     return S_FALSE;
 }
 
@@ -252,14 +254,16 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
     const wchar_t* const function = L"CKvShellModule::PreMessageLoop";
     const DWORD utilResult = m_utilLib.Initialize();
     if (utilResult != ERROR_SUCCESS) {
-        ETWLOG(4, kSource, function, L"There was an error initializing KVUTIL library. ERROR: 0x%x", utilResult);
+        ETWLOG(ETWLogging::kLevelError, kSource, function,
+               L"There was an error initializing KVUTIL library. ERROR: 0x%x", utilResult);
         return E_FAIL;
     }
     m_adminQueryResult = m_utilLib.KvIsNTAdmin(&m_isAdministrator);
     if (m_adminQueryResult == ERROR_SUCCESS && m_isAdministrator == 0) m_notAdministrator = 1;
 
     if (m_commandRecord == nullptr || m_commandRecord->hostId[0] == L'\0') {
-        ETWLOG(5, kSource, function, L"Event ID has not been passed as a command line. Cannot proceed");
+        ETWLOG(ETWLogging::kLevelCritical, kSource, function,
+               L"Event ID has not been passed as a command line. Cannot proceed");
         return E_FAIL;
     }
     KvCommandRecord& record = *m_commandRecord;
@@ -267,7 +271,8 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
 
     NotQuiteNullDacl dacl;
     if (!dacl.Create()) {
-        ETWLOG(4, kSource, function, L"failed to create our DACl with error 0x%x", dacl.LastError());
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"failed to create our DACl with error 0x%x",
+               dacl.LastError());
         return E_FAIL;
     }
     SECURITY_DESCRIPTOR descriptor{};
@@ -285,8 +290,9 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
     const ULONGLONG deadline = ::GetTickCount64() + kHandOverMilliseconds;
     // A name no lock can have cannot name a host event either: the event's creation says so below.
     if (m_handOver->Lock(&attributes, deadline) == HandOverChannel::LockResult::TimedOut) {
-        ETWLOG(4, kSource, function, L"The hand-over lock of the Host with the given ID: %s was not free in %d ms",
-               record.hostId, static_cast<int>(kHandOverMilliseconds));
+        ETWLOG(ETWLogging::kLevelError, kSource, function,
+               L"The hand-over lock of the Host with the given ID: %s was not free in %d ms", record.hostId,
+               static_cast<int>(kHandOverMilliseconds));
         return kHandOverNotTaken;
     }
     for (;;) {
@@ -296,14 +302,16 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
             // one are written only after the lock is given back.
             m_handOver->RemoveValue();
             if (!m_handOver->ClaimHost(&attributes)) {
-                ETWLOG(4, kSource, function, L"Could not take the host token. Error: 0x%x", ::GetLastError());
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"Could not take the host token. Error: 0x%x",
+                       ::GetLastError());
             }
             m_handOver->Unlock();
             break;
         case HostEventState::Unavailable:
             m_handOver->Unlock();
             if (idTooLong) {
-                ETWLOG(4, kSource, function, L"The host ID is longer than %d characters. Cannot proceed",
+                ETWLOG(ETWLogging::kLevelError, kSource, function,
+                       L"The host ID is longer than %d characters. Cannot proceed",
                        static_cast<int>(kMaxHostIdCharacters));
                 return S_FALSE;
             }
@@ -318,7 +326,7 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
             }
             if (::GetTickCount64() >= deadline) {
                 m_handOver->Unlock();
-                ETWLOG(4, kSource, function,
+                ETWLOG(ETWLogging::kLevelError, kSource, function,
                        L"The Host with the given ID: %s ended; its place could not be taken in %d ms", record.hostId,
                        static_cast<int>(kHandOverMilliseconds));
                 return kHandOverNotTaken;
@@ -334,7 +342,8 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
     (void)Fundor::FormatW(m_exitEventName, 520, L"%s_%s", kExitEventPrefix, record.hostId);
     m_exitEvent.reset(::CreateEventW(&attributes, TRUE, FALSE, m_exitEventName));
     if (!m_exitEvent) {
-        ETWLOG(5, kSource, function, L"Could not create the shell exit event. Error: 0x%x", ::GetLastError());
+        ETWLOG(ETWLogging::kLevelCritical, kSource, function, L"Could not create the shell exit event. Error: 0x%x",
+               ::GetLastError());
         CloseEvents();
         return E_FAIL;
     }
@@ -351,15 +360,17 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
         if (record.headerGiven == 1) {
             LowerCaseField(record.headerUrl, kUrlCharacters);
             if (!IsSarnUrl(record.headerUrl)) {
-                ETWLOG(4, kSource, function, L"Header URL did not begin with 'sarn::'.");
-                if (record.headerUrl[0] != L'\0') ETWLOG(4, kSource, function, L"    Passed url is '%s'", record.headerUrl);
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"Header URL did not begin with 'sarn::'.");
+                if (record.headerUrl[0] != L'\0')
+                    ETWLOG(ETWLogging::kLevelError, kSource, function, L"    Passed url is '%s'", record.headerUrl);
                 record.headerGiven = 0;
             }
         }
         LowerCaseField(record.bodyUrl, kUrlCharacters);
         if (!IsSarnUrl(record.bodyUrl)) {
-            ETWLOG(4, kSource, function, L"Body URL did not begin with 'sarn::'.");
-            if (record.bodyUrl[0] != L'\0') ETWLOG(4, kSource, function, L"    Passed url is '%s'", record.bodyUrl);
+            ETWLOG(ETWLogging::kLevelError, kSource, function, L"Body URL did not begin with 'sarn::'.");
+            if (record.bodyUrl[0] != L'\0')
+                ETWLOG(ETWLogging::kLevelError, kSource, function, L"    Passed url is '%s'", record.bodyUrl);
             CloseEvents();
             return S_FALSE;
         }
@@ -370,16 +381,17 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
         CloseEvents();
         return S_FALSE;
     }
-    ETWLOG(1, kSource, function, L"------------Fresh Activation: SARN Shell------------");
-    ETWLOG(1, kSource, function, L"Invocation Path: %s", record.programPath);
-    ETWLOG(1, kSource, function, L"Command line: %s", record.commandLine);
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"------------Fresh Activation: SARN Shell------------");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Invocation Path: %s", record.programPath);
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Command line: %s", record.commandLine);
 
     CKvPerfCounter interfacesMarker;
     interfacesMarker.Start(L"Creating Shell Interfaces and registering shell with protection manager");
     interfacesMarker.Stop();
 
     if (CreateMainFrameWnd(show) != S_OK) {
-        ETWLOG(4, kSource, function, L"There was an error creating the main frame window of the application");
+        ETWLOG(ETWLogging::kLevelError, kSource, function,
+               L"There was an error creating the main frame window of the application");
         DeInitKvBrowser();
         CloseEvents();
         return S_FALSE;
@@ -439,25 +451,27 @@ void CKvShellModule::RunMessageLoop()
     if (m_mainWindow != nullptr) std::exchange(m_mainWindow, nullptr)->Release();
     SetShellHostAccess(nullptr);
     DeInitKvBrowser();
-    ETWLOG(1, kSource, L"CKvShellModule::RunMessageLoop", L"------------EXITING Application: SARN Shell------------");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, L"CKvShellModule::RunMessageLoop",
+           L"------------EXITING Application: SARN Shell------------");
 }
 
 DWORD CKvShellModule::Wait(const HANDLE* handles, DWORD count, DWORD timeout, HWND secondWindow)
 {
     const wchar_t* const function = L"CKvShellModule::Wait";
-    ETWLOG(1, kSource, function, L"Waiting on %d handles and also processing windows and COM messages",
-           static_cast<int>(count));
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function,
+           L"Waiting on %d handles and also processing windows and COM messages", static_cast<int>(count));
     if (handles == nullptr || count == 0 || count >= MAXIMUM_WAIT_OBJECTS) {
-        ETWLOG(4, kSource, function, L"Paramters are invalid. Waiting will not happen");
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"Paramters are invalid. Waiting will not happen");
         return WAIT_FAILED;
     }
     for (;;) {
         const DWORD result = ::MsgWaitForMultipleObjects(count, handles, FALSE, timeout, QS_ALLINPUT);
         if (result < WAIT_OBJECT_0 + count) {
             const DWORD index = result - WAIT_OBJECT_0;
-            ETWLOG(1, kSource, function, L"Event index %d has been set", static_cast<int>(index));
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Event index %d has been set",
+                   static_cast<int>(index));
             if (index == 0) {
-                ETWLOG(1, kSource, function, L"Exit Event Set");
+                ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exit Event Set");
                 MSG message{};
                 while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
                     if (IsPostedPointerMessage(message)) continue;
@@ -467,7 +481,7 @@ DWORD CKvShellModule::Wait(const HANDLE* handles, DWORD count, DWORD timeout, HW
                 return index;
             }
             if (index == 1) {
-                ETWLOG(1, kSource, function, L"Custom event set");
+                ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Custom event set");
                 DoNavigation();
                 (void)ForceForegroundWindow(GetMainWindowHandle(), TRUE);
             }
@@ -477,7 +491,7 @@ DWORD CKvShellModule::Wait(const HANDLE* handles, DWORD count, DWORD timeout, HW
             MSG message{};
             while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
                 if (IsPostedPointerMessage(message)) {
-                    ETWLOG(4, kSource, function, L"Posted message 0x%x ignored", message.message);
+                    ETWLOG(ETWLogging::kLevelError, kSource, function, L"Posted message 0x%x ignored", message.message);
                     continue;
                 }
                 if (!PreTranslateMessage(&message, secondWindow)) {
@@ -566,7 +580,8 @@ void CKvShellModule::DoNavigation()
         ::RegDeleteValueW(key.get(), valueName.c_str());
     }
     if (status != ERROR_SUCCESS) {
-        ETWLOG(4, kSource, function, L"Failed to read second instance param value from registry - error 0x%x", status);
+        ETWLOG(ETWLogging::kLevelError, kSource, function,
+               L"Failed to read second instance param value from registry - error 0x%x", status);
         return;
     }
     url[kUrlCharacters - 1] = L'\0';
@@ -575,14 +590,15 @@ void CKvShellModule::DoNavigation()
     CopyCut(lowered, kUrlCharacters, url);
     LowerCaseField(lowered, kUrlCharacters);
     if (!IsSarnUrl(lowered)) {
-        ETWLOG(4, kSource, function, L"Handed-over URL did not begin with 'sarn::' and is ignored: '%s'", url);
+        ETWLOG(ETWLogging::kLevelError, kSource, function,
+               L"Handed-over URL did not begin with 'sarn::' and is ignored: '%s'", url);
         return;
     }
     std::wstring checked;
     Fundor::ScopedHandle heldDll;
     DWORD verdict = ERROR_SUCCESS;
     if (!CheckHandedOverUrl(url, checked, heldDll, &verdict)) {
-        ETWLOG(4, kSource, function,
+        ETWLOG(ETWLogging::kLevelError, kSource, function,
                L"Handed-over URL names a DLL that is missing or not trusted (0x%x) and is ignored: '%s'", verdict, url);
         return;
     }
@@ -596,8 +612,8 @@ void CKvShellModule::DoNavigation()
 LONG CKvShellModule::ModuleAddRef(int reason)
 {
     const LONG count = ::InterlockedIncrement(&m_referenceCount);
-    ETWLOG(1, kSource, L"CKvShellModule::ModuleAddRef", L"Reference count incremented(+) by: %s. Value: %d",
-           ReasonText(reason), static_cast<int>(count));
+    ETWLOG(ETWLogging::kLevelNormal, kSource, L"CKvShellModule::ModuleAddRef",
+           L"Reference count incremented(+) by: %s. Value: %d", ReasonText(reason), static_cast<int>(count));
     return count;
 }
 
@@ -608,7 +624,8 @@ LONG CKvShellModule::ModuleRelease(int reason)
     // Never below 0, even with two late releases racing.
     for (;;) {
         if (current <= 0) {
-            ETWLOG(4, kSource, function, L"ModuleRelease called after it has already been set to 0");
+            ETWLOG(ETWLogging::kLevelError, kSource, function,
+                   L"ModuleRelease called after it has already been set to 0");
             return 0;
         }
         const LONG seen = ::InterlockedCompareExchange(&m_referenceCount, current - 1, current);
@@ -616,12 +633,13 @@ LONG CKvShellModule::ModuleRelease(int reason)
         current = seen;
     }
     const LONG count = current - 1;
-    ETWLOG(1, kSource, function, L"Reference count decremented(-) by: %s. Value: %d", ReasonText(reason),
-           static_cast<int>(count));
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Reference count decremented(-) by: %s. Value: %d",
+           ReasonText(reason), static_cast<int>(count));
     if (count == 0) {
         ::InterlockedExchange(&m_exitRequested, 1);
         SetExitEvent();
-        ETWLOG(1, kSource, function, L"Reference Count has reached 0. Shell has been asked to exit");
+        ETWLOG(ETWLogging::kLevelNormal, kSource, function,
+               L"Reference Count has reached 0. Shell has been asked to exit");
     }
     return count;
 }
@@ -636,8 +654,8 @@ void CKvShellModule::SetExitEvent()
 HRESULT CKvShellModule::GetDispatch(DWORD type, IDispatch** object)
 {
     if (object == nullptr || type == 0xFFFFFFFF) return E_INVALIDARG;
-    ETWLOG(1, kSource, L"CKvShellModule::GetDispatch", L"Trying to get dispatch object for type %d",
-           static_cast<int>(type));
+    ETWLOG(ETWLogging::kLevelNormal, kSource, L"CKvShellModule::GetDispatch",
+           L"Trying to get dispatch object for type %d", static_cast<int>(type));
     *object = nullptr;
     switch (type) {
     case 1:
@@ -664,20 +682,22 @@ int CKvShellModule::CreateGlobalObjects()
     if (m_sessionManager == nullptr) {
         const HRESULT hr = CreateSessionManager(&m_sessionManager);
         if (FAILED(hr)) {
-            ETWLOG(4, kSource, function, L"Failed while creating Session object. Error: 0x%x", hr);
+            ETWLOG(ETWLogging::kLevelError, kSource, function, L"Failed while creating Session object. Error: 0x%x",
+                   hr);
             return 0;
         }
     }
     if (_wcsicmp(m_mode.c_str(), L"fake") == 0) {
         const HRESULT hr = CreateFakeUninstaller(m_simulate.c_str(), m_ngmData.c_str(), &m_uninstallerShim);
         if (FAILED(hr)) {
-            ETWLOG(4, kSource, function, L"Failed while creating FakeUninstaller object. Error: 0x%x", hr);
+            ETWLOG(ETWLogging::kLevelError, kSource, function,
+                   L"Failed while creating FakeUninstaller object. Error: 0x%x", hr);
             return 0;
         }
     }
     const HRESULT hr = CreatePlatformDispatch(&m_platformDispatch);
     if (FAILED(hr)) {
-        ETWLOG(4, kSource, function, L"Failed while creating DspWrp object. Error:,%x", hr);
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"Failed while creating DspWrp object. Error:,%x", hr);
         return 0;
     }
     // With no package; a failure only leaves the title empty.
@@ -714,24 +734,25 @@ HostPageWindowSize CKvShellModule::ReadWindowSize()
 HRESULT CKvShellModule::CreateMainFrameWnd(int show)
 {
     const wchar_t* const function = L"CKvShellModule::CreateMainFrameWnd";
-    ETWLOG(1, kSource, function, L"Attempting to create an instance of the main frame window");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Attempting to create an instance of the main frame window");
     if (!::SetThreadLocale(m_settings->UiLocale())) {
-        ETWLOG(4, kSource, function, L"SetThreadLocale failed. Error: 0x%x", ::GetLastError());
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"SetThreadLocale failed. Error: 0x%x", ::GetLastError());
     }
     auto* window = new (std::nothrow) CShellMainWnd(*this);
     if (window == nullptr) {
-        ETWLOG(5, kSource, function, L"Could not create instance of the window class");
+        ETWLOG(ETWLogging::kLevelCritical, kSource, function, L"Could not create instance of the window class");
         return kShellObjectsNotCreated;
     }
     window->AddRef();
     m_mainWindow = window;
     if (!CreateGlobalObjects()) {
-        ETWLOG(5, kSource, function, L"There was an error creating global objects");
+        ETWLOG(ETWLogging::kLevelCritical, kSource, function, L"There was an error creating global objects");
         std::exchange(m_mainWindow, nullptr)->Release();
         return kShellObjectsNotCreated;
     }
     const HostPageWindowSize size = ReadWindowSize();
-    ETWLOG(1, kSource, function, L"Creating main frame window of size: %d, %d", size.width, size.height);
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Creating main frame window of size: %d, %d", size.width,
+           size.height);
     (void)::SetCurrentProcessExplicitAppUserModelID(L"Tervane.KvAgent");
     CKvPerfCounter marker;
     marker.Start(L"Creating Shell Main Window (protection client, all browsers, all child windows, all shell DOM objects)");
@@ -745,11 +766,12 @@ HRESULT CKvShellModule::CreateMainFrameWnd(int show)
     }
     HRESULT result = S_OK;
     if (handle != nullptr) {
-        ETWLOG(1, kSource, function, L"Successfully created the main frame window of the shell");
+        ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Successfully created the main frame window of the shell");
         ::SendMessageW(handle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadAppIcon()));
     } else {
         result = kShellWindowCreationFailed;
-        ETWLOG(5, kSource, function, L"Could not create the main frame window of the Shell. Error: 0x%x", result);
+        ETWLOG(ETWLogging::kLevelCritical, kSource, function,
+               L"Could not create the main frame window of the Shell. Error: 0x%x", result);
         SetMainWindowHandle(nullptr);
         std::exchange(m_mainWindow, nullptr)->Release();
     }
@@ -765,11 +787,11 @@ HICON CKvShellModule::LoadAppIcon()
 HRESULT CKvShellModule::GetSurrogateObject(REFCLSID clsid, REFIID iid, void** object)
 {
     const wchar_t* const function = L"CKvShellModule::GetSurrogateObject";
-    ETWLOG(1, kSource, function, L"Entering...");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Entering...");
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (!m_surrogateMode) {
-        ETWLOG(1, kSource, function, L"Exitting....");
+        ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
         return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, object);
     }
 
@@ -786,8 +808,9 @@ HRESULT CKvShellModule::GetSurrogateObject(REFCLSID clsid, REFIID iid, void** ob
         }
         ReleaseAndClear(created);
         if (FAILED(hr)) {
-            ETWLOG(4, kSource, function, L"We failed in KvCreateInstanceNoAuth for surrogate helper with Error %x", hr);
-            ETWLOG(1, kSource, function, L"Exitting....");
+            ETWLOG(ETWLogging::kLevelError, kSource, function,
+                   L"We failed in KvCreateInstanceNoAuth for surrogate helper with Error %x", hr);
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
             return hr;
         }
         IUnknown* loader = nullptr;
@@ -796,8 +819,8 @@ HRESULT CKvShellModule::GetSurrogateObject(REFCLSID clsid, REFIID iid, void** ob
         if (SUCCEEDED(hr) && loader == nullptr) hr = E_POINTER;
         if (FAILED(hr)) {
             ReleaseAndClear(loader);
-            ETWLOG(4, kSource, function, L"We failed in LoadSurrogate Error %x", hr);
-            ETWLOG(1, kSource, function, L"Exitting....");
+            ETWLOG(ETWLogging::kLevelError, kSource, function, L"We failed in LoadSurrogate Error %x", hr);
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
             return hr;
         }
         hr = loader->QueryInterface(IID_IKvSurrogate, reinterpret_cast<void**>(&m_surrogate));
@@ -805,8 +828,9 @@ HRESULT CKvShellModule::GetSurrogateObject(REFCLSID clsid, REFIID iid, void** ob
         if (FAILED(hr) || m_surrogate == nullptr) {
             m_surrogate = nullptr;
             if (SUCCEEDED(hr)) hr = E_NOINTERFACE;
-            ETWLOG(4, kSource, function, L"We failed in CreateObject for surrogate with Error %x", hr);
-            ETWLOG(1, kSource, function, L"Exitting....");
+            ETWLOG(ETWLogging::kLevelError, kSource, function, L"We failed in CreateObject for surrogate with Error %x",
+                   hr);
+            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
             return hr;
         }
     }
@@ -816,7 +840,7 @@ HRESULT CKvShellModule::GetSurrogateObject(REFCLSID clsid, REFIID iid, void** ob
     HRESULT hr = m_surrogate->CreateObject(&clsid, &iid, &created);
     if (SUCCEEDED(hr)) hr = created != nullptr ? created->QueryInterface(iid, object) : E_NOINTERFACE;
     ReleaseAndClear(created);
-    ETWLOG(1, kSource, function, L"Exitting....");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
     return hr;
 }
 
@@ -841,7 +865,7 @@ HRESULT CKvShellModule::CallScriptMethod(IDispatch* script, const wchar_t* metho
         DISPPARAMS none = {nullptr, nullptr, 0, 0};
         return script->Invoke(id, IID_NULL, 0x800, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
     } catch (...) {
-        ETWLOG(2, kSource, L"CKvShellModule::CallScriptMethod",
+        ETWLOG(ETWLogging::kLevelWarning, kSource, L"CKvShellModule::CallScriptMethod",
                L"There was an exception while calling the script interface");
         // A failure code: the bare 574 would read as success to every SUCCEEDED test.
         return HRESULT_FROM_WIN32(574);  // unhandled exception
@@ -860,7 +884,7 @@ DWORD CKvShellModule::GetCurrentSessionID()
     DWORD session = 0;
     if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) {
         const DWORD error = ::GetLastError();
-        ETWLOG(2, kSource, L"CKvShellModule::GetCurrentSessionID",
+        ETWLOG(ETWLogging::kLevelWarning, kSource, L"CKvShellModule::GetCurrentSessionID",
                L"Could not get session ID for the current process. Error: 0x%x", error);
         return 0;
     }
@@ -873,18 +897,18 @@ int CKvShellModule::InitKvBrowser()
     DeInitKvBrowser();
     m_browserLib.reset(new (std::nothrow) KvBrwsr2Lib());
     if (!m_browserLib) {
-        ETWLOG(4, kSource, function, L"Could not allocatate memory for the browser control");
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"Could not allocatate memory for the browser control");
         return 0;
     }
     m_sarnProtocolBuffer.reset(new (std::nothrow) BYTE[4168]());
     if (!m_sarnProtocolBuffer) {
-        ETWLOG(4, kSource, function, L"Could not allocatate memory for the sarn protocol buffer");
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"Could not allocatate memory for the sarn protocol buffer");
         return 0;
     }
     KvBrwNfHandler handler = nullptr;
     GetBrwNfyHandler(&handler);
     if (m_browserLib->Init(6, handler, this) == ERROR_SUCCESS) return 1;
-    ETWLOG(4, kSource, function, L"There was an error Initializing the browser control");
+    ETWLOG(ETWLogging::kLevelError, kSource, function, L"There was an error Initializing the browser control");
     return 0;
 }
 
@@ -914,8 +938,8 @@ unsigned long CKvShellModule::OnUiContainerDestroyed(const std::shared_ptr<Velmo
     if (message && DataNamesWindow(message->getData().c_str(), windowId.c_str())) {
         PostCloseToWindow();
     } else {
-        ETWLOG(1, kSource, L"CKvShellModule::OnUiContainerDestroyed", L"Received Vistrel closed message for %s",
-               windowId.c_str());
+        ETWLOG(ETWLogging::kLevelNormal, kSource, L"CKvShellModule::OnUiContainerDestroyed",
+               L"Received Vistrel closed message for %s", windowId.c_str());
     }
     return 0;
 }

@@ -97,7 +97,7 @@ LRESULT CShellMainWnd::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
 
 LRESULT CShellMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL&)
 {
-    ETWLOG(1, kSource, L"CShellMainWnd::OnDestroy", L"Destroy child windows");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, L"CShellMainWnd::OnDestroy", L"Destroy child windows");
     if (Browser() != nullptr) static_cast<IKvBrowserWndProcListner*>(Browser())->RemoveSubscriber(this);
     m_module.SetMainWindowHandle(nullptr);
     if (m_holdsModuleReference) {
@@ -118,7 +118,7 @@ LRESULT CShellMainWnd::OnClose(UINT, WPARAM, LPARAM, BOOL&)
         const bool allowed = PageAllowsClose(hr, value);
         ::VariantClear(&value);
         if (!allowed) {
-            ETWLOG(1, kSource, L"CShellMainWnd::OnClose",
+            ETWLOG(ETWLogging::kLevelNormal, kSource, L"CShellMainWnd::OnClose",
                    L"Some action is in progress and can not be disrupted, so closing window is not allowed now.");
             return 0;
         }
@@ -140,7 +140,7 @@ LRESULT CShellMainWnd::OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam, BOOL&)
 
 LRESULT CShellMainWnd::OnExternalDestroy(UINT, WPARAM, LPARAM, BOOL&)
 {
-    ETWLOG(2, kSource, L"CShellMainWnd::OnExternalDestroy",
+    ETWLOG(ETWLogging::kLevelWarning, kSource, L"CShellMainWnd::OnExternalDestroy",
            L"An external source has asked to destroy the main frame window");
     DestroyNowOrAfterNavigation();
     return 0;
@@ -152,7 +152,7 @@ void CShellMainWnd::DestroyNowOrAfterNavigation()
     // process, a wait for the report page). Destroying the control under its own navigation would
     // pull the page from under the running script: the window goes once the navigation returns.
     if (m_navigationDepth > 0) {
-        ETWLOG(1, kSource, L"CShellMainWnd::DestroyNowOrAfterNavigation",
+        ETWLOG(ETWLogging::kLevelNormal, kSource, L"CShellMainWnd::DestroyNowOrAfterNavigation",
                L"A navigation is in progress; the window is destroyed when it ends");
         m_destroyAfterNavigation = true;
         return;
@@ -167,12 +167,12 @@ LRESULT CShellMainWnd::OnInit(UINT, WPARAM, LPARAM, BOOL&)
     wchar_t title[kTitleCharacters] = {};
     DWORD result = settings.LoadResString(kCompanyNameString, company, kTitleCharacters);
     if (result != ERROR_SUCCESS) {
-        ETWLOG(4, kSource, L"CShellMainWnd::OnInit", L"LoadString(%d...) failed, lRetVal = %u",
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CShellMainWnd::OnInit", L"LoadString(%d...) failed, lRetVal = %u",
                static_cast<int>(kCompanyNameString), result);
     }
     result = settings.LoadPkgString(GetActivePackageId(), kTitleString, title, kTitleCharacters, company);
     if (result != ERROR_SUCCESS) {
-        ETWLOG(4, kSource, L"CShellMainWnd::OnInit", L"LoadString(%d...) failed, lRetVal = %u",
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CShellMainWnd::OnInit", L"LoadString(%d...) failed, lRetVal = %u",
                static_cast<int>(kTitleStringLogged), result);
     }
     title[kTitleCharacters - 1] = L'\0';
@@ -184,14 +184,15 @@ LRESULT CShellMainWnd::OnNavigate(UINT, WPARAM wParam, LPARAM, BOOL&)
 {
     const wchar_t* const function = L"CShellMainWnd::OnNavigate";
     if (!IsSameThreadSend() || !TakeRegisteredPointer(WM_SHELL_NAVIGATE, wParam)) {
-        ETWLOG(4, kSource, function, L"Navigation request not sent by this thread's sender ignored (wParam %p)",
+        ETWLOG(ETWLogging::kLevelError, kSource, function,
+               L"Navigation request not sent by this thread's sender ignored (wParam %p)",
                reinterpret_cast<void*>(wParam));
         return 0;
     }
-    ETWLOG(1, kSource, function, L"Content frame navigation triggered");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Content frame navigation triggered");
     auto* record = reinterpret_cast<CNAVMSGDATA*>(wParam);
     if (record == nullptr) {
-        ETWLOG(5, kSource, function,
+        ETWLOG(ETWLogging::kLevelCritical, kSource, function,
                L"HELP!! Message data is NULL. Cannot set event. Somebody is waiting so application is probably hung");
         return 0;
     }
@@ -201,9 +202,9 @@ LRESULT CShellMainWnd::OnNavigate(UINT, WPARAM wParam, LPARAM, BOOL&)
         try {
             (void)Navigate(record);
         } catch (const std::exception& error) {
-            ETWLOG(4, kSource, function, L"The navigation failed: %hs", error.what());
+            ETWLOG(ETWLogging::kLevelError, kSource, function, L"The navigation failed: %hs", error.what());
         } catch (...) {
-            ETWLOG(4, kSource, function, L"The navigation failed");
+            ETWLOG(ETWLogging::kLevelError, kSource, function, L"The navigation failed");
         }
     }
     record->SignalDone();
@@ -223,7 +224,7 @@ LRESULT CShellMainWnd::OnCloseRequest(UINT, WPARAM, LPARAM, BOOL&)
 LRESULT CShellMainWnd::OnGetCurrNavURL(UINT, WPARAM wParam, LPARAM, BOOL&)
 {
     if (!IsSameThreadSend() || !TakeRegisteredPointer(WM_SHELL_GET_CURRENT_URL, wParam)) {
-        ETWLOG(4, kSource, L"CShellMainWnd::OnGetCurrNavURL",
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CShellMainWnd::OnGetCurrNavURL",
                L"URL request not sent by this thread's sender ignored (wParam %p)", reinterpret_cast<void*>(wParam));
         return 0;
     }
@@ -231,10 +232,10 @@ LRESULT CShellMainWnd::OnGetCurrNavURL(UINT, WPARAM wParam, LPARAM, BOOL&)
     if (url == nullptr || Browser() == nullptr) return 0;
     const HRESULT hr = Operations()->GetCurrentUrl(url);
     if (SUCCEEDED(hr)) {
-        ETWLOG(1, kSource, L"CShellMainWnd::OnGetCurrNavURL", L"The current URL in the content frame: %s",
-               *url != nullptr ? *url : L"");
+        ETWLOG(ETWLogging::kLevelNormal, kSource, L"CShellMainWnd::OnGetCurrNavURL",
+               L"The current URL in the content frame: %s", *url != nullptr ? *url : L"");
     } else {
-        ETWLOG(2, kSource, L"CShellMainWnd::OnGetCurrNavURL",
+        ETWLOG(ETWLogging::kLevelWarning, kSource, L"CShellMainWnd::OnGetCurrNavURL",
                L"Failed to get URL to current page in content frame. Error: 0x%x", hr);
     }
     return 0;
@@ -321,8 +322,8 @@ LRESULT STDMETHODCALLTYPE CShellMainWnd::OnBrowserMessage(HWND window, UINT mess
 LRESULT CShellMainWnd::OnEndSession(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
 {
     if (wParam == FALSE) return 0;  // another program refused: the session goes on
-    ETWLOG(2, kSource, L"CShellMainWnd::OnEndSession", L"The session is ending (0x%x): closing the main frame window",
-           static_cast<unsigned>(lParam));
+    ETWLOG(ETWLogging::kLevelWarning, kSource, L"CShellMainWnd::OnEndSession",
+           L"The session is ending (0x%x): closing the main frame window", static_cast<unsigned>(lParam));
     if (::IsWindow(m_hWnd)) DestroyWindow();
     return 0;
 }

@@ -74,7 +74,7 @@ DWORD CWinDPIAware::SetDPIAwareSize(SIZE requested, DWORD style)
     m_requested = requested;
     int dpi = m_display->LogPixelsX();
     if (dpi == 0) {
-        ETWLOG(4, kSource, L"CWinDPIAware::SetDPIAwareSize", L"GetDC fail, set dpi scale to 1");
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CWinDPIAware::SetDPIAwareSize", L"GetDC fail, set dpi scale to 1");
         dpi = 96;
     }
     const double scale = dpi / 96.0;
@@ -95,11 +95,13 @@ DWORD CWinDPIAware::SetDPIAwareSize(SIZE requested, DWORD style)
     m_zoom = static_cast<unsigned>(static_cast<int>(std::floor(factor + 0.5)));
     m_scaled.cx = static_cast<LONG>(std::floor(factor * requested.cx / 100.0 + 0.5));
     m_scaled.cy = static_cast<LONG>(std::floor(factor * requested.cy / 100.0 + 0.5));
-    ETWLOG(1, kSource, L"CWinDPIAware::SetDPIAwareSize", L"DPI:%d Scale:%0.4f Screen size X:%d, Y:%d", dpi, scale,
-           static_cast<int>(screenWidth), static_cast<int>(screenHeight));
-    ETWLOG(1, kSource, L"CWinDPIAware::SetDPIAwareSize", L"Window width:%d height:%d new width:%d height:%d zoom:%d",
-           static_cast<int>(requested.cx), static_cast<int>(requested.cy), static_cast<int>(m_scaled.cx),
-           static_cast<int>(m_scaled.cy), static_cast<int>(m_zoom));
+    ETWLOG(ETWLogging::kLevelNormal, kSource, L"CWinDPIAware::SetDPIAwareSize",
+           L"DPI:%d Scale:%0.4f Screen size X:%d, Y:%d", dpi, scale, static_cast<int>(screenWidth),
+           static_cast<int>(screenHeight));
+    ETWLOG(ETWLogging::kLevelNormal, kSource, L"CWinDPIAware::SetDPIAwareSize",
+           L"Window width:%d height:%d new width:%d height:%d zoom:%d", static_cast<int>(requested.cx),
+           static_cast<int>(requested.cy), static_cast<int>(m_scaled.cx), static_cast<int>(m_scaled.cy),
+           static_cast<int>(m_zoom));
     return ERROR_SUCCESS;
 }
 
@@ -118,7 +120,7 @@ HRESULT CWinDPIAware::Zoom(IKvBrowserOperations* browser)
     // Success without an object is no browser to zoom.
     if (SUCCEEDED(hr) && web == nullptr) hr = E_POINTER;
     if (FAILED(hr)) {
-        ETWLOG(4, kSource, L"CWinDPIAware::Zoom", L"GetWebBrowser fail: %#X", hr);
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CWinDPIAware::Zoom", L"GetWebBrowser fail: %#X", hr);
         return hr;
     }
     VARIANT zoom;
@@ -127,14 +129,15 @@ HRESULT CWinDPIAware::Zoom(IKvBrowserOperations* browser)
     zoom.lVal = static_cast<LONG>(m_zoom);
     hr = web->ExecWB(OLECMDID_OPTICAL_ZOOM, OLECMDEXECOPT_DONTPROMPTUSER, &zoom, nullptr);
     if (hr == OLECMDERR_E_NOTSUPPORTED) {
-        ETWLOG(1, kSource, L"CWinDPIAware::Zoom", L"Browser zoom not ready yet");
+        ETWLOG(ETWLogging::kLevelNormal, kSource, L"CWinDPIAware::Zoom", L"Browser zoom not ready yet");
         return E_PENDING;
     }
     if (FAILED(hr)) {
-        ETWLOG(4, kSource, L"CWinDPIAware::Zoom", L"Browser zoom fail: %#X", hr);
+        ETWLOG(ETWLogging::kLevelError, kSource, L"CWinDPIAware::Zoom", L"Browser zoom fail: %#X", hr);
         return hr;
     }
-    ETWLOG(1, kSource, L"CWinDPIAware::Zoom", L"Browser zoom OK: %d%%", static_cast<int>(m_zoom));
+    ETWLOG(ETWLogging::kLevelNormal, kSource, L"CWinDPIAware::Zoom", L"Browser zoom OK: %d%%",
+           static_cast<int>(m_zoom));
     return S_OK;
 }
 
@@ -142,6 +145,6 @@ HRESULT CWinDPIAware::Resize(IKvBrowserOperations* browser)
 {
     if (browser == nullptr) return E_INVALIDARG;
     const HRESULT hr = browser->FitToParent();
-    if (FAILED(hr)) ETWLOG(4, kSource, L"CWinDPIAware::Resize", L"Browser resize fail: %#X", hr);
+    if (FAILED(hr)) ETWLOG(ETWLogging::kLevelError, kSource, L"CWinDPIAware::Resize", L"Browser resize fail: %#X", hr);
     return hr;
 }

@@ -40,7 +40,7 @@ public:
     {
         const DWORD code = m_locale.Initialize(nullptr, 0);
         if (code != ERROR_SUCCESS) {
-            ETWLOG(2, L"HostUiSettings.cpp", L"CKvShellModule::CreateGlobalObjects",
+            ETWLOG(ETWLogging::kLevelWarning, L"HostUiSettings.cpp", L"CKvShellModule::CreateGlobalObjects",
                    L"The product's resource DLLs are not known. Error: %u", code);
         }
     }

@@ -120,7 +120,7 @@ void GetBrwNfyHandler(KvBrwNfHandler* handler)
     if (!_ModulePathFromCLSID(L"AD6E7ABF-E06F-4ff6-B734-D04F22DAE042", path, MAX_PATH)) return;
     wchar_t* slash = std::wcsrchr(path, L'\\');
     if (slash == nullptr) {
-        ETWLOG(4, L"KvQrnBrwsrCallback", L"GetBrwNfyHandler",
+        ETWLOG(ETWLogging::kLevelError, L"KvQrnBrwsrCallback", L"GetBrwNfyHandler",
                L"GetBrwNfyHandler - After _ModulePathFromCLSID(CLSID_CoKvQrnCShim) could not get last slash in %s",
                path);
         return;
