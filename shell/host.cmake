@@ -17,10 +17,11 @@ add_library(ordwellhost STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/KvBrwsr2Lib.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/KvCommandRecord.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/NotQuiteNullDacl.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/RootStoreWarmUp.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/ShellWindowHelpers.cpp)
 target_include_directories(ordwellhost PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/pageobjects)
 target_link_libraries(ordwellhost PUBLIC shellcommon shellconfig classlib access core shell32 user32 gdi32 ole32 oleaut32
-    advapi32 uuid)
+    advapi32 crypt32 uuid)
 if(TARGET pageobjects)
     target_link_libraries(ordwellhost PUBLIC pageobjects)
 else()
