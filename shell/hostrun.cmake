@@ -33,6 +33,7 @@ set(HOSTRUN_INCLUDES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun ${TEST_SIGNING_DI
     ${CMAKE_SOURCE_DIR}/standins/KvUtil)
 
 ordwell_add_test(hostrun_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/HostRunTest.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/DelayLoadRunTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/UiSettingsBindingTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/PageObjectsRunTest.cpp
     LIBS ordwellhost core_testsupport)
