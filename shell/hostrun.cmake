@@ -57,7 +57,9 @@ set_target_properties(hostrun_bench_floor PROPERTIES OUTPUT_NAME "HostBenchFloor
 target_include_directories(hostrun_bench_floor PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/access
     ${CMAKE_SOURCE_DIR}/core)
 target_link_libraries(hostrun_bench_floor PRIVATE wintrust ole32 shell32 advapi32 user32)
-target_link_options(hostrun_bench_floor PRIVATE -municode)
+# Without debug information in the image, which a floor must not carry (the host keeps its own
+# beside it).
+target_link_options(hostrun_bench_floor PRIVATE -municode -s)
 foreach(bench IN ITEMS Startup Handover)
     add_executable(hostrun_bench_${bench} ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/bench/${bench}Bench.cpp)
     set_target_properties(hostrun_bench_${bench} PROPERTIES OUTPUT_NAME "Ordwell${bench}Bench")
