@@ -103,8 +103,9 @@ int wmain(int argc, wchar_t** argv)
             ++failures;
         }
     };
-    // The fair floor: open, lock, size, append, close; the same bytes per record, prepared once.
-    const std::wstring floorPath = folder + L"\\floor.log";
+    // The fair floor: open, lock, size, append, close; the same bytes per record, prepared once,
+    // into a file named like the logger's in the logger's folder.
+    const std::wstring floorPath = folder + L"\\OrdwellLogFileBenchFloor000.log";
     const auto floorRecord = [&](unsigned long) {
         Fundor::ScopedHandle file(::CreateFileW(floorPath.c_str(), FILE_READ_DATA | FILE_APPEND_DATA,
                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
@@ -147,9 +148,9 @@ int wmain(int argc, wchar_t** argv)
     Contestant contestants[] = {{"file logger", loggerRecord, nullptr, {}},
                                 {"fair floor (open, lock, size, append, close)", floorRecord, nullptr, {}},
                                 {"old floor (open, append, close)", bareRecord, &barePath, {}}};
-    // The loops take turns in rounds, the first of each round changing, so that a slower or
+    // The loops take turns in short rounds, the first of each round changing, so that a slower or
     // faster phase of the machine does not favour any of them.
-    constexpr unsigned long kRounds = 15;
+    const unsigned long kRounds = std::max(15ul, records / 100);
     std::vector<double> ratios;
     for (unsigned long round = 0; round < kRounds; ++round) {
         const unsigned long first = records * round / kRounds;
