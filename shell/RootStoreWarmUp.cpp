@@ -2,12 +2,20 @@
 
 #include <wincrypt.h>
 
+namespace {
+
+constexpr SIZE_T kStackReservation = 256 * 1024;
+
+}  // namespace
+
 RootStoreWarmUp::RootStoreWarmUp(Work work) noexcept
 {
     // The plain system thread: no runtime state is touched on it, so it may start before static
-    // construction of the program has finished.
-    m_thread.reset(::CreateThread(nullptr, 0, ThreadMain,
-                                  reinterpret_cast<void*>(work != nullptr ? work : OpenRootStore), 0, nullptr));
+    // construction of the program has finished. A small stack: the program's default reservation
+    // would stay counted against the process for a while after the thread has ended.
+    m_thread.reset(::CreateThread(nullptr, kStackReservation, ThreadMain,
+                                  reinterpret_cast<void*>(work != nullptr ? work : OpenRootStore),
+                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
 }
 
 RootStoreWarmUp::~RootStoreWarmUp() { (void)Finish(kFinishWaitMs); }
