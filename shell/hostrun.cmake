@@ -34,6 +34,7 @@ add_dependencies(hostrun_parts corvane_signed kvbrwsr2_signed standin_kvupdate_s
 set(HOSTRUN_INCLUDES ${TEST_SIGNING_DIR})
 
 ordwell_add_test(hostrun_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/HostRunTest.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/DelayLoadRunTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/UiSettingsBindingTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/PageObjectsRunTest.cpp
     LIBS ordwellhost core_testsupport)
@@ -48,12 +49,16 @@ add_dependencies(hostrun_display_tests wineprefix hostrun_parts)
 add_test(NAME hostrun_display_tests COMMAND hostrun_display_tests)
 set_tests_properties(hostrun_display_tests PROPERTIES RUN_SERIAL TRUE TIMEOUT 120)
 
-# Benchmarks, built but run only by scripts/bench: start-up to the first navigation against a
-# program that creates a window and exits; a hand-over to its navigation in the running host
-# against a bare process start.
+# Benchmarks, built but run only by scripts/bench: start-up to the first navigation and a
+# hand-over to its navigation in the running host, each against the fair floor program (the
+# platform work of the same steps, nothing of the host's own), with the old floors beside.
+# The floor links no library of this project: only the interfaces it calls are shared.
 add_executable(hostrun_bench_floor WIN32 ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/bench/BenchFloor.cpp)
 set_target_properties(hostrun_bench_floor PROPERTIES OUTPUT_NAME "HostBenchFloor")
-target_link_options(hostrun_bench_floor PRIVATE -municode)
+target_link_libraries(hostrun_bench_floor PRIVATE ordwell_include_root wintrust ole32 shell32 advapi32 user32)
+# Without debug information in the image, which a floor must not carry (the host keeps its own
+# beside it).
+target_link_options(hostrun_bench_floor PRIVATE -municode -s)
 foreach(bench IN ITEMS Startup Handover)
     add_executable(hostrun_bench_${bench} ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/bench/${bench}Bench.cpp)
     set_target_properties(hostrun_bench_${bench} PROPERTIES OUTPUT_NAME "Ordwell${bench}Bench")

@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cwchar>
 #include <iterator>
+#include <string_view>
 
 namespace ETWLogging {
 namespace {
@@ -74,44 +75,113 @@ std::wstring StripExtension(const std::wstring& name)
     return dot == std::wstring::npos ? name : name.substr(0, dot);
 }
 
+// Text built in place: on the stack up to N - 1 characters, on the heap only beyond that. A
+// record's line and its file's path are built for every record; for the usual lengths that
+// costs no allocation. Always terminated.
+template <std::size_t N>
+class InlineText {
+public:
+    InlineText() noexcept { m_inline[0] = L'\0'; }
+    InlineText(const InlineText&) = delete;
+    InlineText& operator=(const InlineText&) = delete;
+
+    void Append(const wchar_t* text, std::size_t length) { std::wmemcpy(Grow(length), text, length); }
+    void Append(std::wstring_view text) { Append(text.data(), text.size()); }
+    void Append(wchar_t c, std::size_t count = 1) { std::wmemset(Grow(count), c, count); }
+    // Decimal, with leading zeros up to minimumDigits (as "%02hu" or "%0.3lu" print it).
+    void AppendNumber(unsigned long value, std::size_t minimumDigits)
+    {
+        wchar_t digits[24];
+        std::size_t count = 0;
+        do {
+            digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        if (count < minimumDigits) {
+            Append(L'0', minimumDigits - count);
+        }
+        wchar_t* at = Grow(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            at[i] = digits[count - 1 - i];
+        }
+    }
+    [[nodiscard]] const wchar_t* c_str() const noexcept { return m_heap.empty() ? m_inline : m_heap.c_str(); }
+    [[nodiscard]] std::wstring_view View() const noexcept { return {c_str(), m_size}; }
+
+private:
+    // Room for count more characters, terminated; where they go.
+    wchar_t* Grow(std::size_t count)
+    {
+        const std::size_t size = m_size + count;
+        wchar_t* base = m_inline;
+        if (m_heap.empty() && size < N) {
+            m_inline[size] = L'\0';
+        } else {
+            if (m_heap.empty()) {
+                m_heap.reserve(size < 2 * N ? 2 * N : size);
+                m_heap.assign(m_inline, m_size);
+            }
+            m_heap.resize(size);
+            base = m_heap.data();
+        }
+        wchar_t* at = base + m_size;
+        m_size = size;
+        return at;
+    }
+
+    wchar_t m_inline[N];
+    std::wstring m_heap;  // holds the text once it outgrew m_inline
+    std::size_t m_size = 0;
+};
+
+using LineText = InlineText<512>;
+using PathText = InlineText<MAX_PATH + 16>;
+
 // At most width characters from the front of the name, padded on the left to width.
-void AppendFixedWidth(std::wstring& out, const wchar_t* name, std::size_t width)
+void AppendFixedWidth(LineText& out, const wchar_t* name, std::size_t width)
 {
     const std::size_t length = ::wcsnlen(name, width);
-    out.append(width - length, L' ');
-    out.append(name, length);
+    out.Append(L' ', width - length);
+    out.Append(name, length);
 }
 
-std::wstring BuildLine(const SYSTEMTIME& time, LogLevel level, std::uint32_t options,
-                       const std::optional<std::wstring>& moduleTag, DWORD processId, DWORD threadId,
-                       const wchar_t* file, int line, const wchar_t* function, const wchar_t* text)
+void BuildLine(LineText& out, const SYSTEMTIME& time, LogLevel level, std::uint32_t options,
+               const std::optional<std::wstring>& moduleTag, DWORD processId, DWORD threadId, const wchar_t* file,
+               int line, const wchar_t* function, const wchar_t* text)
 {
-    // 12-hour clock: hour 0 is 12 AM, 12 is 12 PM.
+    // "%02hu/%02hu/%hu %02hu:%02hu:%02hu %s$ -- (%s)$" on a 12-hour clock: hour 0 is 12 AM, 12 is
+    // 12 PM.
     const WORD hour = time.wHour % 12 == 0 ? static_cast<WORD>(12) : static_cast<WORD>(time.wHour % 12);
-    wchar_t head[96];
-    (void)Fundor::FormatW(head, std::size(head), L"%02hu/%02hu/%hu %02hu:%02hu:%02hu %s$ -- (%s)$", time.wMonth,
-                          time.wDay, time.wYear, hour, time.wMinute, time.wSecond,
-                          time.wHour < 12 ? L"AM" : L"PM", LevelName(level));
+    out.AppendNumber(time.wMonth, 2);
+    out.Append(L'/');
+    out.AppendNumber(time.wDay, 2);
+    out.Append(L'/');
+    out.AppendNumber(time.wYear, 1);
+    out.Append(L' ');
+    out.AppendNumber(hour, 2);
+    out.Append(L':');
+    out.AppendNumber(time.wMinute, 2);
+    out.Append(L':');
+    out.AppendNumber(time.wSecond, 2);
+    out.Append(time.wHour < 12 ? std::wstring_view(L" AM$ -- (") : std::wstring_view(L" PM$ -- ("));
+    out.Append(LevelName(level), std::wcslen(LevelName(level)));
+    out.Append(L")$", 2);
 
-    const std::size_t textLength = std::wcslen(text);
-    std::wstring out;
-    out.reserve(std::size(head) + 160 + textLength + 2);
-    out += head;
     if ((options & CLogging::kOptionModuleTag) != 0) {
-        out += L' ';
+        out.Append(L' ');
         if (moduleTag) {
-            out += L'[';
+            out.Append(L'[');
             AppendFixedWidth(out, moduleTag->c_str(), 15);
-            out += L"]$";
+            out.Append(L"]$", 2);
         }
     }
     if ((options & CLogging::kOptionProcessIds) != 0) {
         wchar_t ids[48];
-        (void)Fundor::FormatW(ids, std::size(ids), L" [PID:%5lu TID:%5lu]$", processId, threadId);
-        out += ids;
+        const int length = Fundor::FormatW(ids, std::size(ids), L" [PID:%5lu TID:%5lu]$", processId, threadId);
+        out.Append(ids, length > 0 ? static_cast<std::size_t>(length) : std::wcslen(ids));
     }
     if ((options & CLogging::kOptionSourceFile) != 0) {
-        out += L' ';
+        out.Append(L' ');
         const wchar_t* name = file;
         if (name != nullptr) {
             if (const wchar_t* separator = std::wcsrchr(name, L'\\')) {
@@ -120,26 +190,46 @@ std::wstring BuildLine(const SYSTEMTIME& time, LogLevel level, std::uint32_t opt
         }
         if (name != nullptr && *name != L'\0') {
             wchar_t number[24];
-            (void)Fundor::FormatW(number, std::size(number), L":%5d]$", line);
-            out += L'[';
+            const int length = Fundor::FormatW(number, std::size(number), L":%5d]$", line);
+            out.Append(L'[');
             AppendFixedWidth(out, name, 20);
-            out += number;
+            out.Append(number, length > 0 ? static_cast<std::size_t>(length) : std::wcslen(number));
         }
     }
     if ((options & CLogging::kOptionFunction) != 0) {
-        out += L' ';
+        out.Append(L' ');
         if (function != nullptr && *function != L'\0') {
-            out += L'[';
+            out.Append(L'[');
             AppendFixedWidth(out, function, 40);
-            out += L"()]$";
+            out.Append(L"()]$", 4);
         }
     }
-    out += L' ';
-    out.append(text, textLength);
+    out.Append(L' ');
+    const std::size_t textLength = std::wcslen(text);
+    out.Append(text, textLength);
     if (text[textLength - 1] != L'\n') {
-        out += L"\r\n";
+        out.Append(L"\r\n", 2);
     }
-    return out;
+}
+
+// "%s\%s" of (folder, base name), "_" and the host when there is one: fixed at Initialize.
+std::wstring LogFilePrefix(const std::wstring& folder, const std::wstring& baseName,
+                           const std::optional<std::wstring>& host)
+{
+    std::wstring prefix = folder + L"\\" + baseName;
+    if (host) {
+        prefix += L'_';
+        prefix += *host;
+    }
+    return prefix;
+}
+
+// The prefix, then "%0.3lu%s" of (index, ".log").
+void BuildLogFilePath(PathText& out, const std::wstring& prefix, std::uint32_t index)
+{
+    out.Append(prefix);
+    out.AppendNumber(index, 3);
+    out.Append(L".log", 4);
 }
 
 // One mutex per log folder for every process on the session: the name is a hash of the folder
@@ -185,7 +275,7 @@ enum class FileWrite { Written, Full, Failed };
 // Takes the file's write lock (the caller closes the handle right afterwards), then writes
 // nothing when the file has reached fullAt bytes (0: no limit), else the byte-order mark when the
 // file is empty and the line, in one write.
-FileWrite WriteUnderFileLock(HANDLE file, const std::wstring& line, std::uint64_t fullAt, DWORD& error)
+FileWrite WriteUnderFileLock(HANDLE file, std::wstring_view line, std::uint64_t fullAt, DWORD& error)
 {
     if (const DWORD locked = LockForWriting(file); locked != ERROR_SUCCESS) {
         error = locked;
@@ -199,24 +289,25 @@ FileWrite WriteUnderFileLock(HANDLE file, const std::wstring& line, std::uint64_
     if (fullAt != 0 && static_cast<std::uint64_t>(size.QuadPart) >= fullAt) {
         return FileWrite::Full;
     }
+    // A new file gets the mark and the line in one write.
     std::wstring marked;
-    const std::wstring* data = &line;
+    std::wstring_view data = line;
     if (size.QuadPart == 0) {
         marked.reserve(line.size() + 1);
         marked += kByteOrderMark;
         marked += line;
-        data = &marked;
+        data = marked;
     }
-    if (data->empty()) {
+    if (data.empty()) {
         return FileWrite::Written;
     }
-    const std::size_t bytes = data->size() * sizeof(wchar_t);
+    const std::size_t bytes = data.size() * sizeof(wchar_t);
     if (bytes > MAXDWORD) {
         error = ERROR_INVALID_PARAMETER;
         return FileWrite::Failed;
     }
     DWORD written = 0;
-    if (::WriteFile(file, data->data(), static_cast<DWORD>(bytes), &written, nullptr) == FALSE) {
+    if (::WriteFile(file, data.data(), static_cast<DWORD>(bytes), &written, nullptr) == FALSE) {
         error = ::GetLastError();
         return FileWrite::Failed;
     }
@@ -347,6 +438,7 @@ std::uint32_t CLogging::InitializeLocked(const wchar_t* group, HMODULE module, c
     m_folder = m_group ? root + *m_group + L"\\" + m_baseName : root + m_baseName;
     m_folderIni = m_folder + L"\\" + kIniFileName;
     m_rootIni = root + kIniFileName;
+    m_logFilePrefix = LogFilePrefix(m_folder, m_baseName, m_host);
 
     ReadConfiguration();
 
@@ -397,6 +489,7 @@ void CLogging::ResetLocked()
     m_folder.clear();
     m_rootIni.clear();
     m_folderIni.clear();
+    m_logFilePrefix.clear();
     m_rotationMutex.reset();
     m_processId = 0;
     m_maxSize = kDefaultMaxSize;
@@ -467,9 +560,10 @@ std::uint32_t CLogging::WriteText(const wchar_t* file, const wchar_t* function, 
     try {
         const SYSTEMTIME now = m_clock->LocalTime();
         const std::uint32_t options = m_options;
-        const std::wstring record = BuildLine(now, level, options, m_moduleTag, m_processId, ::GetCurrentThreadId(),
-                                              file, line, function, text);
-        const std::uint32_t result = AppendRecord(record);
+        LineText record;
+        BuildLine(record, now, level, options, m_moduleTag, m_processId, ::GetCurrentThreadId(), file, line, function,
+                  text);
+        const std::uint32_t result = AppendRecord(record.View());
         if ((options & kOptionDebugger) != 0) {
             ::OutputDebugStringW(record.c_str());
         }
@@ -556,19 +650,7 @@ bool CLogging::EnsureFolder()
     return false;
 }
 
-std::wstring CLogging::LogFilePath(std::uint32_t index) const
-{
-    std::wstring path = m_folder + L"\\" + m_baseName;
-    if (m_host) {
-        path += L'_';
-        path += *m_host;
-    }
-    wchar_t number[24];
-    (void)Fundor::FormatW(number, std::size(number), L"%0.3lu%s", static_cast<unsigned long>(index), L".log");
-    return path + number;
-}
-
-std::uint32_t CLogging::AppendRecord(const std::wstring& line)
+std::uint32_t CLogging::AppendRecord(std::wstring_view line)
 {
     if (m_folder.empty() || m_baseName.empty() || (m_host && m_host->empty())) {
         return ERROR_INVALID_PARAMETER;
@@ -577,7 +659,9 @@ std::uint32_t CLogging::AppendRecord(const std::wstring& line)
     const std::uint32_t index = CurrentIndex();
     if (index < m_maxEntries) {
         DWORD error = ERROR_SUCCESS;
-        switch (TryAppend(LogFilePath(index), line, false, error)) {
+        PathText path;
+        BuildLogFilePath(path, m_logFilePrefix, index);
+        switch (TryAppend(path.c_str(), line, false, error)) {
         case AppendOutcome::Written: return ERROR_SUCCESS;
         case AppendOutcome::Failed: return error;
         case AppendOutcome::NeedsRotationLock: break;
@@ -586,7 +670,14 @@ std::uint32_t CLogging::AppendRecord(const std::wstring& line)
     return AppendUnderRotationLock(line);
 }
 
-std::uint32_t CLogging::AppendUnderRotationLock(const std::wstring& line)
+std::wstring CLogging::LogFilePath(std::uint32_t index) const
+{
+    PathText path;
+    BuildLogFilePath(path, m_logFilePrefix, index);
+    return std::wstring(path.View());
+}
+
+std::uint32_t CLogging::AppendUnderRotationLock(std::wstring_view line)
 {
     RotationLock rotation(m_rotationMutex.get());
     // Another thread or process may have moved on while this one waited.
@@ -612,7 +703,7 @@ std::uint32_t CLogging::AppendUnderRotationLock(const std::wstring& line)
         }
     }
     DWORD error = ERROR_SUCCESS;
-    return TryAppend(LogFilePath(index), line, true, error) == AppendOutcome::Written ? ERROR_SUCCESS : error;
+    return TryAppend(LogFilePath(index).c_str(), line, true, error) == AppendOutcome::Written ? ERROR_SUCCESS : error;
 }
 
 std::uint32_t CLogging::MoveToNextFile(std::uint32_t index, const FileState& current, std::uint32_t& target)
@@ -655,11 +746,11 @@ std::uint32_t CLogging::MoveToNextFile(std::uint32_t index, const FileState& cur
     return ERROR_SUCCESS;
 }
 
-CLogging::AppendOutcome CLogging::TryAppend(const std::wstring& path, const std::wstring& line, bool rotationLocked,
+CLogging::AppendOutcome CLogging::TryAppend(const wchar_t* path, std::wstring_view line, bool rotationLocked,
                                             DWORD& error)
 {
     // Append-only access: a write lands at the end of the file, never over another record.
-    Fundor::ScopedHandle file(::CreateFileW(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA, kFileSharing, nullptr,
+    Fundor::ScopedHandle file(::CreateFileW(path, FILE_READ_DATA | FILE_APPEND_DATA, kFileSharing, nullptr,
                                             OPEN_EXISTING, kFileAttributes, nullptr));
     if (!file.valid()) {
         error = ::GetLastError();
@@ -684,7 +775,7 @@ DWORD CLogging::CreateAnew(const std::wstring& path)
     }
     // Only the mark, and only if no record got in first (it then wrote the mark itself).
     DWORD error = ERROR_SUCCESS;
-    return WriteUnderFileLock(file.get(), std::wstring(), 0, error) == FileWrite::Written ? ERROR_SUCCESS : error;
+    return WriteUnderFileLock(file.get(), std::wstring_view(), 0, error) == FileWrite::Written ? ERROR_SUCCESS : error;
 }
 
 CLogging::FileState CLogging::QueryFile(const std::wstring& path) const

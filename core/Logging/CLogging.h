@@ -32,6 +32,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ETWLogging {
 
@@ -129,10 +130,10 @@ private:
     [[nodiscard]] bool EnsureFolder();
     [[nodiscard]] std::wstring LogFilePath(std::uint32_t index) const;
 
-    [[nodiscard]] std::uint32_t AppendRecord(const std::wstring& line);
-    [[nodiscard]] std::uint32_t AppendUnderRotationLock(const std::wstring& line);
-    [[nodiscard]] AppendOutcome TryAppend(const std::wstring& path, const std::wstring& line,
-                                          bool rotationLocked, DWORD& error);
+    [[nodiscard]] std::uint32_t AppendRecord(std::wstring_view line);
+    [[nodiscard]] std::uint32_t AppendUnderRotationLock(std::wstring_view line);
+    [[nodiscard]] AppendOutcome TryAppend(const wchar_t* path, std::wstring_view line, bool rotationLocked,
+                                          DWORD& error);
     [[nodiscard]] std::uint32_t MoveToNextFile(std::uint32_t index, const FileState& current,
                                                std::uint32_t& target);
     [[nodiscard]] DWORD CreateAnew(const std::wstring& path);
@@ -157,6 +158,7 @@ private:
     std::wstring m_folder;
     std::wstring m_rootIni;
     std::wstring m_folderIni;
+    std::wstring m_logFilePrefix;  // "<folder>\<base name>[_<host>]": the log files add "NNN.log"
     Fundor::ScopedHandle m_rotationMutex;
 
     std::atomic<std::uint32_t> m_referenceCount{0};

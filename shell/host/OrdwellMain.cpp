@@ -3,6 +3,7 @@
 #include "core/base/ScopedResource.h"
 #include "core/loading/SafeLoading.h"
 #include "shell/host/CKvShellModule.h"
+#include "shell/host/RootStoreWarmUp.h"
 
 #include <windows.h>
 
@@ -10,6 +11,11 @@ class KvPlatformNet;
 extern KvPlatformNet g_kvPlatformNet;
 
 namespace {
+
+// Constructed before every other static object of the program and destroyed after them: the
+// platform builds its root store while the program starts, and the process waits for that thread
+// before it is torn down.
+__attribute__((init_priority(101))) RootStoreWarmUp g_rootStoreWarmUp;
 
 // The module object exists before the entry point runs, as the page objects expect of it.
 [[maybe_unused]] CKvShellModule& g_module = GetShellModule();

@@ -146,6 +146,15 @@ TEST_F(FileLoggerTest, WritesTheExactLineForEachLevelClockAndOptionsColumn)
     EXPECT_EQ('1', bytes[2]);  // UTF-16LE
     EXPECT_EQ(0, bytes[3]);
 
+    // Lines of 510 to 513 characters, around the length a line is built in without allocating,
+    // and a long one.
+    for (const std::size_t length : {471u, 472u, 473u, 474u, 5000u}) {
+        const std::wstring text(length, L'x');
+        ASSERT_EQ(0u, logger->WriteText(L"x.cpp", L"A::B", 1, kLevelError, text.c_str()));
+        expected += L"12/08/2026 07:05:09 AM$ -- (Error)$  " + text + L"\r\n";
+    }
+    EXPECT_EQ(expected, ReadLog(file));
+
     // The 12-hour clock, each level name, and a text that ends its own line.
     const struct {
         WORD hour, minute, second;

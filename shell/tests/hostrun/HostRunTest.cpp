@@ -309,12 +309,18 @@ TEST_F(HostRun, WindowShowsAtTheTenthPendingZoomTick)
 // The network module's process-wide object is part of the program (its initialiser runs at start).
 TEST(HostProgramImage, HoldsTheNetworkModulesObject)
 {
-    HANDLE file = CreateFileW(OrdwellPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    std::string bytes(GetFileSize(file, nullptr), '\0');
-    DWORD read = 0;
-    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-    CloseHandle(file);
+    // The program's debug information, which describes everything linked into it, is kept beside
+    // it (Ordwell.exe.debug).
+    std::string bytes;
+    for (const std::wstring& path : {OrdwellPath(), OrdwellPath() + L".debug"}) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        std::string one(GetFileSize(file, nullptr), '\0');
+        DWORD read = 0;
+        ReadFile(file, one.data(), static_cast<DWORD>(one.size()), &read, nullptr);
+        CloseHandle(file);
+        bytes += one;
+    }
     // The exit event's name prefix is a text of that object's settings alone.
     EXPECT_NE(std::string::npos, bytes.find("KvPlatformNetExitEvent"));
 }
