@@ -1,5 +1,6 @@
 # The page services: URL expansion and launching, named parameters, override hives, registry
-# storage and the application list. No window code.
+# storage and the application list. No window code but the report wait, which hides the host's
+# window, sends it a navigation record (the shell's window-free library) and pumps messages.
 add_library(pageservices STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/services/CAppInfoReg.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/services/CKvRegStorage.cpp
@@ -9,11 +10,14 @@ add_library(pageservices STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/services/KvPartnerCustomizationBase.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/services/KvRegistryOverride.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/services/KvRegistryPath.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/KvReportWait.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/services/KvResDllCache.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/services/KvShellExecute.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/services/KvStartCommand.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/services/KvUrlExpansion.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/services/_SplitRegPath.cpp)
-target_link_libraries(pageservices PUBLIC kvshortpath activepackage access core wininet shlwapi shell32 ole32 oleaut32 advapi32)
+target_link_libraries(pageservices PUBLIC kvshortpath activepackage access shellcommon core wininet shlwapi shell32 user32
+    ole32 oleaut32 advapi32)
 
 ordwell_add_test(pageservices_tests
     SOURCES
@@ -21,6 +25,7 @@ ordwell_add_test(pageservices_tests
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/NamedParameterMapTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/RegStorageTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/RegistryOverrideTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/StartCommandTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/UrlExpansionTest.cpp
     LIBS pageservices core_testsupport)
 # The launch tests start the signed updater stand-in, with the utility library and the

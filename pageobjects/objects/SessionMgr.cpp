@@ -1,6 +1,5 @@
 #include "pageobjects/objects/SessionMgr.h"
 
-#include "access/CheckedProgramFile.h"
 #include "access/ModuleTrust.h"
 #include "core/Logging/Logging.h"
 #include "core/base/ScopedResource.h"
@@ -14,13 +13,13 @@
 #include "pageobjects/services/CAppInfoReg.h"
 #include "pageobjects/services/GetActivePackageId.h"
 #include "pageobjects/services/KvPartnerCustomizationBase.h"
+#include "pageobjects/services/KvReportWait.h"
+#include "pageobjects/services/KvStartCommand.h"
 #include "pageobjects/services/_SplitRegPath.h"
 #include "pageobjects/services/kvshortpath.h"
 #include "shell/config/ApplicationInfo.h"
 #include "shell/config/CKvSARNLocale2.h"
 #include "shell/config/LanguageTables.h"
-#include "shell/host/CNAVMSGDATA.h"
-#include "shell/host/ShellMessages.h"
 
 #include <shellapi.h>
 
@@ -35,17 +34,11 @@
 namespace {
 
 constexpr wchar_t kSource[] = L"SessionMgr";
-constexpr wchar_t kReportPage[] = L"sarn://qrnjsres.dll::report.html";
-constexpr wchar_t kSyncEventName[] = L"ordwellsync";
-constexpr DWORD kReportWaitMs = 5000;
 constexpr long kNotSupported = ERROR_NOT_SUPPORTED;           // 50
 constexpr long kWaitInProgress = ERROR_BUSY;                  // 170
-constexpr std::size_t kCommandCharacters = 520;               // with the terminator
-constexpr std::size_t kParameterCharacters = 260;             // with the terminator
 constexpr DWORD kAppIdCacheCharacters = 8;                    // with the terminator
 constexpr DWORD kProductNameStringId = 86094;
 constexpr UINT kManifestStringId = 1000;
-constexpr wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 // A URL lives in a buffer of 2084 characters; the shell's own buffers overflow not far above.
 constexpr UINT kUrlCharacters = 2084;                         // with the terminator
 
@@ -113,45 +106,6 @@ HRESULT StringArrayVariant(const std::vector<std::wstring>& strings, VARIANT* va
     value->vt = VT_ARRAY | VT_VARIANT;
     value->parray = array;
     return S_OK;
-}
-
-bool IsExistingFile(const wchar_t* path) noexcept
-{
-    const DWORD attributes = ::GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-// The program a command names, as one full path: a path is made absolute; a bare name is looked
-// up in App Paths (the user's, then the machine's), then along the search path. 0 or 2.
-DWORD ResolveProgram(const std::wstring& program, std::wstring& full)
-{
-    wchar_t buffer[MAX_PATH] = {};
-    if (program.find_first_of(L"\\/:") != std::wstring::npos) {
-        const DWORD length = ::GetFullPathNameW(program.c_str(), MAX_PATH, buffer, nullptr);
-        if (length == 0 || length >= MAX_PATH || !IsExistingFile(buffer)) return ERROR_FILE_NOT_FOUND;
-        full = buffer;
-        return ERROR_SUCCESS;
-    }
-    std::wstring name = program;
-    if (name.find(L'.') == std::wstring::npos) name += L".exe";
-    const std::wstring appPath = kAppPathsKey + name;
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        DWORD size = sizeof(buffer);
-        // RRF_RT_REG_SZ takes a REG_EXPAND_SZ too, expanded.
-        if (::RegGetValueW(root, appPath.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) {
-            continue;
-        }
-        std::wstring path = buffer;
-        if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
-        if (!path.empty() && IsExistingFile(path.c_str())) {
-            full = path;
-            return ERROR_SUCCESS;
-        }
-    }
-    const DWORD length = ::SearchPathW(nullptr, program.c_str(), L".exe", MAX_PATH, buffer, nullptr);
-    if (length == 0 || length >= MAX_PATH || !IsExistingFile(buffer)) return ERROR_FILE_NOT_FOUND;
-    full = buffer;
-    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -803,64 +757,7 @@ HRESULT CSessionMgr2::GetProductManifest(BSTR applicationId, BSTR* manifest)
 
 DWORD CSessionMgr2::_OpenProcess(const wchar_t* command, bool trusted)
 {
-    const wchar_t* const function = L"CSessionMgr2::_OpenProcess";
-    if (command == nullptr) return ERROR_INVALID_PARAMETER;
-    const std::size_t length = wcsnlen(command, kCommandCharacters);
-    if (length >= kCommandCharacters) {
-        ETWLOG(ETWLogging::kLevelError, kSource, function, L"The command is longer than %d characters",
-               int{kCommandCharacters - 1});
-        return ERROR_INVALID_PARAMETER;
-    }
-    const std::wstring line(command, length);
-    std::wstring program;
-    std::wstring parameters;
-    if (!line.empty() && line[0] == L'"') {
-        const std::size_t close = line.find(L'"', 1);
-        if (close == std::wstring::npos) {
-            ETWLOG(ETWLogging::kLevelError, kSource, function, L"The program name of %s has no closing quote", command);
-            return ERROR_INVALID_PARAMETER;
-        }
-        program = line.substr(1, close - 1);
-        const std::size_t start = line.find_first_not_of(L" \t", close + 1);
-        if (start != std::wstring::npos) parameters = line.substr(start);
-    } else {
-        const std::size_t blank = line.find(L' ');
-        program = line.substr(0, blank);
-        if (blank != std::wstring::npos) parameters = line.substr(blank + 1);
-    }
-    if (program.empty() || parameters.size() >= kParameterCharacters) {
-        ETWLOG(ETWLogging::kLevelError, kSource, function, L"No program or parameters longer than %d characters in %s",
-               int{kParameterCharacters - 1}, command);
-        return ERROR_INVALID_PARAMETER;
-    }
-    // The file checked is the file started: resolved once, started by its full path.
-    std::wstring path;
-    if (ResolveProgram(program, path) != ERROR_SUCCESS) {
-        ETWLOG(ETWLogging::kLevelError, kSource, function, L"ShellExecute(%s) failed, return code = %u",
-               program.c_str(), unsigned{ERROR_FILE_NOT_FOUND});
-        return ERROR_FILE_NOT_FOUND;
-    }
-    // Held from the check until the start returns and started by its final path: a link on the
-    // way that is re-pointed in between does not change what starts.
-    CheckedProgramFile file;
-    const DWORD held = trusted ? file.Hold(path.c_str()) : file.Check(path.c_str());
-    if (held != ERROR_SUCCESS) {
-        if (!trusted) {
-            ETWLOG(ETWLogging::kLevelError, kSource, function, L"failed to validate module of %s", path.c_str());
-            return ERROR_ACCESS_DENIED;
-        }
-        ETWLOG(ETWLogging::kLevelWarning, kSource, function, L"ShellExecute(%s) failed, return code = %u", path.c_str(),
-               unsigned{held});
-        return held;
-    }
-    const DWORD code = file.Start(parameters.c_str());
-    if (code != ERROR_SUCCESS) {
-        ETWLOG(ETWLogging::kLevelWarning, kSource, function, L"ShellExecute(%s) failed, return code = %u",
-               file.path().c_str(), unsigned{code});
-        return code;
-    }
-    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"ShellExecute(%s) succeed", file.path().c_str());
-    return ERROR_SUCCESS;
+    return KvStartCommand(command, trusted);
 }
 
 HRESULT CSessionMgr2::OpenNewHost(BSTR command, VARIANT_BOOL trusted, long* result)
@@ -986,42 +883,7 @@ HRESULT CSessionMgr2::ShutdownComputer(long* result)
 
 void CSessionMgr2::_WaitForReport(HWND window)
 {
-    ::ShowWindow(window, SW_HIDE);
-    if (CNAVMSGDATA* navigation = CreateNavMsgData(kReportPage)) {
-        (void)SendNavigateMessage(window, navigation);
-        navigation->Release();
-    }
-    Fundor::ScopedHandle event(::CreateEventW(nullptr, TRUE, FALSE, kSyncEventName));
-    if (!event) return;
-    struct WaitFlag {
-        bool& flag;
-        explicit WaitFlag(bool& f) : flag(f) { flag = true; }
-        ~WaitFlag() { flag = false; }
-    } waiting{m_waitingForReport};
-    // One deadline for the whole wait: steady input (a page's timer) must not keep it going.
-    const ULONGLONG deadline = ::GetTickCount64() + kReportWaitMs;
-    bool quit = false;
-    WPARAM quitCode = 0;
-    HANDLE handle = event.get();
-    for (ULONGLONG now = ::GetTickCount64(); now < deadline && !quit; now = ::GetTickCount64()) {
-        const DWORD waited = ::MsgWaitForMultipleObjectsEx(1, &handle, static_cast<DWORD>(deadline - now),
-                                                           QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (waited != WAIT_OBJECT_0 + 1) break;
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                quit = true;
-                quitCode = message.wParam;
-                break;
-            }
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-        // The platform may answer "input" before looking at the event while input keeps coming.
-        if (!quit && ::WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) break;
-    }
-    // The thread's own loop must still see the quit request.
-    if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+    KvShowReportAndWait(window, m_waitingForReport);
 }
 
 HRESULT CSessionMgr2::HandleSysCommand(VARIANT, long command, long* result)

@@ -125,6 +125,7 @@ public:
 private:
     // The window requests this host does not serve: *result 50.
     HRESULT NotServed(const wchar_t* function, long* result) noexcept;
+    // Launching and the report wait live in the page services (KvStartCommand, KvShowReportAndWait).
     [[nodiscard]] DWORD _OpenProcess(const wchar_t* command, bool trusted);
     void _WaitForReport(HWND window);
 

@@ -246,71 +246,134 @@ HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
     return S_FALSE;
 }
 
+namespace {
+
+constexpr wchar_t kPreMessageLoop[] = L"CKvShellModule::PreMessageLoop";
+
+// The access list the host's events and its hand-over lock are made with, as the attributes
+// their creation takes. When the descriptor cannot be set up the attributes carry none (default
+// security), as they always have.
+class HostObjectSecurity {
+public:
+    HostObjectSecurity() = default;
+    HostObjectSecurity(const HostObjectSecurity&) = delete;
+    HostObjectSecurity& operator=(const HostObjectSecurity&) = delete;
+
+    // False when the list cannot be built (its error in LastError()).
+    [[nodiscard]] bool Create()
+    {
+        if (!m_dacl.Create()) return false;
+        if (::InitializeSecurityDescriptor(&m_descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+            ::SetSecurityDescriptorDacl(&m_descriptor, TRUE, m_dacl.Acl(), FALSE)) {
+            m_attributes.lpSecurityDescriptor = &m_descriptor;
+        }
+        return true;
+    }
+    [[nodiscard]] SECURITY_ATTRIBUTES* Attributes() noexcept { return &m_attributes; }
+    [[nodiscard]] DWORD LastError() const noexcept { return m_dacl.LastError(); }
+
+private:
+    NotQuiteNullDacl m_dacl;
+    SECURITY_DESCRIPTOR m_descriptor{};
+    SECURITY_ATTRIBUTES m_attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+};
+
+}  // namespace
+
 // Refusals of the page, the browser binding or the window return S_FALSE: the process then ends
 // quietly with exit code 0, as the suite's starters expect; only the utility library, the host ID,
-// the access list, the events and COM security fail with an HRESULT.
-HRESULT CKvShellModule::PreMessageLoop(int show)
+// the access list, the events and COM security fail with an HRESULT. The command's "H" flag, not
+// the show value, decides how the window starts.
+HRESULT CKvShellModule::PreMessageLoop(int)
 {
-    const wchar_t* const function = L"CKvShellModule::PreMessageLoop";
+    HRESULT status = BindUtilityLibrary();
+    if (status == S_OK) status = RequireHostId();
+    if (status != S_OK) return status;
+    HostObjectSecurity security;
+    if (!security.Create()) {
+        ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop, L"failed to create our DACl with error 0x%x",
+               security.LastError());
+        return E_FAIL;
+    }
+    bool isHost = false;
+    status = TakeHostPlace(security.Attributes(), &isHost);
+    if (!isHost) return status;
+
+    // This process holds the host's place from here on: a step that fails gives it up again.
+    status = CreateExitEventAndSecurity(security.Attributes());
+    if (status == S_OK) status = CheckPageUrls();
+    if (status == S_OK) {
+        status = BindBrowser();
+        if (status == S_OK) status = OpenMainWindow();
+        if (status != S_OK) DeInitKvBrowser();
+    }
+    if (status != S_OK) {
+        CloseEvents();
+        return status;
+    }
+    SubscribeToBus();
+    NavigateToFirstPage();
+    return S_OK;
+}
+
+HRESULT CKvShellModule::BindUtilityLibrary()
+{
     const DWORD utilResult = m_utilLib.Initialize();
     if (utilResult != ERROR_SUCCESS) {
-        ETWLOG(ETWLogging::kLevelError, kSource, function,
+        ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop,
                L"There was an error initializing KVUTIL library. ERROR: 0x%x", utilResult);
         return E_FAIL;
     }
     m_adminQueryResult = m_utilLib.KvIsNTAdmin(&m_isAdministrator);
     if (m_adminQueryResult == ERROR_SUCCESS && m_isAdministrator == 0) m_notAdministrator = 1;
+    return S_OK;
+}
 
+HRESULT CKvShellModule::RequireHostId() const
+{
     if (m_commandRecord == nullptr || m_commandRecord->hostId[0] == L'\0') {
-        ETWLOG(ETWLogging::kLevelCritical, kSource, function,
+        ETWLOG(ETWLogging::kLevelCritical, kSource, kPreMessageLoop,
                L"Event ID has not been passed as a command line. Cannot proceed");
         return E_FAIL;
     }
+    return S_OK;
+}
+
+HRESULT CKvShellModule::TakeHostPlace(SECURITY_ATTRIBUTES* attributes, bool* isHost)
+{
+    *isHost = false;
     KvCommandRecord& record = *m_commandRecord;
-    const std::wstring hostEventName = HostEventNameOf(record.hostId);
-
-    NotQuiteNullDacl dacl;
-    if (!dacl.Create()) {
-        ETWLOG(ETWLogging::kLevelError, kSource, function, L"failed to create our DACl with error 0x%x",
-               dacl.LastError());
-        return E_FAIL;
-    }
-    SECURITY_DESCRIPTOR descriptor{};
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
-    if (::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-        ::SetSecurityDescriptorDacl(&descriptor, TRUE, dacl.Acl(), FALSE)) {
-        attributes.lpSecurityDescriptor = &descriptor;
-    }
-
     // The window class is named by the ID, and longer names cannot be registered: such an ID never
     // makes a host. Its part before "?" may still name a running one, which takes the page.
     const bool idTooLong = wcsnlen(record.hostId, kHostIdCharacters) > kMaxHostIdCharacters;
+    const std::wstring hostEventName = HostEventNameOf(record.hostId);
     m_handOver.reset(new (std::nothrow) HandOverChannel(hostEventName));
     if (!m_handOver) return E_OUTOFMEMORY;
     const ULONGLONG deadline = ::GetTickCount64() + kHandOverMilliseconds;
     // A name no lock can have cannot name a host event either: the event's creation says so below.
-    if (m_handOver->Lock(&attributes, deadline) == HandOverChannel::LockResult::TimedOut) {
-        ETWLOG(ETWLogging::kLevelError, kSource, function,
+    if (m_handOver->Lock(attributes, deadline) == HandOverChannel::LockResult::TimedOut) {
+        ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop,
                L"The hand-over lock of the Host with the given ID: %s was not free in %d ms", record.hostId,
                static_cast<int>(kHandOverMilliseconds));
         return kHandOverNotTaken;
     }
     for (;;) {
-        switch (OpenOrCreateHostEvent(hostEventName, &attributes, !idTooLong, m_hostEvent)) {
+        switch (OpenOrCreateHostEvent(hostEventName, attributes, !idTooLong, m_hostEvent)) {
         case HostEventState::Created:
             // Whatever the value holds was written for an earlier host of this ID; pages for this
             // one are written only after the lock is given back.
             m_handOver->RemoveValue();
-            if (!m_handOver->ClaimHost(&attributes)) {
-                ETWLOG(ETWLogging::kLevelError, kSource, function, L"Could not take the host token. Error: 0x%x",
-                       ::GetLastError());
+            if (!m_handOver->ClaimHost(attributes)) {
+                ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop,
+                       L"Could not take the host token. Error: 0x%x", ::GetLastError());
             }
             m_handOver->Unlock();
-            break;
+            *isHost = true;
+            return S_OK;
         case HostEventState::Unavailable:
             m_handOver->Unlock();
             if (idTooLong) {
-                ETWLOG(ETWLogging::kLevelError, kSource, function,
+                ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop,
                        L"The host ID is longer than %d characters. Cannot proceed",
                        static_cast<int>(kMaxHostIdCharacters));
                 return S_FALSE;
@@ -326,7 +389,7 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
             }
             if (::GetTickCount64() >= deadline) {
                 m_handOver->Unlock();
-                ETWLOG(ETWLogging::kLevelError, kSource, function,
+                ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop,
                        L"The Host with the given ID: %s ended; its place could not be taken in %d ms", record.hostId,
                        static_cast<int>(kHandOverMilliseconds));
                 return kHandOverNotTaken;
@@ -336,86 +399,92 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
             continue;
         }
         }
-        break;
     }
+}
 
-    (void)Fundor::FormatW(m_exitEventName, 520, L"%s_%s", kExitEventPrefix, record.hostId);
-    m_exitEvent.reset(::CreateEventW(&attributes, TRUE, FALSE, m_exitEventName));
+HRESULT CKvShellModule::CreateExitEventAndSecurity(SECURITY_ATTRIBUTES* attributes)
+{
+    (void)Fundor::FormatW(m_exitEventName, 520, L"%s_%s", kExitEventPrefix, m_commandRecord->hostId);
+    m_exitEvent.reset(::CreateEventW(attributes, TRUE, FALSE, m_exitEventName));
     if (!m_exitEvent) {
-        ETWLOG(ETWLogging::kLevelCritical, kSource, function, L"Could not create the shell exit event. Error: 0x%x",
-               ::GetLastError());
-        CloseEvents();
+        ETWLOG(ETWLogging::kLevelCritical, kSource, kPreMessageLoop,
+               L"Could not create the shell exit event. Error: 0x%x", ::GetLastError());
         return E_FAIL;
     }
     const HRESULT security = ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                                     RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-    if (FAILED(security)) {
-        CloseEvents();
-        return security;
-    }
-    // "H" only chooses this value; the window is created hidden and shown by its zoom timer either way.
-    show = (record.flags & kCommandFlagHidden) != 0 ? 0 : 1;
+    return FAILED(security) ? security : S_OK;
+}
 
-    if ((record.flags & kCommandFlagPageOption) != 0) {
-        if (record.headerGiven == 1) {
-            LowerCaseField(record.headerUrl, kUrlCharacters);
-            if (!IsSarnUrl(record.headerUrl)) {
-                ETWLOG(ETWLogging::kLevelError, kSource, function, L"Header URL did not begin with 'sarn::'.");
-                if (record.headerUrl[0] != L'\0')
-                    ETWLOG(ETWLogging::kLevelError, kSource, function, L"    Passed url is '%s'", record.headerUrl);
-                record.headerGiven = 0;
-            }
-        }
-        LowerCaseField(record.bodyUrl, kUrlCharacters);
-        if (!IsSarnUrl(record.bodyUrl)) {
-            ETWLOG(ETWLogging::kLevelError, kSource, function, L"Body URL did not begin with 'sarn::'.");
-            if (record.bodyUrl[0] != L'\0')
-                ETWLOG(ETWLogging::kLevelError, kSource, function, L"    Passed url is '%s'", record.bodyUrl);
-            CloseEvents();
-            return S_FALSE;
+HRESULT CKvShellModule::CheckPageUrls()
+{
+    KvCommandRecord& record = *m_commandRecord;
+    if ((record.flags & kCommandFlagPageOption) == 0) return S_OK;
+    if (record.headerGiven == 1) {
+        LowerCaseField(record.headerUrl, kUrlCharacters);
+        if (!IsSarnUrl(record.headerUrl)) {
+            ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop, L"Header URL did not begin with 'sarn::'.");
+            if (record.headerUrl[0] != L'\0')
+                ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop, L"    Passed url is '%s'", record.headerUrl);
+            record.headerGiven = 0;
         }
     }
-
-    if (!InitKvBrowser()) {
-        DeInitKvBrowser();
-        CloseEvents();
+    LowerCaseField(record.bodyUrl, kUrlCharacters);
+    if (!IsSarnUrl(record.bodyUrl)) {
+        ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop, L"Body URL did not begin with 'sarn::'.");
+        if (record.bodyUrl[0] != L'\0')
+            ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop, L"    Passed url is '%s'", record.bodyUrl);
         return S_FALSE;
     }
-    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"------------Fresh Activation: SARN Shell------------");
-    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Invocation Path: %s", record.programPath);
-    ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Command line: %s", record.commandLine);
+    return S_OK;
+}
 
+HRESULT CKvShellModule::BindBrowser()
+{
+    if (!InitKvBrowser()) return S_FALSE;
+    const KvCommandRecord& record = *m_commandRecord;
+    ETWLOG(ETWLogging::kLevelNormal, kSource, kPreMessageLoop, L"------------Fresh Activation: SARN Shell------------");
+    ETWLOG(ETWLogging::kLevelNormal, kSource, kPreMessageLoop, L"Invocation Path: %s", record.programPath);
+    ETWLOG(ETWLogging::kLevelNormal, kSource, kPreMessageLoop, L"Command line: %s", record.commandLine);
+    return S_OK;
+}
+
+HRESULT CKvShellModule::OpenMainWindow()
+{
     CKvPerfCounter interfacesMarker;
     interfacesMarker.Start(L"Creating Shell Interfaces and registering shell with protection manager");
     interfacesMarker.Stop();
-
+    // "H" only chooses this value; the window is created hidden and shown by its zoom timer either way.
+    const int show = (m_commandRecord->flags & kCommandFlagHidden) != 0 ? 0 : 1;
     if (CreateMainFrameWnd(show) != S_OK) {
-        ETWLOG(ETWLogging::kLevelError, kSource, function,
+        ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop,
                L"There was an error creating the main frame window of the application");
-        DeInitKvBrowser();
-        CloseEvents();
         return S_FALSE;
     }
+    return S_OK;
+}
 
-    if (!m_noBus) {
-        m_bus = Velmo::MessageBusClient::getInstance();
-        if (m_bus) {
-            (void)m_bus->subscribeAll(L"Nbr.Uninstall.Start",
-                                      [this](std::shared_ptr<Velmo::Message> message) { return OnUninstallStart(message); });
-            (void)m_bus->subscribeSessionAll(L"UiContainer.Destroyed", [this](std::shared_ptr<Velmo::Message> message) {
-                return OnUiContainerDestroyed(message);
-            });
-        }
-    }
+void CKvShellModule::SubscribeToBus()
+{
+    if (m_noBus) return;
+    m_bus = Velmo::MessageBusClient::getInstance();
+    if (!m_bus) return;
+    (void)m_bus->subscribeAll(L"Nbr.Uninstall.Start",
+                              [this](std::shared_ptr<Velmo::Message> message) { return OnUninstallStart(message); });
+    (void)m_bus->subscribeSessionAll(L"UiContainer.Destroyed", [this](std::shared_ptr<Velmo::Message> message) {
+        return OnUiContainerDestroyed(message);
+    });
+}
 
+void CKvShellModule::NavigateToFirstPage()
+{
     const HWND window = GetMainWindowHandle();
     ::SendMessageW(window, WM_SHELL_INIT, 0, 0);
-    if (CNAVMSGDATA* navigation = CreateNavMsgData(record.bodyUrl)) {
-        (void)SendNavigateMessage(window, navigation);
-        navigation->Release();
-    }
-    if (m_mainWindow != nullptr) m_mainWindow->StartZoomTimer();
-    return S_OK;
+    Microsoft::WRL::ComPtr<CNAVMSGDATA> navigation;
+    navigation.Attach(CreateNavMsgData(m_commandRecord->bodyUrl));
+    if (navigation) (void)SendNavigateMessage(window, navigation.Get());
+    navigation.Reset();
+    if (m_mainWindow) m_mainWindow->StartZoomTimer();
 }
 
 void CKvShellModule::CloseEvents() noexcept
@@ -448,7 +517,7 @@ void CKvShellModule::RunMessageLoop()
     m_bus.reset();
     // The wait may end with the window alive (exit event set from outside, a failed wait).
     DestroyLiveWindow();
-    if (m_mainWindow != nullptr) std::exchange(m_mainWindow, nullptr)->Release();
+    m_mainWindow.Reset();
     SetShellHostAccess(nullptr);
     DeInitKvBrowser();
     ETWLOG(ETWLogging::kLevelNormal, kSource, L"CKvShellModule::RunMessageLoop",
@@ -512,7 +581,7 @@ BOOL CKvShellModule::PreTranslateMessage(MSG* message, HWND secondWindow)
     auto belongsTo = [message](HWND top) {
         return top != nullptr && (message->hwnd == top || ::IsChild(top, message->hwnd));
     };
-    if (m_mainWindow != nullptr && (belongsTo(window) || belongsTo(secondWindow))) {
+    if (m_mainWindow && (belongsTo(window) || belongsTo(secondWindow))) {
         return m_mainWindow->TranslateAccelerator(message) != 0 ? TRUE : FALSE;
     }
     return FALSE;
@@ -743,11 +812,11 @@ HRESULT CKvShellModule::CreateMainFrameWnd(int show)
         ETWLOG(ETWLogging::kLevelCritical, kSource, function, L"Could not create instance of the window class");
         return kShellObjectsNotCreated;
     }
-    window->AddRef();
+    // The module's reference; window stays usable while the module holds it.
     m_mainWindow = window;
     if (!CreateGlobalObjects()) {
         ETWLOG(ETWLogging::kLevelCritical, kSource, function, L"There was an error creating global objects");
-        std::exchange(m_mainWindow, nullptr)->Release();
+        m_mainWindow.Reset();
         return kShellObjectsNotCreated;
     }
     const HostPageWindowSize size = ReadWindowSize();
@@ -773,7 +842,7 @@ HRESULT CKvShellModule::CreateMainFrameWnd(int show)
         ETWLOG(ETWLogging::kLevelCritical, kSource, function,
                L"Could not create the main frame window of the Shell. Error: 0x%x", result);
         SetMainWindowHandle(nullptr);
-        std::exchange(m_mainWindow, nullptr)->Release();
+        m_mainWindow.Reset();
     }
     marker.Stop();
     return result;

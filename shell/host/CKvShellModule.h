@@ -17,6 +17,8 @@
 #include "shell/host/KvBrwsr2Lib.h"
 #include "shell/host/KvCommandRecord.h"
 
+#include <wrl/client.h>
+
 #include <atomic>
 #include <memory>
 #include <string>
@@ -71,7 +73,7 @@ public:
     void ReleaseGlobalObjects();
     [[nodiscard]] HRESULT CreateMainFrameWnd(int show);
     [[nodiscard]] HICON LoadAppIcon();
-    [[nodiscard]] CShellMainWnd* GetMainFrameWnd() const noexcept { return m_mainWindow; }
+    [[nodiscard]] CShellMainWnd* GetMainFrameWnd() const noexcept { return m_mainWindow.Get(); }
 
     // Creates clsid for iid: inside the suite's surrogate process when the module runs in
     // surrogate mode (the surrogate is reached once and kept), else in-process.
@@ -117,6 +119,25 @@ protected:
     [[nodiscard]] std::vector<UINT> GetObjectScriptIds() const override { return {kSessionManagerScriptResource}; }
 
 private:
+    // PreMessageLoop's steps, in their order. Each answers S_OK to go on; anything else ends the
+    // start with that answer. Once the host's place is taken, the caller gives it up again (and
+    // unbinds the browser library) when a later step fails.
+    [[nodiscard]] HRESULT BindUtilityLibrary();
+    // E_FAIL without a command record or host ID.
+    [[nodiscard]] HRESULT RequireHostId() const;
+    // Makes or opens the host event under the hand-over lock; a second start hands its page over
+    // (HandOver). *isHost true, and S_OK, when this process now holds the host event; else the
+    // result ends the start.
+    [[nodiscard]] HRESULT TakeHostPlace(SECURITY_ATTRIBUTES* attributes, bool* isHost);
+    [[nodiscard]] HRESULT CreateExitEventAndSecurity(SECURITY_ATTRIBUTES* attributes);
+    // With the page option the header and body URLs are lowered in place; a header URL that is no
+    // sarn URL is dropped, such a body URL refuses the start (S_FALSE).
+    [[nodiscard]] HRESULT CheckPageUrls();
+    [[nodiscard]] HRESULT BindBrowser();
+    [[nodiscard]] HRESULT OpenMainWindow();
+    void SubscribeToBus();
+    void NavigateToFirstPage();
+
     // The second start's part, with the lock held and the host event open. *hostGone: the host
     // stopped reading with nothing taken, and this start may take its place.
     [[nodiscard]] HRESULT HandOver(ULONGLONG deadline, bool* hostGone);
@@ -131,7 +152,7 @@ private:
     KvCommandRecord* m_commandRecord = nullptr;
     Fundor::ScopedHandle m_hostEvent;
     std::unique_ptr<HandOverChannel> m_handOver;
-    CShellMainWnd* m_mainWindow = nullptr;
+    Microsoft::WRL::ComPtr<CShellMainWnd> m_mainWindow;
     std::atomic<HWND> m_mainWindowHandle{nullptr};
     IDispatch* m_sessionManager = nullptr;
     IDispatch* m_platformDispatch = nullptr;
