@@ -15,14 +15,16 @@ add_library(pageservices STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/services/_SplitRegPath.cpp)
 target_link_libraries(pageservices PUBLIC kvshortpath activepackage access core wininet shlwapi shell32 ole32 oleaut32 advapi32)
 
-ordwell_add_test(pageservices_tests
+ordwell_add_test(pageservices_tests LABEL unit
     SOURCES
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/LaunchTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/NamedParameterMapTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/RegStorageTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/RegistryOverrideTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/UrlExpansionTest.cpp
-    LIBS pageservices core_testsupport)
+    LIBS pageservices core_testsupport
+    PROCESS_CASES "^Launch(Child)?[.]"
+    LOCKED_CASES halvorn_registry "^Launch[.]")
 # The launch tests start the signed updater stand-in, with the utility library and the
 # validation service of the test PKI (the access tests' support header sets them up).
 target_include_directories(pageservices_tests PRIVATE ${TEST_SIGNING_DIR})
