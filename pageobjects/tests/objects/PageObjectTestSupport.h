@@ -66,7 +66,9 @@ public:
     {
         // A class object offered to other processes is seen by every test that runs meanwhile:
         // those tests hold the same lock as the ones that register the surrogate program itself.
-        if ((context & CLSCTX_LOCAL_SERVER) != 0) EXPECT_TRUE(Fundor::testing::HoldsRunnerLock(L"halvorn_registry"));
+        if ((context & CLSCTX_LOCAL_SERVER) != 0) {
+            EXPECT_TRUE(Fundor::testing::HoldsRunnerLock(L"halvorn_registry"));
+        }
         IUnknown* classObject = nullptr;
         EXPECT_EQ(S_OK, CreateStandInClassObject(clsid, &classObject));
         EXPECT_EQ(S_OK, CoRegisterClassObject(clsid, classObject, context, REGCLS_MULTIPLEUSE, &m_cookie));
