@@ -22,7 +22,7 @@ ordwell_add_test(pageservices_tests LABEL unit
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/RegStorageTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/RegistryOverrideTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/UrlExpansionTest.cpp
-    LIBS pageservices core_testsupport
+    LIBS pageservices core_testsupport core_testsupport_allocations
     PROCESS_CASES "^Launch(Child)?[.]"
     LOCKED_CASES halvorn_registry "^Launch[.]")
 # The launch tests start the signed updater stand-in, with the utility library and the

@@ -2,6 +2,8 @@
 #include "core/loading/RtMui.h"
 #include "core/loading/RtMuiImpl.h"
 #include "core/loading/SafeLoading.h"
+#include "core/testsupport/EnvironmentBlock.h"
+#include "core/testsupport/Narrow.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +36,7 @@ std::wstring BinFile(const wchar_t* name)
     return text.substr(0, text.find_last_of(L'\\') + 1) + name;
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }  // ASCII paths
+using Fundor::testing::Narrow;
 
 std::string ReadFile(const std::wstring& path)
 {
@@ -341,31 +343,13 @@ ChildRun RunChild(const ScratchFolder& scratch, const ChildSetup& setup)
     const std::wstring reportPath = scratch.File(L"report.txt");
     const std::wstring outputPath = scratch.File(L"child-output.txt");
     ::DeleteFileW(reportPath.c_str());
-    const std::vector<std::pair<std::wstring, std::optional<std::wstring>>> variables = {
+    std::wstring block = Fundor::testing::EnvironmentBlock({
         {kReportVariable, reportPath},
         {kStringsVariable, BinFile(L"KvRtMuiTestStrings.dll")},
         {kCommonFilesSetupVariable, setup.commonFiles ? L"value:" + *setup.commonFiles : L"unset"},
         {kOverrideVariable, setup.overridePath},
         {kLogVariable, setup.log},
-    };
-    std::vector<std::wstring> entries;
-    const LPWCH current = ::GetEnvironmentStringsW();
-    for (const wchar_t* entry = current; *entry != L'\0'; entry += wcslen(entry) + 1) {
-        const bool replaced = std::any_of(variables.begin(), variables.end(), [entry](const auto& variable) {
-            const std::wstring& name = variable.first;
-            return ::_wcsnicmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == L'=';
-        });
-        if (!replaced) entries.emplace_back(entry);
-    }
-    ::FreeEnvironmentStringsW(current);
-    for (const auto& [name, value] : variables) {
-        if (value) entries.push_back(name + L"=" + *value);
-    }
-    std::sort(entries.begin(), entries.end(),
-              [](const std::wstring& a, const std::wstring& b) { return ::_wcsicmp(a.c_str(), b.c_str()) < 0; });
-    std::wstring block;
-    for (const std::wstring& entry : entries) block += entry + L'\0';
-    block += L'\0';
+    });
 
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     ScopedHandle output(::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
