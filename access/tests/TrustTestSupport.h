@@ -5,6 +5,7 @@
 #include "access/ModuleTrust.h"
 #include "access/TrustedPublisherList.h"
 #include "access/TrustedSignerList.h"
+#include "core/testsupport/ProgramFolder.h"
 #include "core/testsupport/RunnerLocks.h"
 
 #include <string>
@@ -32,13 +33,7 @@ inline TrustedPublisherList::Thumbprint ListSignerPin()
     return pin;
 }
 
-inline std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text(path, length);
-    return text.substr(0, text.find_last_of(L'\\'));
-}
+using Fundor::testing::ProgramFolder;
 
 // HKLM "Software\\Tervane\\Halvorn" (32-bit view) names the validation service, and the
 // process-wide validator reads it on its first use. Tests that set the key, or that rely on its

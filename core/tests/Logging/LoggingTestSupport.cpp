@@ -130,16 +130,6 @@ std::wstring SystemText(DWORD code)
     return std::wstring(text, length < 1024 ? length : 0);
 }
 
-std::optional<std::wstring> EnvironmentVariable(const wchar_t* name)
-{
-    wchar_t value[1024];
-    const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
-    if (length == 0 || length >= 1024) {
-        return std::nullopt;
-    }
-    return std::wstring(value, length);
-}
-
 ChildRun RunTestChild(const wchar_t* testName, const std::vector<std::pair<std::wstring, std::wstring>>& variables,
                       DWORD timeoutMilliseconds)
 {

@@ -6,6 +6,7 @@
 #include "core/Logging/CLoggingIf_ex.h"
 #include "core/Logging/ILoggingHandler.h"
 #include "core/base/StringFormat.h"
+#include "core/testsupport/EnvironmentVariable.h"
 #include "core/testsupport/FailingAllocations.h"
 
 #include <atomic>
@@ -236,6 +237,6 @@ ChildRun RunTestChild(const wchar_t* testName, const std::vector<std::pair<std::
                       DWORD timeoutMilliseconds = 60000);
 
 // The report path given to a child (empty in the parent).
-std::optional<std::wstring> EnvironmentVariable(const wchar_t* name);
+using Fundor::testing::EnvironmentVariable;
 
 }  // namespace ETWLogging::testing

@@ -3,6 +3,7 @@
 #include "core/loading/RtMuiImpl.h"
 #include "core/loading/SafeLoading.h"
 #include "core/testsupport/EnvironmentBlock.h"
+#include "core/testsupport/EnvironmentVariable.h"
 #include "core/testsupport/Narrow.h"
 #include "core/testsupport/RegistryIsolation.h"
 
@@ -56,21 +57,13 @@ Lines ReadLines(const std::wstring& path)
     return lines;
 }
 
-std::optional<std::wstring> Environment(const wchar_t* name)
-{
-    wchar_t value[1024];
-    const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
-    if (length == 0 || length >= 1024) {
-        return std::nullopt;
-    }
-    return std::wstring(value, length);
-}
+using Fundor::testing::EnvironmentVariable;
 
 // Points the stand-in's log of this process at a fresh file, and back afterwards.
 class StandInLog {
 public:
     explicit StandInLog(const ScratchFolder& scratch)
-        : m_path(scratch.File(L"standin.log")), m_saved(Environment(kLogVariable))
+        : m_path(scratch.File(L"standin.log")), m_saved(EnvironmentVariable(kLogVariable))
     {
         ::SetEnvironmentVariableW(kLogVariable, m_path.c_str());
     }
@@ -284,9 +277,9 @@ constexpr const wchar_t* kCommonFilesVariable = L"CommonProgramFiles";
 // the variables describe, and writes what it saw to the report file.
 TEST(RtMuiProcess, DISABLED_ReportSingleBinding)
 {
-    const std::optional<std::wstring> reportPath = Environment(kReportVariable);
-    const std::optional<std::wstring> stringsPath = Environment(kStringsVariable);
-    const std::optional<std::wstring> commonFiles = Environment(kCommonFilesSetupVariable);
+    const std::optional<std::wstring> reportPath = EnvironmentVariable(kReportVariable);
+    const std::optional<std::wstring> stringsPath = EnvironmentVariable(kStringsVariable);
+    const std::optional<std::wstring> commonFiles = EnvironmentVariable(kCommonFilesSetupVariable);
     ASSERT_TRUE(reportPath && stringsPath && commonFiles) << "started only by the RtMuiProcess tests";
     if (*commonFiles == L"unset") {
         ASSERT_TRUE(::SetEnvironmentVariableW(kCommonFilesVariable, nullptr));
@@ -295,7 +288,7 @@ TEST(RtMuiProcess, DISABLED_ReportSingleBinding)
         ASSERT_TRUE(::SetEnvironmentVariableW(kCommonFilesVariable, commonFiles->c_str() + 6));
     }
     std::string report;
-    if (const std::optional<std::wstring> overridePath = Environment(kOverrideVariable)) {
+    if (const std::optional<std::wstring> overridePath = EnvironmentVariable(kOverrideVariable)) {
         report += RtMuiImpl::SetOverridePath(overridePath->c_str()) ? "override=accepted " : "override=refused ";
     }
     // The first uses race each other; the binding must still happen once.

@@ -5,6 +5,7 @@
 
 #include "core/base/ScopedResource.h"
 #include "core/testsupport/Narrow.h"
+#include "core/testsupport/ProgramFolder.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gmock/gmock.h>
@@ -21,13 +22,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-}
+using Fundor::testing::ProgramFolder;
 
 using Fundor::testing::Narrow;
 
