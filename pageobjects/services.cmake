@@ -23,7 +23,7 @@ ordwell_add_test(pageservices_tests LABEL unit
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/RegistryOverrideTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/UrlExpansionTest.cpp
     LIBS pageservices core_testsupport core_testsupport_allocations
-    PROCESS_CASES "^Launch(Child)?[.]"
+    PROCESS_CASES "^(Launch(Child)?|StartCommand)[.]"
     LOCKED_CASES halvorn_registry "^Launch[.]")
 # The launch tests start the signed updater stand-in, with the utility library and the
 # validation service of the test PKI (the access tests' support header sets them up).
