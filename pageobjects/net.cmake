@@ -11,10 +11,13 @@ target_link_libraries(kvplatformnet PUBLIC core advapi32)
 add_executable(kvplatformnet_probe ${CMAKE_CURRENT_SOURCE_DIR}/tests/net/ConstructionProbe.cpp)
 target_link_libraries(kvplatformnet_probe PRIVATE kvplatformnet)
 
-ordwell_add_test(kvplatformnet_tests
+ordwell_add_test(kvplatformnet_tests LABEL unit
     SOURCES
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/net/NetCallbackTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/net/NetConnectivityTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/net/NetLibraryTest.cpp
-    LIBS kvplatformnet core_testsupport ws2_32)
+    LIBS kvplatformnet core_testsupport ws2_32
+    PROCESS_CASES
+        "^(KvPlatformNetProcess|KvPlatformNetConstruction)[.]"
+        "^NetTest[.]ARegistrationAcceptedWhileTheWorkerGoesAwayIsTold$")
 add_dependencies(kvplatformnet_tests kvplatformnet_probe)

@@ -65,14 +65,20 @@ target_link_libraries(pageobjects PUBLIC pageservices shellconfig shellcommon cl
     oleaut32 ole32 uuid)
 add_dependencies(pageobjects pageobjects_tlb)
 
-ordwell_add_test(pageobjects_tests
+ordwell_add_test(pageobjects_tests LABEL unit
     SOURCES
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/FakeUninstallerTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/KvPlatformDspTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/SurrogateLifetimeTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/TypeLibrariesTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc
-    LIBS pageobjects surrogate_standin_objects core_testsupport)
+    LIBS pageobjects surrogate_standin_objects core_testsupport
+    PROCESS_CASES
+        "^(FakeUninstallerAcrossProcesses|SurrogateLifetime|SurrogateClient)[.]"
+        "^PlatformDispatch[.]MakesAdminProvidersInTheSurrogateProgram$"
+    LOCKED_CASES
+        halvorn_registry "^(FakeUninstaller|FakeUninstallerAcrossProcesses|SurrogateLifetime)[.]"
+        halvorn_registry "^PlatformDispatch[.](MakesDirectProviders|TextWithAZero|RefusesProviders|MakesAdminProviders)")
 target_include_directories(pageobjects_tests PRIVATE ${PAGEOBJECTS_TLB_DIR} ${TEST_SIGNING_DIR})
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc PROPERTIES
     OBJECT_DEPENDS "${PAGEOBJECTS_SESSION_TLB};${PAGEOBJECTS_UNINSTALLER_TLB};${PAGEOBJECTS_TLB_RC}")
@@ -85,7 +91,7 @@ add_library(sessionmgr_manifest_probe MODULE ${CMAKE_CURRENT_SOURCE_DIR}/tests/s
 set_target_properties(sessionmgr_manifest_probe PROPERTIES PREFIX "" SUFFIX ".dll" OUTPUT_NAME "ManifestProbe"
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/sessionmgr)
 target_link_options(sessionmgr_manifest_probe PRIVATE -static)
-ordwell_add_test(sessionmgr_tests
+ordwell_add_test(sessionmgr_tests LABEL unit
     SOURCES
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/SessionArgumentsTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/SessionLaunchTest.cpp
@@ -94,7 +100,11 @@ ordwell_add_test(sessionmgr_tests
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/SessionStringsTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/session/SessionWindowTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc
-    LIBS pageobjects surrogate_standin_objects core_testsupport)
+    LIBS pageobjects surrogate_standin_objects core_testsupport
+    PROCESS_CASES "^SessionLaunch[.]"
+    LOCKED_CASES
+        halvorn_registry "^SessionLaunch[.]"
+        session_sync "^SessionWindow[.]")
 target_include_directories(sessionmgr_tests PRIVATE ${PAGEOBJECTS_TLB_DIR} ${TEST_SIGNING_DIR})
 add_dependencies(sessionmgr_tests pageobjects_tlb trust_test_prefix standin_surrogate res_locale
     sessionmgr_manifest_probe standin_kvupdate standin_kvupdate_signed)

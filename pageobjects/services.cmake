@@ -19,7 +19,7 @@ add_library(pageservices STATIC
 target_link_libraries(pageservices PUBLIC kvshortpath activepackage access shellcommon core wininet shlwapi shell32 user32
     ole32 oleaut32 advapi32)
 
-ordwell_add_test(pageservices_tests
+ordwell_add_test(pageservices_tests LABEL unit
     SOURCES
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/LaunchTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/NamedParameterMapTest.cpp
@@ -27,7 +27,9 @@ ordwell_add_test(pageservices_tests
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/RegistryOverrideTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/StartCommandTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/services/UrlExpansionTest.cpp
-    LIBS pageservices core_testsupport)
+    LIBS pageservices core_testsupport core_testsupport_allocations
+    PROCESS_CASES "^(Launch(Child)?|StartCommand)[.]"
+    LOCKED_CASES halvorn_registry "^Launch[.]")
 # The launch tests start the signed updater stand-in, with the utility library and the
 # validation service of the test PKI (the access tests' support header sets them up).
 target_include_directories(pageservices_tests PRIVATE ${TEST_SIGNING_DIR})

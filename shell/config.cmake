@@ -8,7 +8,7 @@ add_library(shellconfig STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/config/VistrelHelper.cpp)
 target_link_libraries(shellconfig PUBLIC access core ole32 oleaut32 uuid user32)
 
-ordwell_add_test(shellconfig_tests
+ordwell_add_test(shellconfig_tests LABEL unit
     SOURCES
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/AgentUICfgTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/config/LanguageTablesTest.cpp
@@ -27,4 +27,5 @@ add_executable(shellconfig_session_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/confi
 target_link_libraries(shellconfig_session_tests PRIVATE shellconfig core_testsupport gmock_main)
 add_dependencies(shellconfig_session_tests wineprefix standin_kvuicfg standin_kvrtmui_full)
 add_test(NAME shellconfig_session_tests COMMAND shellconfig_session_tests)
-set_tests_properties(shellconfig_session_tests PROPERTIES RUN_SERIAL TRUE TIMEOUT 120)
+set_tests_properties(shellconfig_session_tests PROPERTIES RUN_SERIAL TRUE TIMEOUT 120 LABELS unit
+    ENVIRONMENT ORDWELL_TEST_LOCKS=none)

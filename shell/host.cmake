@@ -89,7 +89,7 @@ target_link_options(delayload_probe PRIVATE -municode)
 ordwell_delay_load(delayload_probe)
 
 # Tests: the host's pieces in-process, and the program started as a process (full exit codes).
-ordwell_add_test(host_tests
+ordwell_add_test(host_tests LABEL unit
     SOURCES
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/BindingAndShutdownTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/CommandLineAndModuleTest.cpp
@@ -98,7 +98,14 @@ ordwell_add_test(host_tests
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/ProgramRunTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/RootStoreWarmUpTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/host/WindowAndLoopTest.cpp
-    LIBS ordwellhost ordwell_delayload core_testsupport)
+    LIBS ordwellhost ordwell_delayload core_testsupport
+    PROCESS_CASES
+        "^(HostProgram|HostProgramWithUtility)[.]"
+        "^DelayLoad[.]AProgramWhoseDelayLoadedDllsCannotBeLoadedLogsAndFailsTheirCallsWithoutCrashing$"
+    LOCKED_CASES
+        halvorn_registry "^HostProgramWithUtility[.]"
+        # Offers the surrogate helper's class to other processes.
+        halvorn_registry "^ModuleOperations[.]SurrogateObjectsComeFromThisProcessOrTheSurrogateReachedOnce$")
 target_include_directories(host_tests PRIVATE ${TEST_SIGNING_DIR})
 ordwell_windows_path(delayload_def_dir ${ORDWELL_DELAYLOAD_DEF_DIR})
 string(REPLACE "\\" "\\\\" delayload_def_dir "${delayload_def_dir}")

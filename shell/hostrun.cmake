@@ -33,11 +33,12 @@ add_dependencies(hostrun_parts corvane_signed kvbrwsr2_signed standin_kvupdate_s
 
 set(HOSTRUN_INCLUDES ${TEST_SIGNING_DIR})
 
-ordwell_add_test(hostrun_tests SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/HostRunTest.cpp
+ordwell_add_test(hostrun_tests LABEL e2e SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/HostRunTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/DelayLoadRunTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/UiSettingsBindingTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/PageObjectsRunTest.cpp
-    LIBS ordwellhost core_testsupport)
+    LIBS ordwellhost core_testsupport
+    LOCKED_CASES halvorn_registry "^(HostRun|PageObjectsRun|DelayLoadRun)[.]")
 target_include_directories(hostrun_tests PRIVATE ${HOSTRUN_INCLUDES})
 add_dependencies(hostrun_tests hostrun_parts)
 
@@ -47,7 +48,8 @@ target_include_directories(hostrun_display_tests PRIVATE ${HOSTRUN_INCLUDES})
 target_link_libraries(hostrun_display_tests PRIVATE access core gmock_main)
 add_dependencies(hostrun_display_tests wineprefix hostrun_parts)
 add_test(NAME hostrun_display_tests COMMAND hostrun_display_tests)
-set_tests_properties(hostrun_display_tests PROPERTIES RUN_SERIAL TRUE TIMEOUT 120)
+set_tests_properties(hostrun_display_tests PROPERTIES RUN_SERIAL TRUE TIMEOUT 120 LABELS e2e
+    RESOURCE_LOCK halvorn_registry ENVIRONMENT ORDWELL_TEST_LOCKS=halvorn_registry)
 
 # Benchmarks, built but run only by scripts/bench: start-up to the first navigation and a
 # hand-over to its navigation in the running host, each against the fair floor program (the

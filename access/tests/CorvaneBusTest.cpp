@@ -5,6 +5,7 @@
 
 #include "access/message/MessageBusClient.h"
 #include "access/tests/TrustTestSupport.h"
+#include "core/testsupport/Narrow.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
@@ -81,7 +82,7 @@ std::string ReadFileText(const std::wstring& path)
     return text;
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using Fundor::testing::Narrow;
 
 class BusOverCorvane : public ::testing::Test {
 protected:

@@ -185,6 +185,7 @@ TEST(IsFileTrusted, AThrowingValidatorAnswersNotTrusted)
 TEST(ModuleTrust, TestSignedFilesAreNotTrustedByTheProductionLists)
 {
     HalvornKeyTurn noService;  // the process-wide validator finds no service
+    ASSERT_TRUE(noService.owned());
     // No validation service in the test prefix, and the test roots are not the maker's.
     EXPECT_EQ(5u, ValidateModulePath(SignedFile(L"good.dll").c_str()));
     EXPECT_EQ(5u, ValidateModulePath(SignedFile(L"unsigned.dll").c_str()));
@@ -199,6 +200,7 @@ TEST(ModuleTrust, TestSignedFilesAreNotTrustedByTheProductionLists)
 TEST(ModuleTrust, CheckedLoadRefusesUntrustedAndRelativePathsWithoutLoading)
 {
     HalvornKeyTurn noService;  // the process-wide validator finds no service
+    ASSERT_TRUE(noService.owned());
     const std::wstring unsignedFile = SignedFile(L"unsigned.dll");
     SetLastError(0);
     EXPECT_EQ(nullptr, LoadValidatedLibraryEx(unsignedFile.c_str(), 0));
@@ -251,6 +253,7 @@ TEST(ModuleTrust, TheFileIsHeldAgainstWritesAndDeletionFromCheckToLoad)
 TEST(ModuleTrust, FindsTheModuleOfAnAddress)
 {
     HalvornKeyTurn noService;  // the process-wide validator finds no service
+    ASSERT_TRUE(noService.owned());
     wchar_t path[MAX_PATH] = {};
     ASSERT_EQ(0u, FindModuleOfAddress(reinterpret_cast<const void*>(&FindModuleOfAddress), path));
     wchar_t own[MAX_PATH] = {};

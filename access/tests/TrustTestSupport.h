@@ -5,6 +5,8 @@
 #include "access/ModuleTrust.h"
 #include "access/TrustedPublisherList.h"
 #include "access/TrustedSignerList.h"
+#include "core/testsupport/ProgramFolder.h"
+#include "core/testsupport/RunnerLocks.h"
 
 #include <string>
 
@@ -31,34 +33,22 @@ inline TrustedPublisherList::Thumbprint ListSignerPin()
     return pin;
 }
 
-inline std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text(path, length);
-    return text.substr(0, text.find_last_of(L'\\'));
-}
+using Fundor::testing::ProgramFolder;
 
 // HKLM "Software\\Tervane\\Halvorn" (32-bit view) names the validation service, and the
 // process-wide validator reads it on its first use. Tests that set the key, or that rely on its
-// absence, take turns through a named mutex across the test programs running in parallel; the
-// key is removed when the turn starts and when it ends.
+// absence, hold the runner's "halvorn_registry" lock (cmake/Wine.cmake), so that no two test
+// programs use the key at once; the key is removed when the turn starts and when it ends. Without
+// the lock (owned() is false) the key is left alone: another test may hold it.
 class HalvornKeyTurn {
 public:
-    HalvornKeyTurn()
+    HalvornKeyTurn() : m_owned(Fundor::testing::HoldsRunnerLock(L"halvorn_registry"))
     {
-        m_mutex = CreateMutexW(nullptr, FALSE, L"OrdwellHalvornRegistryTests");
-        if (m_mutex != nullptr) {
-            const DWORD waited = WaitForSingleObject(m_mutex, 120000);
-            m_owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-        }
-        RemoveKey();
+        if (m_owned) RemoveKey();
     }
     ~HalvornKeyTurn()
     {
-        RemoveKey();
-        if (m_owned) ReleaseMutex(m_mutex);
-        if (m_mutex != nullptr) CloseHandle(m_mutex);
+        if (m_owned) RemoveKey();
     }
     HalvornKeyTurn(const HalvornKeyTurn&) = delete;
     HalvornKeyTurn& operator=(const HalvornKeyTurn&) = delete;
@@ -76,7 +66,6 @@ public:
     }
 
 private:
-    HANDLE m_mutex = nullptr;
     bool m_owned = false;
 };
 

@@ -3,6 +3,7 @@
 // program in it is asked to end). The host's window gets WM_QUERYENDSESSION and WM_ENDSESSION,
 // the host ends with 0, and this program, a windowless bystander, lives on.
 
+#include "core/testsupport/Narrow.h"
 #include "tests/e2e/support/HostControl.h"
 #include "tests/e2e/support/SuiteInstall.h"
 
@@ -20,7 +21,7 @@ using HostControl::Process;
 
 SuiteInstall::Layout g_layout;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using Fundor::testing::Narrow;
 
 bool Holds(const std::vector<std::wstring>& lines, const wchar_t* text)
 {

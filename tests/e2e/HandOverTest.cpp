@@ -5,6 +5,9 @@
 // trusted, however the URL spells the DLL's path.
 
 #include "core/ini/CObfuscatedIniReader.h"
+#include "core/testsupport/EnvironmentNumber.h"
+#include "core/testsupport/Narrow.h"
+#include "core/testsupport/UniqueHostId.h"
 #include "tests/e2e/support/HostControl.h"
 #include "tests/e2e/support/SuiteInstall.h"
 
@@ -29,20 +32,10 @@ SuiteInstall::Layout g_layout;
 
 constexpr DWORD kEventAbort = 0x80004004;
 
-unsigned long Setting(const wchar_t* name, unsigned long fallback)
-{
-    wchar_t text[32] = {};
-    const DWORD length = GetEnvironmentVariableW(name, text, 32);
-    return length == 0 || length >= 32 ? fallback : std::wcstoul(text, nullptr, 10);
-}
+using Fundor::testing::EnvironmentNumber;
+using Fundor::testing::UniqueHostId;
 
-std::wstring UniqueHostId(const wchar_t* what)
-{
-    static unsigned counter = 0;
-    return std::wstring(what) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-}
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using Fundor::testing::Narrow;
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 std::string MainPage(const std::string& query) { return "sarn://qrnuild.dll::main.html?" + query; }
@@ -290,7 +283,7 @@ protected:
 // too long for a window class of their own.
 TEST_F(WholeProgramHandOver, EachHostShowsThePagesOfItsOwnIdOnly)
 {
-    const unsigned starts = Setting(L"ORDWELL_E2E_HANDOVER_STARTS", 12);
+    const unsigned starts = EnvironmentNumber(L"ORDWELL_E2E_HANDOVER_STARTS", 12);
     const PageLog pages;
     const std::wstring ids[2] = {UniqueHostId(L"own-a"), UniqueHostId(L"own-b")};
     const std::string tags[2] = {"a", "b"};
@@ -373,7 +366,7 @@ TEST_F(WholeProgramHandOver, StartsRacingTheHostsEndLoseNoPage)
 {
     enum class Ending { CloseRequest, EventHeldElsewhere, CreationRefusedThenGone };
     std::vector<Ending> rounds = {Ending::EventHeldElsewhere, Ending::CreationRefusedThenGone};
-    rounds.insert(rounds.end(), Setting(L"ORDWELL_E2E_RACE_ROUNDS", 8), Ending::CloseRequest);
+    rounds.insert(rounds.end(), EnvironmentNumber(L"ORDWELL_E2E_RACE_ROUNDS", 8), Ending::CloseRequest);
     const PageLog pages;
     int round = 0;
     for (const Ending ending : rounds) {

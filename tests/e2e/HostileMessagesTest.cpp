@@ -4,6 +4,7 @@
 // modal loop), while the host waits in its own loop, and inside the move loop. The host stays up,
 // navigates to nothing it was not asked by its own, logs what it ignored, and closes normally.
 
+#include "core/testsupport/Narrow.h"
 #include "tests/e2e/support/HostControl.h"
 #include "tests/e2e/support/SuiteInstall.h"
 
@@ -118,7 +119,7 @@ bool InMoveLoop(DWORD thread)
     return GetGUIThreadInfo(thread, &info) && (info.flags & GUI_INMOVESIZE) != 0;
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using Fundor::testing::Narrow;
 
 class HostileMessages : public ::testing::Test {
 protected:

@@ -7,6 +7,7 @@
 // launch spellings aim at never ran.
 
 #include "core/base/ScopedResource.h"
+#include "core/testsupport/Narrow.h"
 #include "tests/e2e/support/HostControl.h"
 #include "tests/e2e/support/SuiteInstall.h"
 
@@ -32,14 +33,7 @@ constexpr wchar_t kPageKey[] = L"Software\\Tervane\\OrdwellHostile";
 constexpr wchar_t kScratch[] = L"C:\\x";
 constexpr DWORD kPageTimeoutMs = 240000;
 
-std::string Narrow(const std::wstring& text)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                         nullptr);
-    std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
-    return bytes;
-}
+using Fundor::testing::Narrow;
 
 std::vector<std::string> FileLines(const std::wstring& path)
 {

@@ -3,6 +3,9 @@
 // hard, close requests at awkward moments, missing, untrusted and tampered modules, the file
 // logger under load, and the host's memory over many hand-overs.
 
+#include "core/testsupport/EnvironmentNumber.h"
+#include "core/testsupport/Narrow.h"
+#include "core/testsupport/UniqueHostId.h"
 #include "tests/e2e/support/HostControl.h"
 #include "tests/e2e/support/SuiteInstall.h"
 
@@ -19,22 +22,12 @@
 
 namespace {
 
+using Fundor::testing::EnvironmentNumber;
+using Fundor::testing::Narrow;
+using Fundor::testing::UniqueHostId;
 using HostControl::Process;
 
 SuiteInstall::Layout g_layout;
-
-unsigned long Setting(const wchar_t* name, unsigned long fallback)
-{
-    wchar_t text[32] = {};
-    const DWORD length = GetEnvironmentVariableW(name, text, 32);
-    return length == 0 || length >= 32 ? fallback : std::wcstoul(text, nullptr, 10);
-}
-
-std::wstring UniqueHostId(const wchar_t* what)
-{
-    static unsigned counter = 0;
-    return std::wstring(what) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-}
 
 std::wstring PageUrl(const wchar_t* page) { return std::wstring(L"sarn://qrnuild.dll::") + page; }
 
@@ -89,7 +82,6 @@ protected:
         EXPECT_TRUE(HostControl::RequestClose(hostId));
         EXPECT_EQ(std::optional<DWORD>(0), host.Wait(30000));
     }
-    static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 };
 
 class WholeProgramLoad : public WholeProgram {};
@@ -102,7 +94,7 @@ class WholeProgramMemory : public WholeProgram {};
 // every record of every process once, as whole lines.
 TEST_F(WholeProgramLoad, SecondStartsAtOnceAgainstOneRunningHost)
 {
-    const unsigned starts = Setting(L"ORDWELL_E2E_STARTS", 100);
+    const unsigned starts = EnvironmentNumber(L"ORDWELL_E2E_STARTS", 100);
     const PageLog pages;
     const std::wstring hostId = UniqueHostId(L"load");
     const Process host = ShownHost(hostId, PageUrl(L"welcome.html"));
@@ -163,7 +155,7 @@ TEST_F(WholeProgramLoad, SecondStartsAtOnceAgainstOneRunningHost)
 // Hosts with different IDs at once: each runs as a first host, shows, and closes with 0.
 TEST_F(WholeProgramHosts, ManyHostsWithDifferentIdsRunOnceEach)
 {
-    const unsigned count = Setting(L"ORDWELL_E2E_HOSTS", 50);
+    const unsigned count = EnvironmentNumber(L"ORDWELL_E2E_HOSTS", 50);
     std::vector<std::wstring> ids;
     std::vector<Process> hosts;
     const ULONGLONG began = GetTickCount64();
@@ -327,7 +319,7 @@ TEST_F(WholeProgramFaults, MissingUntrustedAndTamperedModules)
 // megabytes come with the first calls of the page objects, sometimes only after a few pages).
 TEST_F(WholeProgramMemory, ManyHandOversKeepMemoryAndHandlesLevel)
 {
-    const unsigned total = Setting(L"ORDWELL_E2E_HANDOVERS", 1000);
+    const unsigned total = EnvironmentNumber(L"ORDWELL_E2E_HANDOVERS", 1000);
     const unsigned baselineAt = std::max(std::min(20u, std::max(1u, total / 2)), total / 10);
     const std::wstring hostId = UniqueHostId(L"memory");
     const Process host = ShownHost(hostId, PageUrl(L"welcome.html"));

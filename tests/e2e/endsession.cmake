@@ -17,5 +17,5 @@ add_dependencies(endsession_tests e2e_deliverables endsession_wineprefix)
 add_test(NAME endsession.RestartAndShutDown
     COMMAND sh -c "\"$1\" \"$2\"; status=$?; wineserver -k; exit $status" endsession
             ${WINE64_LOADER} $<TARGET_FILE:endsession_tests>)
-set_tests_properties(endsession.RestartAndShutDown PROPERTIES TIMEOUT 150
+set_tests_properties(endsession.RestartAndShutDown PROPERTIES TIMEOUT 150 LABELS e2e
     ENVIRONMENT "WINEPREFIX=${ENDSESSION_WINEPREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;LANG=C.UTF-8;LC_ALL=C.UTF-8")

@@ -7,4 +7,4 @@ add_dependencies(hostile_messages_tests e2e_deliverables e2e_wineprefix hostrun_
 
 add_test(NAME hostile_messages.AllLoops
     COMMAND env ${E2E_WINE_ENV} ${WINE64_LOADER} $<TARGET_FILE:hostile_messages_tests>)
-set_tests_properties(hostile_messages.AllLoops PROPERTIES TIMEOUT 240 RESOURCE_LOCK ordwell_e2e_prefix)
+set_tests_properties(hostile_messages.AllLoops PROPERTIES TIMEOUT 240 RESOURCE_LOCK ordwell_e2e_prefix LABELS e2e)

@@ -21,7 +21,7 @@ foreach(group IN ITEMS Load Hosts Faults Memory)
         COMMAND env ${E2E_WINE_ENV} ORDWELL_E2E_STARTS=100 ORDWELL_E2E_HOSTS=20 ORDWELL_E2E_HANDOVERS=40
                 ${WINE64_LOADER}
                 $<TARGET_FILE:whole_program_tests> --gtest_filter=WholeProgram${group}.*)
-    set_tests_properties(whole_program.${group} PROPERTIES TIMEOUT 150 RESOURCE_LOCK ordwell_e2e_prefix)
+    set_tests_properties(whole_program.${group} PROPERTIES TIMEOUT 150 RESOURCE_LOCK ordwell_e2e_prefix LABELS e2e)
 endforeach()
 
 # Hand-overs between starts: each case alone, since the races and the kill take their time.
@@ -30,5 +30,5 @@ foreach(case IN ITEMS EachHostShowsThePagesOfItsOwnIdOnly KilledHostLeavesNoPage
     add_test(NAME whole_program.HandOver.${case}
         COMMAND env ${E2E_WINE_ENV} ${WINE64_LOADER} $<TARGET_FILE:whole_program_tests>
                 --gtest_filter=WholeProgramHandOver.${case})
-    set_tests_properties(whole_program.HandOver.${case} PROPERTIES TIMEOUT 240 RESOURCE_LOCK ordwell_e2e_prefix)
+    set_tests_properties(whole_program.HandOver.${case} PROPERTIES TIMEOUT 240 RESOURCE_LOCK ordwell_e2e_prefix LABELS e2e)
 endforeach()

@@ -14,6 +14,8 @@
 // HKEY_LOCAL_MACHINE is redirected to a scratch key for the run, which holds the product's
 // install folder (the resource DLLs built into bin\resources\pages) and one active package.
 
+#include "core/testsupport/ProgramFolder.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -33,13 +35,7 @@ constexpr wchar_t kProductKey[] = L"SOFTWARE\\Tervane\\QRN";
 constexpr wchar_t kPackagesKey[] = L"SOFTWARE\\Tervane\\QRN\\Packages";
 constexpr wchar_t kActivePackage[] = L"1001";
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.rfind(L'\\'));
-}
+using Fundor::testing::ProgramFolder;
 
 bool SetString(const wchar_t* key, const wchar_t* name, const std::wstring& value)
 {

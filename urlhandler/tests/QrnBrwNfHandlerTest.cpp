@@ -1,6 +1,7 @@
 // The built Tessil.dll, loaded by path, against a redirected registry and an install folder
 // holding copies of the HTML resource DLLs.
 
+#include "core/testsupport/ProgramFolder.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
@@ -23,13 +24,7 @@ constexpr wchar_t kProductKey[] = L"SOFTWARE\\Tervane\\QRN";
 constexpr wchar_t kPackagesKey[] = L"SOFTWARE\\Tervane\\QRN\\Packages";
 constexpr wchar_t kQrnAppKey[] = L"SOFTWARE\\Tervane\\QRN\\Settings\\ApplicationInfo\\QRN";
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.rfind(L'\\'));
-}
+using Fundor::testing::ProgramFolder;
 
 // The caller's 2,084 characters end where an inaccessible page begins, so reading or writing
 // past them faults at once.

@@ -117,7 +117,7 @@ TEST_F(FundorLoggerTest, AMessageWithoutMemoryBecomesTheFixedAllocationLine)
     ASSERT_EQ(0u, CLogger::RegisterHandler(&m_first));
     const std::wstring longText(100, L'x');  // longer than the string's own small buffer
     {
-        AllocationFailure noMemory;
+        FailingAllocations noMemory;
         CLogger::Log(1, L"core.cpp", L"Fundor::NoMemory", 5, L"%s", longText.c_str());
     }
     EXPECT_EQ((std::vector<std::wstring>{

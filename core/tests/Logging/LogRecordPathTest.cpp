@@ -4,6 +4,7 @@
 #include "core/Logging/LoggerHolder.h"
 #include "core/Logging/Logging.h"
 #include "core/tests/Logging/LoggingTestSupport.h"
+#include "core/testsupport/TestBstr.h"
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
@@ -15,18 +16,7 @@
 namespace ETWLogging::testing {
 namespace {
 
-// A COM string owner as the class library has it: converts to its BSTR.
-class OwnedBstr {
-public:
-    explicit OwnedBstr(const wchar_t* text) : m_text(::SysAllocString(text)) {}
-    ~OwnedBstr() { ::SysFreeString(m_text); }
-    OwnedBstr(const OwnedBstr&) = delete;
-    OwnedBstr& operator=(const OwnedBstr&) = delete;
-    operator BSTR() const { return m_text; }
-
-private:
-    BSTR m_text;
-};
+using Fundor::testing::TestBstr;
 
 enum class SmallCode : unsigned char { Seven = 7 };
 
@@ -135,7 +125,7 @@ TEST(LogRecordPath, FailuresInsideTheRecordPathNeverReachTheCaller)
     const std::wstring lost = Repeated(100);  // longer than the string's own small buffer
     std::uint32_t result = 0;
     {
-        AllocationFailure noMemory;
+        FailingAllocations noMemory;
         result = WriteLogRecord(file.get(), 4, L"F.cpp", L"F::NoMemory", 1, L"%s", lost.c_str());
     }
     EXPECT_EQ(8u, result);
@@ -156,13 +146,13 @@ TEST(LogRecordPath, LogMessageArgumentsTravelAsPrintfArguments)
     static_assert(std::is_same_v<decltype(PrintfArgument(std::byte{1})), int>);
     static_assert(std::is_same_v<decltype(PrintfArgument(SmallCode::Seven)), int>);
     static_assert(std::is_same_v<decltype(PrintfArgument(std::wstring())), const wchar_t*>);
-    static_assert(std::is_same_v<decltype(PrintfArgument(std::declval<OwnedBstr>())), const wchar_t*>);
+    static_assert(std::is_same_v<decltype(PrintfArgument(std::declval<TestBstr>())), const wchar_t*>);
     static_assert(std::is_same_v<decltype(PrintfArgument(0x7FFFFFFFu)), unsigned int>);
     static_assert(std::is_same_v<decltype(PrintfArgument(L"literal")), const wchar_t*>);
 
     StubHolder<StubLogger> file;
     const std::wstring wide = L"wide";
-    const OwnedBstr bstr(L"bstr");
+    const TestBstr bstr(L"bstr");
     const unsigned char byte = 200;
     const char letter = 'A';
     EXPECT_EQ(0u, WriteLogRecord(file.get(), 1, L"Args.cpp", L"Args::All", 9, L"%s|%d|%d|%d|%d|%d|%c|%s|%s|%u|%d",

@@ -13,6 +13,7 @@
 #include "core/registry/CObfuscatedRegKey.h"
 #include "core/tests/Logging/LoggingTestSupport.h"
 #include "core/testsupport/RegistryIsolation.h"
+#include "core/testsupport/TestBstr.h"
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
@@ -51,17 +52,7 @@ std::wstring HandlerName(Fundor::ILoggingHandler* handler)
     return L"other";
 }
 
-class OwnedBstr {
-public:
-    explicit OwnedBstr(const wchar_t* text) : m_text(::SysAllocString(text)) {}
-    ~OwnedBstr() { ::SysFreeString(m_text); }
-    OwnedBstr(const OwnedBstr&) = delete;
-    OwnedBstr& operator=(const OwnedBstr&) = delete;
-    operator BSTR() const { return m_text; }
-
-private:
-    BSTR m_text;
-};
+using Fundor::testing::TestBstr;
 
 StubSettings g_fileSettings;
 StubSettings g_etwSettings;
@@ -106,7 +97,7 @@ void FileModeScenario()
     Note(L"parameters set=" + Flag(set));
     Note(L"enabled 2=" + Flag(IsLogLevelEnabled(2)));
     Note(L"enabled 3=" + Flag(IsLogLevelEnabled(3)));
-    const OwnedBstr bstr(L"bstr");
+    const TestBstr bstr(L"bstr");
     LogMessage(1, L"Front.cpp", L"Front::Arguments", 11, L"%s|%d|%d|%d|%d|%s|%s|%u", std::wstring(L"wide"), true, false,
                static_cast<unsigned char>(200), std::byte{7}, bstr, L"literal", 42u);
     CLogger::Log(2, L"core.cpp", L"Fundor::Error", 21, L"core %d", 2);
@@ -114,7 +105,7 @@ void FileModeScenario()
     CLogger::Log(9, L"core.cpp", L"Fundor::Unknown", 23, L"core %d", 9);
     const std::wstring longText(100, L'x');
     {
-        AllocationFailure noMemory;
+        FailingAllocations noMemory;
         LogMessage(1, L"Front.cpp", L"Front::NoMemory", 31, L"%s", longText.c_str());
         CLogger::Log(1, L"core.cpp", L"Fundor::NoMemory", 32, L"%s", longText.c_str());
     }
@@ -262,7 +253,7 @@ void StreamBuildFailureScenario()
     Note(L"parameters set=" + Flag(SetModuleLoggingParameters({.loggerMode = 1})));
     bool built = true;
     {
-        AllocationFailure noMemory;
+        FailingAllocations noMemory;
         built = *GetLogStream(true) != nullptr;
         LogStreamRecord(1, 1, L"Stream::NoMemory", L"s.cpp") << L"lost";
     }

@@ -1,60 +1,21 @@
 #include "core/tests/Logging/LoggingTestSupport.h"
 
 #include "core/base/ScopedResource.h"
+#include "core/testsupport/EnvironmentBlock.h"
+#include "core/testsupport/Narrow.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <windows.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <fstream>
-#include <new>
 #include <set>
 #include <sstream>
 
-// ---- Allocation-failure injection: the program's operator new fails on request, per thread ----
-
-namespace {
-thread_local bool t_failAllocations = false;
-}
-
-void* operator new(std::size_t size)
-{
-    if (t_failAllocations) {
-        throw std::bad_alloc();
-    }
-    void* block = std::malloc(size != 0 ? size : 1);
-    if (block == nullptr) {
-        throw std::bad_alloc();
-    }
-    return block;
-}
-
-void operator delete(void* block) noexcept { std::free(block); }
-
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-
 namespace ETWLogging::testing {
 
-AllocationFailure::AllocationFailure() : m_saved(t_failAllocations) { t_failAllocations = true; }
-AllocationFailure::~AllocationFailure() { t_failAllocations = m_saved; }
-bool AllocationFailure::Active() { return t_failAllocations; }
-
-AllocationAllowed::AllocationAllowed() : m_saved(t_failAllocations) { t_failAllocations = false; }
-AllocationAllowed::~AllocationAllowed() { t_failAllocations = m_saved; }
-
 namespace {
 
-std::string Utf8(const std::wstring& text)
-{
-    if (text.empty()) return {};
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                            nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), bytes, nullptr,
-                          nullptr);
-    return result;
-}
+using Fundor::testing::Narrow;
 
 std::wstring Wide(const std::string& text)
 {
@@ -96,7 +57,7 @@ Journal& Journal::Instance()
 
 void Journal::Add(const std::wstring& event)
 {
-    AllocationAllowed allowed;
+    AllowedAllocations allowed;
     std::lock_guard<std::mutex> lock(m_lock);
     m_events.push_back(event);
     if (!m_mirror.empty()) {
@@ -106,13 +67,13 @@ void Journal::Add(const std::wstring& event)
         for (std::size_t at = 0; (at = line.find_first_of(L"\r\n", at)) != std::wstring::npos; at += 2) {
             line.replace(at, 1, line[at] == L'\n' ? L"\\n" : L"\\r");
         }
-        out << Utf8(line) << '\n';
+        out << Narrow(line) << '\n';
     }
 }
 
 std::vector<std::wstring> Journal::Events()
 {
-    AllocationAllowed allowed;
+    AllowedAllocations allowed;
     std::lock_guard<std::mutex> lock(m_lock);
     return m_events;
 }
@@ -131,7 +92,7 @@ void Journal::MirrorTo(const std::wstring& path)
 
 bool StubAlive(const void* stub)
 {
-    AllocationAllowed allowed;
+    AllowedAllocations allowed;
     std::lock_guard<std::mutex> lock(StubLock());
     return LiveStubs().count(stub) != 0;
 }
@@ -169,16 +130,6 @@ std::wstring SystemText(DWORD code)
     return std::wstring(text, length < 1024 ? length : 0);
 }
 
-std::optional<std::wstring> EnvironmentVariable(const wchar_t* name)
-{
-    wchar_t value[1024];
-    const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
-    if (length == 0 || length >= 1024) {
-        return std::nullopt;
-    }
-    return std::wstring(value, length);
-}
-
 ChildRun RunTestChild(const wchar_t* testName, const std::vector<std::pair<std::wstring, std::wstring>>& variables,
                       DWORD timeoutMilliseconds)
 {
@@ -187,24 +138,9 @@ ChildRun RunTestChild(const wchar_t* testName, const std::vector<std::pair<std::
     const std::wstring outputPath = scratch.File(L"output.txt");
 
     // This process's environment with the report path and the given variables added.
-    std::vector<std::pair<std::wstring, std::wstring>> added = variables;
-    added.emplace_back(L"ORDWELL_LOGGING_REPORT", reportPath);
-    std::vector<std::wstring> entries;
-    const LPWCH current = ::GetEnvironmentStringsW();
-    for (const wchar_t* entry = current; *entry != L'\0'; entry += wcslen(entry) + 1) {
-        const bool replaced = std::any_of(added.begin(), added.end(), [entry](const auto& variable) {
-            const std::wstring& name = variable.first;
-            return ::_wcsnicmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == L'=';
-        });
-        if (!replaced) entries.emplace_back(entry);
-    }
-    ::FreeEnvironmentStringsW(current);
-    for (const auto& [name, value] : added) entries.push_back(name + L"=" + value);
-    std::sort(entries.begin(), entries.end(),
-              [](const std::wstring& a, const std::wstring& b) { return ::_wcsicmp(a.c_str(), b.c_str()) < 0; });
-    std::wstring block;
-    for (const std::wstring& entry : entries) block += entry + L'\0';
-    block += L'\0';
+    Fundor::testing::EnvironmentChanges changes(variables.begin(), variables.end());
+    changes.emplace_back(L"ORDWELL_LOGGING_REPORT", reportPath);
+    std::wstring block = Fundor::testing::EnvironmentBlock(changes);
 
     wchar_t programPath[MAX_PATH] = {};
     const DWORD length = ::GetModuleFileNameW(nullptr, programPath, MAX_PATH);

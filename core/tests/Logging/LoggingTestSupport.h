@@ -6,6 +6,8 @@
 #include "core/Logging/CLoggingIf_ex.h"
 #include "core/Logging/ILoggingHandler.h"
 #include "core/base/StringFormat.h"
+#include "core/testsupport/EnvironmentVariable.h"
+#include "core/testsupport/FailingAllocations.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -38,30 +40,8 @@ private:
 // "null" for a null string, else the text.
 inline std::wstring Text(const wchar_t* text) { return text != nullptr ? std::wstring(text) : L"null"; }
 
-// Fails every operator new of the current thread while it lives.
-class AllocationFailure {
-public:
-    AllocationFailure();
-    ~AllocationFailure();
-    AllocationFailure(const AllocationFailure&) = delete;
-    AllocationFailure& operator=(const AllocationFailure&) = delete;
-    [[nodiscard]] static bool Active();
-
-private:
-    bool m_saved;
-};
-
-// Lets the current thread allocate again while it lives (the journal uses it).
-class AllocationAllowed {
-public:
-    AllocationAllowed();
-    ~AllocationAllowed();
-    AllocationAllowed(const AllocationAllowed&) = delete;
-    AllocationAllowed& operator=(const AllocationAllowed&) = delete;
-
-private:
-    bool m_saved;
-};
+using Fundor::testing::AllowedAllocations;
+using Fundor::testing::FailingAllocations;
 
 // True while the stub at that address has not been destroyed.
 bool StubAlive(const void* stub);
@@ -96,7 +76,7 @@ public:
     std::uint32_t Initialize(const wchar_t* group, HMODULE module, const wchar_t* host,
                              LoggingConfigListenerIf* listener) override
     {
-        AllocationAllowed allowed;
+        AllowedAllocations allowed;
         Record(L"Initialize|" + Text(group) + L"|" + ModuleText(module) + L"|" + Text(host) +
                (listener != nullptr ? L"|listener" : L""));
         if (m_settings.onInitialize) m_settings.onInitialize();
@@ -104,7 +84,7 @@ public:
     }
     std::uint32_t EnsureReady(LogLevel, const wchar_t*, const wchar_t*) override
     {
-        AllocationAllowed allowed;
+        AllowedAllocations allowed;
         Record(L"EnsureReady");
         return m_settings.ensureReadyResult;
     }
@@ -118,7 +98,7 @@ public:
     {
         va_list arguments;
         va_start(arguments, format);
-        AllocationAllowed allowed;
+        AllowedAllocations allowed;
         const std::wstring text = Fundor::FormatStringV(format, arguments);
         va_end(arguments);
         Record(L"Log|" + RecordText(level, file, function, line, text.c_str()));
@@ -126,7 +106,7 @@ public:
     std::uint32_t WriteText(const wchar_t* file, const wchar_t* function, int line, LogLevel level,
                             const wchar_t* text) override
     {
-        AllocationAllowed allowed;
+        AllowedAllocations allowed;
         ThrowWhenAsked();
         Record(L"WriteText|" + RecordText(level, file, function, line, text));
         return 0;
@@ -152,7 +132,7 @@ public:
 protected:
     void Record(const std::wstring& event)
     {
-        AllocationAllowed allowed;
+        AllowedAllocations allowed;
         Journal::Instance().Add((StubAlive(this) ? m_name : L"USE AFTER DELETE " + m_name) + L":" + event);
     }
     void ThrowWhenAsked()
@@ -184,7 +164,7 @@ public:
     std::uint32_t InitializeEx(const wchar_t* applicationName, const wchar_t* group, HMODULE module,
                                const wchar_t* host, LoggingConfigListenerIf* listener) override
     {
-        AllocationAllowed allowed;
+        AllowedAllocations allowed;
         Record(L"InitializeEx|" + Text(applicationName) + L"|" + Text(group) + L"|" + ModuleText(module) + L"|" +
                Text(host) + (listener != nullptr ? L"|listener" : L""));
         if (m_settings.onInitialize) m_settings.onInitialize();
@@ -193,7 +173,7 @@ public:
     std::uint32_t WriteTextEx(LogLevel level, const wchar_t* file, const wchar_t* function, int line,
                               const wchar_t* text) override
     {
-        AllocationAllowed allowed;
+        AllowedAllocations allowed;
         ThrowWhenAsked();
         Record(L"WriteTextEx|" + RecordText(level, file, function, line, text));
         return 0;
@@ -201,7 +181,7 @@ public:
     std::uint32_t LogV(LogLevel level, const wchar_t* file, const wchar_t* function, int line,
                        const wchar_t* format, va_list arguments) override
     {
-        AllocationAllowed allowed;
+        AllowedAllocations allowed;
         ThrowWhenAsked();
         const std::wstring text = Fundor::FormatStringV(format, arguments);
         Record(L"LogV|" + RecordText(level, file, function, line, text.c_str()));
@@ -227,7 +207,7 @@ public:
     void HandleMessage(std::uint32_t level, const wchar_t* file, const wchar_t* function, int line,
                        const wchar_t* text) override
     {
-        AllocationAllowed allowed;
+        AllowedAllocations allowed;
         Journal::Instance().Add(m_name + L":" + std::to_wstring(level) + L"|" + Text(file) + L"|" + Text(function) +
                                 L"|" + std::to_wstring(line) + L"|" + Text(text));
     }
@@ -257,6 +237,6 @@ ChildRun RunTestChild(const wchar_t* testName, const std::vector<std::pair<std::
                       DWORD timeoutMilliseconds = 60000);
 
 // The report path given to a child (empty in the parent).
-std::optional<std::wstring> EnvironmentVariable(const wchar_t* name);
+using Fundor::testing::EnvironmentVariable;
 
 }  // namespace ETWLogging::testing

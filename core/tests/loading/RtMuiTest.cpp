@@ -2,6 +2,9 @@
 #include "core/loading/RtMui.h"
 #include "core/loading/RtMuiImpl.h"
 #include "core/loading/SafeLoading.h"
+#include "core/testsupport/EnvironmentBlock.h"
+#include "core/testsupport/EnvironmentVariable.h"
+#include "core/testsupport/Narrow.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +37,7 @@ std::wstring BinFile(const wchar_t* name)
     return text.substr(0, text.find_last_of(L'\\') + 1) + name;
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }  // ASCII paths
+using Fundor::testing::Narrow;
 
 std::string ReadFile(const std::wstring& path)
 {
@@ -54,21 +57,13 @@ Lines ReadLines(const std::wstring& path)
     return lines;
 }
 
-std::optional<std::wstring> Environment(const wchar_t* name)
-{
-    wchar_t value[1024];
-    const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
-    if (length == 0 || length >= 1024) {
-        return std::nullopt;
-    }
-    return std::wstring(value, length);
-}
+using Fundor::testing::EnvironmentVariable;
 
 // Points the stand-in's log of this process at a fresh file, and back afterwards.
 class StandInLog {
 public:
     explicit StandInLog(const ScratchFolder& scratch)
-        : m_path(scratch.File(L"standin.log")), m_saved(Environment(kLogVariable))
+        : m_path(scratch.File(L"standin.log")), m_saved(EnvironmentVariable(kLogVariable))
     {
         ::SetEnvironmentVariableW(kLogVariable, m_path.c_str());
     }
@@ -282,9 +277,9 @@ constexpr const wchar_t* kCommonFilesVariable = L"CommonProgramFiles";
 // the variables describe, and writes what it saw to the report file.
 TEST(RtMuiProcess, DISABLED_ReportSingleBinding)
 {
-    const std::optional<std::wstring> reportPath = Environment(kReportVariable);
-    const std::optional<std::wstring> stringsPath = Environment(kStringsVariable);
-    const std::optional<std::wstring> commonFiles = Environment(kCommonFilesSetupVariable);
+    const std::optional<std::wstring> reportPath = EnvironmentVariable(kReportVariable);
+    const std::optional<std::wstring> stringsPath = EnvironmentVariable(kStringsVariable);
+    const std::optional<std::wstring> commonFiles = EnvironmentVariable(kCommonFilesSetupVariable);
     ASSERT_TRUE(reportPath && stringsPath && commonFiles) << "started only by the RtMuiProcess tests";
     if (*commonFiles == L"unset") {
         ASSERT_TRUE(::SetEnvironmentVariableW(kCommonFilesVariable, nullptr));
@@ -293,7 +288,7 @@ TEST(RtMuiProcess, DISABLED_ReportSingleBinding)
         ASSERT_TRUE(::SetEnvironmentVariableW(kCommonFilesVariable, commonFiles->c_str() + 6));
     }
     std::string report;
-    if (const std::optional<std::wstring> overridePath = Environment(kOverrideVariable)) {
+    if (const std::optional<std::wstring> overridePath = EnvironmentVariable(kOverrideVariable)) {
         report += RtMuiImpl::SetOverridePath(overridePath->c_str()) ? "override=accepted " : "override=refused ";
     }
     // The first uses race each other; the binding must still happen once.
@@ -341,31 +336,13 @@ ChildRun RunChild(const ScratchFolder& scratch, const ChildSetup& setup)
     const std::wstring reportPath = scratch.File(L"report.txt");
     const std::wstring outputPath = scratch.File(L"child-output.txt");
     ::DeleteFileW(reportPath.c_str());
-    const std::vector<std::pair<std::wstring, std::optional<std::wstring>>> variables = {
+    std::wstring block = Fundor::testing::EnvironmentBlock({
         {kReportVariable, reportPath},
         {kStringsVariable, BinFile(L"KvRtMuiTestStrings.dll")},
         {kCommonFilesSetupVariable, setup.commonFiles ? L"value:" + *setup.commonFiles : L"unset"},
         {kOverrideVariable, setup.overridePath},
         {kLogVariable, setup.log},
-    };
-    std::vector<std::wstring> entries;
-    const LPWCH current = ::GetEnvironmentStringsW();
-    for (const wchar_t* entry = current; *entry != L'\0'; entry += wcslen(entry) + 1) {
-        const bool replaced = std::any_of(variables.begin(), variables.end(), [entry](const auto& variable) {
-            const std::wstring& name = variable.first;
-            return ::_wcsnicmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == L'=';
-        });
-        if (!replaced) entries.emplace_back(entry);
-    }
-    ::FreeEnvironmentStringsW(current);
-    for (const auto& [name, value] : variables) {
-        if (value) entries.push_back(name + L"=" + *value);
-    }
-    std::sort(entries.begin(), entries.end(),
-              [](const std::wstring& a, const std::wstring& b) { return ::_wcsicmp(a.c_str(), b.c_str()) < 0; });
-    std::wstring block;
-    for (const std::wstring& entry : entries) block += entry + L'\0';
-    block += L'\0';
+    });
 
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     ScopedHandle output(::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,

@@ -1,6 +1,7 @@
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
 #include "core/loading/SafeLoading.h"
+#include "core/testsupport/ProgramFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -9,13 +10,7 @@
 namespace Fundor {
 namespace {
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text(path, length);
-    return text.substr(0, text.find_last_of(L'\\'));
-}
+using Fundor::testing::ProgramFolder;
 
 TEST(SafeLoading, DefaultSearchIsLimitedToTheSystemFolder)
 {

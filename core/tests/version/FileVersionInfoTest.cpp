@@ -1,3 +1,4 @@
+#include "core/testsupport/ProgramFolder.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "core/version/FileVersionInfo.h"
 #include "core/version/OSInfoProxy.h"
@@ -12,13 +13,7 @@
 namespace Fundor {
 namespace {
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text(path, length);
-    return text.substr(0, text.find_last_of(L'\\'));
-}
+using Fundor::testing::ProgramFolder;
 
 std::wstring Probe(const wchar_t* name) { return ProgramFolder() + L"\\" + name; }
 

@@ -2,6 +2,8 @@
 
 #include "pageobjects/tests/net/NetTestSupport.h"
 
+#include "core/testsupport/ProgramFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -11,13 +13,7 @@ namespace {
 using nettest::FakeNetBinding;
 using nettest::TestSettings;
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-}
+using Fundor::testing::ProgramFolder;
 
 bool EventExists(const std::string& name)
 {

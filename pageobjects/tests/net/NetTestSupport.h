@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 
+#include "core/testsupport/Narrow.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "pageobjects/net/KvPlatformNet.h"
 
@@ -175,7 +176,7 @@ inline std::shared_ptr<FakeNetBinding> MakeFakeNetwork()
     return binding;
 }
 
-inline std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using Fundor::testing::Narrow;
 
 // Event names of their own, so that test processes running side by side never share them.
 inline KvPlatformNetSettings TestSettings(std::shared_ptr<IKvNetLibraryBinding> binding)

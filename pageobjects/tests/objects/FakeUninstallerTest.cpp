@@ -141,6 +141,7 @@ TEST_F(FakeUninstaller, CreationWithoutTheSurrogateFailsWithNoObject)
 {
     // Tests that register the stand-in program as the helper's server hold this turn too.
     TrustTesting::HalvornKeyTurn noServerRegistered;
+    ASSERT_TRUE(noServerRegistered.owned());
     IDispatch* object = reinterpret_cast<IDispatch*>(1);
     EXPECT_EQ(REGDB_E_CLASSNOTREG, CreateFakeUninstaller(L"uninstall_survey", L"x", &object));
     EXPECT_EQ(nullptr, object);

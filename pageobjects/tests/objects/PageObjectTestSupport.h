@@ -4,6 +4,7 @@
 
 #include "access/tests/TrustTestSupport.h"
 #include "core/testsupport/RegistryIsolation.h"
+#include "core/testsupport/RunnerLocks.h"
 #include "standins/surrogate/SurrogateStandIn.h"
 
 #include <gtest/gtest.h>
@@ -64,12 +65,9 @@ public:
     RegisteredClass(REFCLSID clsid, DWORD context)
     {
         // A class object offered to other processes is seen by every test that runs meanwhile:
-        // those tests take turns with the ones that register the surrogate program itself.
+        // those tests hold the same lock as the ones that register the surrogate program itself.
         if ((context & CLSCTX_LOCAL_SERVER) != 0) {
-            m_turn = CreateMutexW(nullptr, FALSE, L"OrdwellHalvornRegistryTests");
-            const DWORD waited = m_turn != nullptr ? WaitForSingleObject(m_turn, 120000) : WAIT_FAILED;
-            m_ownsTurn = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-            EXPECT_TRUE(m_ownsTurn);
+            EXPECT_TRUE(Fundor::testing::HoldsRunnerLock(L"halvorn_registry"));
         }
         IUnknown* classObject = nullptr;
         EXPECT_EQ(S_OK, CreateStandInClassObject(clsid, &classObject));
@@ -79,16 +77,12 @@ public:
     ~RegisteredClass()
     {
         CoRevokeClassObject(m_cookie);
-        if (m_ownsTurn) ReleaseMutex(m_turn);
-        if (m_turn != nullptr) CloseHandle(m_turn);
     }
     RegisteredClass(const RegisteredClass&) = delete;
     RegisteredClass& operator=(const RegisteredClass&) = delete;
 
 private:
     DWORD m_cookie = 0;
-    HANDLE m_turn = nullptr;
-    bool m_ownsTurn = false;
 };
 
 inline std::string GuidText(REFGUID guid)

@@ -1,49 +1,16 @@
 #include "pageobjects/services/CNamedParameterMap.h"
 
+#include "core/testsupport/FailingAllocations.h"
+#include "core/testsupport/TestBstr.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <string>
 
-// ---- Allocation failure on request: this program's operator new fails on the current thread
-// while a FailingAllocations lives; otherwise it allocates as usual ----
-
-namespace {
-thread_local bool t_failAllocations = false;
-}
-
-void* operator new(std::size_t size)
-{
-    if (t_failAllocations) {
-        throw std::bad_alloc();
-    }
-    void* block = std::malloc(size != 0 ? size : 1);
-    if (block == nullptr) {
-        throw std::bad_alloc();
-    }
-    return block;
-}
-
-void operator delete(void* block) noexcept { std::free(block); }
-
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-
 namespace {
 
-struct FailingAllocations {
-    FailingAllocations() { t_failAllocations = true; }
-    ~FailingAllocations() { t_failAllocations = false; }
-    FailingAllocations(const FailingAllocations&) = delete;
-    FailingAllocations& operator=(const FailingAllocations&) = delete;
-};
-
-// Owned BSTR for the test's names and texts.
-struct Bstr {
-    explicit Bstr(const wchar_t* text) : value(SysAllocString(text)) {}
-    ~Bstr() { SysFreeString(value); }
-    BSTR value;
-};
+using Fundor::testing::FailingAllocations;
+using Fundor::testing::TestBstr;
 
 struct Variant {
     Variant() { VariantInit(&value); }
@@ -62,16 +29,16 @@ VARIANT Int(long number)
 
 long Read(CNamedParameterMap& map, const wchar_t* name)
 {
-    Bstr key(name);
+    TestBstr key(name);
     Variant out;
-    EXPECT_EQ(S_OK, map.GetParameter(key.value, &out.value));
+    EXPECT_EQ(S_OK, map.GetParameter(key, &out.value));
     return out.value.vt == VT_I4 ? out.value.lVal : -1;
 }
 
 TEST(NamedParameterMap, ByReferenceValuesAreStoredAsTheValueTheyPointTo)
 {
     CNamedParameterMap map;
-    Bstr name(L"count");
+    TestBstr name(L"count");
     long result = 99;
     {
         // The caller's storage is gone (and overwritten) once the call has returned.
@@ -80,12 +47,12 @@ TEST(NamedParameterMap, ByReferenceValuesAreStoredAsTheValueTheyPointTo)
         VariantInit(&reference);
         reference.vt = VT_BYREF | VT_I4;
         reference.plVal = &number;
-        ASSERT_EQ(S_OK, map.SetParameter(name.value, reference, &result));
+        ASSERT_EQ(S_OK, map.SetParameter(name, reference, &result));
         number = 7;
     }
     EXPECT_EQ(0, result);
     Variant out;
-    ASSERT_EQ(S_OK, map.GetParameter(name.value, &out.value));
+    ASSERT_EQ(S_OK, map.GetParameter(name, &out.value));
     EXPECT_EQ(VT_I4, out.value.vt);
     EXPECT_EQ(41, out.value.lVal);
 
@@ -97,11 +64,11 @@ TEST(NamedParameterMap, ByReferenceValuesAreStoredAsTheValueTheyPointTo)
     VariantInit(&outer);
     outer.vt = VT_BYREF | VT_VARIANT;
     outer.pvarVal = &inner.value;
-    Bstr textName(L"text");
-    ASSERT_EQ(S_OK, map.SetParameter(textName.value, outer, &result));
+    TestBstr textName(L"text");
+    ASSERT_EQ(S_OK, map.SetParameter(textName, outer, &result));
     VariantClear(&inner.value);
     Variant text;
-    ASSERT_EQ(S_OK, map.GetParameter(textName.value, &text.value));
+    ASSERT_EQ(S_OK, map.GetParameter(textName, &text.value));
     ASSERT_EQ(VT_BSTR, text.value.vt);
     EXPECT_STREQ(L"text", text.value.bstrVal);
 }
@@ -109,47 +76,47 @@ TEST(NamedParameterMap, ByReferenceValuesAreStoredAsTheValueTheyPointTo)
 TEST(NamedParameterMap, EmptyValuesAndNullArgumentsAreRefusedAndKeepTheOldEntry)
 {
     CNamedParameterMap map;
-    Bstr name(L"kept");
+    TestBstr name(L"kept");
     long result = 5;
-    ASSERT_EQ(S_OK, map.SetParameter(name.value, Int(1), &result));
+    ASSERT_EQ(S_OK, map.SetParameter(name, Int(1), &result));
     VARIANT empty;
     VariantInit(&empty);
     result = 5;
-    EXPECT_EQ(E_INVALIDARG, map.SetParameter(name.value, empty, &result));
+    EXPECT_EQ(E_INVALIDARG, map.SetParameter(name, empty, &result));
     EXPECT_EQ(5, result);
     EXPECT_EQ(E_INVALIDARG, map.SetParameter(nullptr, Int(2), &result));
-    EXPECT_EQ(E_INVALIDARG, map.SetParameter(name.value, Int(2), nullptr));
-    EXPECT_EQ(E_INVALIDARG, map.GetParameter(name.value, nullptr));
+    EXPECT_EQ(E_INVALIDARG, map.SetParameter(name, Int(2), nullptr));
+    EXPECT_EQ(E_INVALIDARG, map.GetParameter(name, nullptr));
     EXPECT_EQ(E_INVALIDARG, map.RemoveParameter(nullptr, &result));
     EXPECT_EQ(1, Read(map, L"kept"));
 
     // A second set replaces; remove drops; an absent name reads as VT_EMPTY with S_OK.
-    ASSERT_EQ(S_OK, map.SetParameter(name.value, Int(3), &result));
+    ASSERT_EQ(S_OK, map.SetParameter(name, Int(3), &result));
     EXPECT_EQ(3, Read(map, L"kept"));
     result = 5;
-    EXPECT_EQ(S_OK, map.RemoveParameter(name.value, &result));
+    EXPECT_EQ(S_OK, map.RemoveParameter(name, &result));
     EXPECT_EQ(0, result);
     Variant absent;
     absent.value.vt = VT_I4;
-    EXPECT_EQ(S_OK, map.GetParameter(name.value, &absent.value));
+    EXPECT_EQ(S_OK, map.GetParameter(name, &absent.value));
     EXPECT_EQ(VT_EMPTY, absent.value.vt);
     result = 5;
-    EXPECT_EQ(S_OK, map.RemoveParameter(name.value, &result));
+    EXPECT_EQ(S_OK, map.RemoveParameter(name, &result));
     EXPECT_EQ(0, result);
 }
 
 TEST(NamedParameterMap, NamesDifferingInCaseAreSeparateAndAnEmptyNameIsOne)
 {
     CNamedParameterMap map;
-    Bstr upper(L"A"), lower(L"a"), none(L"");
+    TestBstr upper(L"A"), lower(L"a"), none(L"");
     long result = 0;
-    ASSERT_EQ(S_OK, map.SetParameter(upper.value, Int(1), &result));
-    ASSERT_EQ(S_OK, map.SetParameter(lower.value, Int(2), &result));
-    ASSERT_EQ(S_OK, map.SetParameter(none.value, Int(3), &result));
+    ASSERT_EQ(S_OK, map.SetParameter(upper, Int(1), &result));
+    ASSERT_EQ(S_OK, map.SetParameter(lower, Int(2), &result));
+    ASSERT_EQ(S_OK, map.SetParameter(none, Int(3), &result));
     EXPECT_EQ(1, Read(map, L"A"));
     EXPECT_EQ(2, Read(map, L"a"));
     EXPECT_EQ(3, Read(map, L""));
-    ASSERT_EQ(S_OK, map.RemoveParameter(upper.value, &result));
+    ASSERT_EQ(S_OK, map.RemoveParameter(upper, &result));
     EXPECT_EQ(-1, Read(map, L"A"));
     EXPECT_EQ(2, Read(map, L"a"));
 }
@@ -213,33 +180,33 @@ TEST(NamedParameterMap, AFailedAllocationForTheNewEntryKeepsTheOldOne)
     cases[3].after.value = Int(3);
 
     CNamedParameterMap map;
-    Bstr name(L"kept");
+    TestBstr name(L"kept");
     for (Case& test : cases) {
         SCOPED_TRACE(test.label);
         long result = 5;
-        ASSERT_EQ(S_OK, map.RemoveParameter(name.value, &result));
+        ASSERT_EQ(S_OK, map.RemoveParameter(name, &result));
         if (test.before.value.vt != VT_EMPTY) {
-            ASSERT_EQ(S_OK, map.SetParameter(name.value, test.before.value, &result));
+            ASSERT_EQ(S_OK, map.SetParameter(name, test.before.value, &result));
         }
         const ULONG oldReferences = oldObject.references;
         const ULONG newReferences = newObject.references;
         HRESULT failed = S_OK;
         {
             FailingAllocations failing;
-            failed = map.SetParameter(name.value, test.after.value, &result);
+            failed = map.SetParameter(name, test.after.value, &result);
         }
         EXPECT_EQ(E_OUTOFMEMORY, failed);
         // The earlier entry is there unchanged, and the new value's copy is gone again.
         Variant stored;
-        ASSERT_EQ(S_OK, map.GetParameter(name.value, &stored.value));
+        ASSERT_EQ(S_OK, map.GetParameter(name, &stored.value));
         EXPECT_TRUE(SameValue(stored.value, test.before.value));
         VariantClear(&stored.value);
         EXPECT_EQ(oldReferences, oldObject.references);
         EXPECT_EQ(newReferences, newObject.references);
 
         // With memory to spare, the same call replaces it.
-        ASSERT_EQ(S_OK, map.SetParameter(name.value, test.after.value, &result));
-        ASSERT_EQ(S_OK, map.GetParameter(name.value, &stored.value));
+        ASSERT_EQ(S_OK, map.SetParameter(name, test.after.value, &result));
+        ASSERT_EQ(S_OK, map.GetParameter(name, &stored.value));
         EXPECT_TRUE(SameValue(stored.value, test.after.value));
     }
 }

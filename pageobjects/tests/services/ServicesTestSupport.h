@@ -2,6 +2,8 @@
 // Registry writers shared by the page-service tests (HKLM in the 64-bit view unless a root is
 // given).
 
+#include "core/testsupport/Narrow.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -49,11 +51,6 @@ inline std::wstring ReadString(const std::wstring& path, const wchar_t* name)
     return text;
 }
 
-inline std::string Narrow(const std::wstring& text)
-{
-    std::string narrow;
-    for (wchar_t c : text) narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return narrow;
-}
+using Fundor::testing::Narrow;
 
 }  // namespace ServicesTesting

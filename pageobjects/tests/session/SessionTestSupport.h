@@ -3,6 +3,7 @@
 // name through its IDispatch, a page script run by the platform's JScript engine, and a host
 // whose main window is the test's own.
 
+#include "core/testsupport/Narrow.h"
 #include "pageobjects/objects/PageObjectFactory.h"
 #include "pageobjects/objects/SessionMgr.h"
 
@@ -253,11 +254,6 @@ private:
     BOOL m_notAdministrator;
 };
 
-inline std::string Narrow(const std::wstring& text)
-{
-    std::string narrow;
-    for (wchar_t c : text) narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return narrow;
-}
+using Fundor::testing::Narrow;
 
 }  // namespace SessionTesting

@@ -1,6 +1,7 @@
 #include "pageobjects/tests/session/SessionTestSupport.h"
 
 #include "core/testsupport/RegistryIsolation.h"
+#include "core/testsupport/RunnerLocks.h"
 #include "pageobjects/services/qrncmn.h"
 #include "shell/host/CNAVMSGDATA.h"
 #include "shell/host/ShellMessages.h"
@@ -56,11 +57,8 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-        // "ordwellsync" is one event for the whole session: test processes take turns with it.
-        m_turn = CreateMutexW(nullptr, FALSE, L"OrdwellSessionSyncEventTests");
-        ASSERT_NE(nullptr, m_turn);
-        const DWORD waited = WaitForSingleObject(m_turn, 120000);
-        ASSERT_TRUE(waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED);
+        // "ordwellsync" is one event for the whole session: these tests hold the runner's lock on it.
+        ASSERT_TRUE(Fundor::testing::HoldsRunnerLock(L"session_sync"));
         g_record = &record;
         m_className = Fundor::testing::UniqueName(L"SessionMain");
         WNDCLASSW windowClass = {};
@@ -77,10 +75,6 @@ protected:
         DestroyWindow(window);
         UnregisterClassW(m_className.c_str(), GetModuleHandleW(nullptr));
         g_record = nullptr;
-        if (m_turn != nullptr) {
-            ReleaseMutex(m_turn);
-            CloseHandle(m_turn);
-        }
         CoUninitialize();
     }
     long SysCommand(Session& session, long command, ULONGLONG* elapsed = nullptr)
@@ -97,7 +91,6 @@ protected:
 
 private:
     std::wstring m_className;
-    HANDLE m_turn = nullptr;
 };
 
 TEST_F(SessionWindow, CommandsGoToTheMainWindowOnlyWhenThereIsOne)

@@ -3,6 +3,7 @@
 // linked like the host runs on, logging, when such a DLL cannot be loaded.
 
 #include "core/base/FileSystemHelpers.h"
+#include "core/testsupport/ProgramFolder.h"
 #include "shell/host/DelayLoadFallbacks.h"
 
 #include <gtest/gtest.h>
@@ -144,13 +145,7 @@ TEST(DelayLoad, StandInsFailLikeTheirFunctionsWithTheLoadersError)
     EXPECT_EQ(nullptr, (StandIn<FARPROC>(dliNoteEndProcessing, "OLEAUT32.dll", "SysAllocString", program, 0)));
 }
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.rfind(L'\\'));
-}
+using Fundor::testing::ProgramFolder;
 
 // Runs the probe; its output lines, or nothing when it did not end with 0.
 std::vector<std::string> RunProbe(const std::wstring& group)

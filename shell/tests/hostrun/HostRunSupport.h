@@ -9,6 +9,7 @@
 // product's resource DLLs. Each value is saved and put back afterwards.
 
 #include "access/tests/TrustTestSupport.h"
+#include "core/testsupport/UniqueHostId.h"
 
 #include <tlhelp32.h>
 #include <windows.h>
@@ -336,17 +337,7 @@ inline HWND FindProcessWindow(DWORD pid, const std::wstring& className)
     return search.found;
 }
 
-// Host IDs are lower-cased by the program: names made here are lower case from the start.
-inline std::wstring UniqueHostId(const wchar_t* prefix)
-{
-    static LONG counter = 0;
-    wchar_t text[96] = {};
-    _snwprintf_s(text, _countof(text), _TRUNCATE, L"%ls_%lu_%ld", prefix, GetCurrentProcessId(),
-                 InterlockedIncrement(&counter));
-    std::wstring id(text);
-    CharLowerBuffW(id.data(), static_cast<DWORD>(id.size()));
-    return id;
-}
+using Fundor::testing::UniqueHostId;
 
 // Hands a message to the bus stand-in inside process pid, as if another bus client published it.
 // The number of callbacks it reached, or nullopt when the stand-in did not answer in time.

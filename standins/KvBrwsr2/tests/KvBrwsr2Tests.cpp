@@ -4,6 +4,8 @@
 #include "shell/host/KvBrowser2.h"
 
 #include "core/base/ScopedResource.h"
+#include "core/testsupport/Narrow.h"
+#include "core/testsupport/ProgramFolder.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gmock/gmock.h>
@@ -20,22 +22,9 @@ namespace {
 
 using ::testing::ElementsAre;
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-}
+using Fundor::testing::ProgramFolder;
 
-std::string Utf8(const std::wstring& text)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-    out.resize(static_cast<std::size_t>(size > 0 ? size - 1 : 0));
-    return out;
-}
+using Fundor::testing::Narrow;
 
 // The handler the tests give to KvBrwInit: "sarn://<name>" becomes the test pages' DLL + name.
 struct HandlerCall {
@@ -224,7 +213,7 @@ TEST_F(KvBrwsr2Test, SarnPageGoesThroughTheHandlerAndItsScriptsCallThePageObject
     EXPECT_EQ(host.references.load(), 1u) << "shutting down gives the page objects back";
     EXPECT_EQ(browser->Close(), S_OK);
 
-    const std::string pages = Utf8(g_pagesDll);
+    const std::string pages = Narrow(g_pagesDll);
     EXPECT_THAT(Records(),
                 ElementsAre("init flags=6 handler=yes context=yes", "obj=1 created flags=0", "obj=1 initialize",
                             "obj=1 add_object result=0x00000000 name=TestHost",
@@ -274,7 +263,7 @@ TEST_F(KvBrwsr2Test, PagePropertiesAndScriptErrorsAreReportedPerPage)
     EXPECT_THAT(RecordsStartingWith("obj=1 page"),
                 ElementsAre("obj=1 page resource=open.html scripts=1 title=Open", "obj=1 page_text text=Closing allowed",
                             "obj=1 page resource=broken.html scripts=2 title=Broken", "obj=1 page_text text=",
-                            "obj=1 page_error error=1814 url=sarn://" + Utf8(g_pagesDll) + "::absent.html",
+                            "obj=1 page_error error=1814 url=sarn://" + Narrow(g_pagesDll) + "::absent.html",
                             "obj=1 page_error error=50 url=sarn://no-separator.html"));
     EXPECT_THAT(RecordsStartingWith("obj=1 script"),
                 ElementsAre("obj=1 script block=0 result=0x00000000",

@@ -6,6 +6,7 @@
 #include "core/ini/CObfuscatedIniReader.h"
 #include "core/registry/AnsiRegKey.h"
 #include "core/registry/ObfuscatedRegistry.h"
+#include "core/testsupport/ProgramFolder.h"
 
 #include <knownfolders.h>
 #include <oleauto.h>
@@ -184,13 +185,7 @@ std::wstring WriteLogSettings()
 
 }  // namespace
 
-std::wstring ThisProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text(path, length);
-    return text.substr(0, text.find_last_of(L'\\'));
-}
+std::wstring ThisProgramFolder() { return Fundor::testing::ProgramFolder(); }
 
 Layout DefaultLayout(const std::wstring& buildBin)
 {

@@ -11,6 +11,7 @@
 
 #include "core/base/FileSystemHelpers.h"
 #include "core/base/StringFormat.h"
+#include "core/testsupport/ProgramFolder.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -28,13 +29,7 @@ constexpr wchar_t kScheme[] = L"sarn://";
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::wstring text(path, length);
-    return text.substr(0, text.find_last_of(L'\\'));
-}
+using Fundor::testing::ProgramFolder;
 
 bool SetString(const wchar_t* key, const wchar_t* name, const std::wstring& value)
 {

@@ -3,6 +3,7 @@
 // stand-in's log that reads only what was appended, the floor program's runs and the table that
 // both host benchmarks print.
 
+#include "core/testsupport/Narrow.h"
 #include "shell/tests/hostrun/HostRunSupport.h"
 
 #include <windows.h>
@@ -51,8 +52,8 @@ public:
     // Waits (1 ms poll) for a line of process pid holding text; false after timeout.
     bool WaitFor(DWORD pid, const std::wstring& text, DWORD timeout)
     {
-        const std::string prefix = Utf8(PidPrefix(pid));
-        const std::string wanted = Utf8(text);
+        const std::string prefix = Fundor::testing::Narrow(PidPrefix(pid));
+        const std::string wanted = Fundor::testing::Narrow(text);
         const ULONGLONG end = GetTickCount64() + timeout;
         for (;;) {
             ReadAppended();
@@ -71,18 +72,6 @@ public:
     }
 
 private:
-    static std::string Utf8(const std::wstring& text)
-    {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                             nullptr, nullptr);
-        std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-        if (size > 0) {
-            WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                                nullptr);
-        }
-        return bytes;
-    }
-
     void ReadAppended()
     {
         HANDLE file = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
