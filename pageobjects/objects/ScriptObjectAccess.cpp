@@ -1,5 +1,6 @@
 #include "pageobjects/objects/ScriptObjectAccess.h"
 
+#include "core/base/ScopedComValues.h"
 #include "pageobjects/objects/KvComBoundary.h"
 
 #include <dispex.h>
@@ -15,19 +16,18 @@ constexpr wchar_t kSource[] = L"ScriptObjectAccess";
 // The object's id of name; with ensure, a missing name is made (IDispatchEx only).
 HRESULT FindName(IDispatch* object, const wchar_t* name, bool ensure, DISPID* id, ComPtr<IDispatchEx>* extended)
 {
-    BSTR text = ::SysAllocString(name);
-    if (text == nullptr) return E_OUTOFMEMORY;
+    Fundor::ScopedBstr text(::SysAllocString(name));
+    if (!text) return E_OUTOFMEMORY;
     HRESULT hr = E_FAIL;
     if (SUCCEEDED(object->QueryInterface(kIidDispatchEx, reinterpret_cast<void**>(extended->GetAddressOf()))) &&
         *extended) {
-        hr = (*extended)->GetDispID(text, fdexNameCaseSensitive | (ensure ? fdexNameEnsure : 0), id);
+        hr = (*extended)->GetDispID(text.get(), fdexNameCaseSensitive | (ensure ? fdexNameEnsure : 0), id);
     }
     if (FAILED(hr)) {
         extended->Reset();
-        LPOLESTR names[] = {text};
+        LPOLESTR names[] = {text.get()};
         hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);
     }
-    ::SysFreeString(text);
     return hr;
 }
 
@@ -55,14 +55,13 @@ HRESULT PutScriptProperty(IDispatch* object, const wchar_t* name, VARIANT* value
 
 HRESULT PutScriptString(IDispatch* object, const wchar_t* name, const wchar_t* text) noexcept
 {
+    Fundor::ScopedBstr copy(::SysAllocString(text != nullptr ? text : L""));
+    if (!copy) return E_OUTOFMEMORY;
     VARIANT value;
     ::VariantInit(&value);
     value.vt = VT_BSTR;
-    value.bstrVal = ::SysAllocString(text != nullptr ? text : L"");
-    if (value.bstrVal == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = PutScriptProperty(object, name, &value);
-    ::VariantClear(&value);
-    return hr;
+    value.bstrVal = copy.get();
+    return PutScriptProperty(object, name, &value);
 }
 
 HRESULT PutScriptBool(IDispatch* object, const wchar_t* name, bool flag) noexcept
