@@ -9,8 +9,6 @@
 
 #include <iterator>
 
-#include <new>
-
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -65,30 +63,19 @@ bool SessionProviderProperty(long id, long* number)
 HRESULT CKvPlatformDsp::CreateInstance(CKvPlatformDsp** object) noexcept
 {
     if (object == nullptr) return E_INVALIDARG;
-    *object = new (std::nothrow) CKvPlatformDsp();
-    return *object != nullptr ? S_OK : E_OUTOFMEMORY;
-}
-
-HRESULT CKvPlatformDsp::QueryInterface(REFIID iid, void** object)
-{
-    if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IDispatch) return E_NOINTERFACE;
-    *object = static_cast<IDispatch*>(this);
-    AddRef();
+    IDispatch* created = nullptr;
+    const HRESULT hr = CKvComObject<CKvPlatformDsp>::CreateInstance(IID_IDispatch, reinterpret_cast<void**>(&created));
+    if (FAILED(hr)) return hr;
+    *object = static_cast<CKvPlatformDsp*>(created);
     return S_OK;
 }
 
-ULONG CKvPlatformDsp::AddRef()
+const KvInterfaceEntry* CKvPlatformDsp::GetInterfaceTable()
 {
-    return static_cast<ULONG>(::InterlockedIncrement(&m_references));
-}
-
-ULONG CKvPlatformDsp::Release()
-{
-    const LONG remaining = ::InterlockedDecrement(&m_references);
-    if (remaining == 0) delete this;
-    return static_cast<ULONG>(remaining);
+    static const KvInterfaceEntry table[] = {KV_INTERFACE_ENTRY(CKvPlatformDsp, IDispatch, IID_IDispatch),
+                                             {nullptr, 0}};
+    return table;
 }
 
 HRESULT CKvPlatformDsp::GetTypeInfoCount(UINT* count)
