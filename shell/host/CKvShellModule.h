@@ -17,6 +17,8 @@
 #include "shell/host/KvBrwsr2Lib.h"
 #include "shell/host/KvCommandRecord.h"
 
+#include <wrl/client.h>
+
 #include <atomic>
 #include <memory>
 #include <string>
@@ -71,7 +73,7 @@ public:
     void ReleaseGlobalObjects();
     [[nodiscard]] HRESULT CreateMainFrameWnd(int show);
     [[nodiscard]] HICON LoadAppIcon();
-    [[nodiscard]] CShellMainWnd* GetMainFrameWnd() const noexcept { return m_mainWindow; }
+    [[nodiscard]] CShellMainWnd* GetMainFrameWnd() const noexcept { return m_mainWindow.Get(); }
 
     // Creates clsid for iid: inside the suite's surrogate process when the module runs in
     // surrogate mode (the surrogate is reached once and kept), else in-process.
@@ -131,11 +133,11 @@ private:
     KvCommandRecord* m_commandRecord = nullptr;
     Fundor::ScopedHandle m_hostEvent;
     std::unique_ptr<HandOverChannel> m_handOver;
-    CShellMainWnd* m_mainWindow = nullptr;
+    Microsoft::WRL::ComPtr<CShellMainWnd> m_mainWindow;
     std::atomic<HWND> m_mainWindowHandle{nullptr};
-    IDispatch* m_sessionManager = nullptr;
-    IDispatch* m_platformDispatch = nullptr;
-    IDispatch* m_uninstallerShim = nullptr;
+    Microsoft::WRL::ComPtr<IDispatch> m_sessionManager;
+    Microsoft::WRL::ComPtr<IDispatch> m_platformDispatch;
+    Microsoft::WRL::ComPtr<IDispatch> m_uninstallerShim;
     LONG m_referenceCount = 0;
     LONG m_exitRequested = 0;
     std::unique_ptr<KvBrwsr2Lib> m_browserLib;
@@ -147,7 +149,7 @@ private:
     DWORD m_isAdministrator = 0;
     wchar_t m_exitEventName[520] = {};
     bool m_noBus = false;
-    IKvSurrogate* m_surrogate = nullptr;
+    Microsoft::WRL::ComPtr<IKvSurrogate> m_surrogate;
     bool m_surrogateMode = false;
     std::unique_ptr<Velmo::MessageBus> m_bus;
     std::wstring m_ngmData;
