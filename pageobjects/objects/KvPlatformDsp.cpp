@@ -2,6 +2,7 @@
 
 #include "access/CheckedCreation.h"
 #include "core/Logging/Logging.h"
+#include "core/base/ScopedComValues.h"
 #include "core/base/StringFormat.h"
 #include "pageobjects/objects/KvComBoundary.h"
 #include "pageobjects/objects/KvPageArguments.h"
@@ -149,21 +150,21 @@ HRESULT CKvPlatformDsp::GetProperty(long id, int useSurrogate, VARIANT* result) 
 {
     if (result == nullptr) return E_POINTER;
     ::VariantClear(result);
+    // Made aside and handed over whole: when an exception ends the call, whatever was half made
+    // goes with the owner and the page sees nothing produced.
+    Fundor::ScopedVariant made;
     return KvComBoundary(
         kSource, kFunction,
         [&] {
             if (useSurrogate != 0) {
-                GetSurrogateProperty(id, result);
+                GetSurrogateProperty(id, made.put());
             } else {
-                GetDirectProperty(id, result);
+                GetDirectProperty(id, made.put());
             }
+            *result = made.release();
             return S_OK;
         },
-        [&](HRESULT) noexcept {
-            // Whatever was half made is given back: the page sees nothing produced.
-            ::VariantClear(result);
-            return S_OK;
-        });
+        [](HRESULT) noexcept { return S_OK; });
 }
 
 void CKvPlatformDsp::GetSurrogateProperty(long id, VARIANT* result)

@@ -78,6 +78,8 @@ HRESULT GetScriptProperty(IDispatch* object, const wchar_t* name, VARIANT* value
     if (object == nullptr || name == nullptr || value == nullptr) return E_INVALIDARG;
     ::VariantClear(value);
     ::VariantInit(value);
+    // The object writes aside; *value gets the result only when the call succeeds.
+    Fundor::ScopedVariant got;
     return KvComBoundary(
         kSource, L"GetScriptProperty",
         [&] {
@@ -87,20 +89,18 @@ HRESULT GetScriptProperty(IDispatch* object, const wchar_t* name, VARIANT* value
             if (FAILED(hr)) return hr;
             DISPPARAMS none = {nullptr, nullptr, 0, 0};
             if (extended) {
-                hr = extended->InvokeEx(id, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr, nullptr);
+                hr = extended->InvokeEx(id, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, got.put(), nullptr,
+                                        nullptr);
             } else {
-                hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr,
+                hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, got.put(), nullptr,
                                     nullptr);
             }
-            if (FAILED(hr)) {
-                ::VariantClear(value);
-                ::VariantInit(value);
-            }
+            if (SUCCEEDED(hr)) *value = got.release();
             return hr;
         },
         [&](HRESULT failure) noexcept {
-            // Whatever the object left there is not trusted to be released.
-            ::VariantInit(value);
+            // Whatever the object left there is not trusted to be released: forgotten.
+            (void)got.release();
             return failure;
         });
 }

@@ -742,7 +742,7 @@ HRESULT CSessionMgr2::GetProductManifest(BSTR applicationId, BSTR* manifest)
             return S_OK;
         },
         [&](HRESULT) noexcept {
-            ::SysFreeString(*manifest);
+            // Only the last step writes *manifest, and nothing after it throws.
             *manifest = nullptr;
             return S_OK;
         });
