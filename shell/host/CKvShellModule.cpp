@@ -67,9 +67,9 @@ CKvShellModule::~CKvShellModule()
     m_surrogate.Reset();
     CloseEvents();
     FreeCommandRecord(m_commandRecord);
-    // The module ends with the process, after the apartment may have unloaded the libraries that
-    // the page objects (and the page values they hold) live in: what the window's end did not
-    // give back stays with the process.
+    // The module ends with the process, after the browser library is unloaded: the page objects
+    // may still hold values and objects the pages made there. What the window's end did not give
+    // back stays with the process.
     (void)m_sessionManager.Detach();
     (void)m_platformDispatch.Detach();
     (void)m_uninstallerShim.Detach();
