@@ -2,29 +2,28 @@
 
 #include "access/ModuleTrust.h"
 
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
+
 const IID IID_IKvClassObject2 = {0xFD542581, 0x722E, 0x45BE, {0xBE, 0xD4, 0x62, 0xA1, 0xBE, 0x46, 0xAF, 0x03}};
 const IID IID_IKvClassObject = {0x6058502E, 0x6069, 0x43F4, {0xB7, 0x33, 0x12, 0x86, 0x49, 0xA2, 0x0B, 0xD5}};
 
 namespace {
 
-HRESULT GetKvClassObject(REFCLSID clsid, DWORD context, IKvClassObject** classObject)
+// A failing call may still have written a pointer: each attempt gives back what the last left.
+HRESULT GetKvClassObject(REFCLSID clsid, DWORD context, ComPtr<IKvClassObject>* classObject)
 {
-    void* raw = nullptr;
-    HRESULT hr = ::CoGetClassObject(clsid, context, nullptr, IID_IKvClassObject2, &raw);
+    HRESULT hr = ::CoGetClassObject(clsid, context, nullptr, IID_IKvClassObject2,
+                                    reinterpret_cast<void**>(classObject->ReleaseAndGetAddressOf()));
     if (FAILED(hr)) {
-        if (raw != nullptr) {
-            static_cast<IUnknown*>(raw)->Release();
-            raw = nullptr;
-        }
-        hr = ::CoGetClassObject(clsid, context, nullptr, IID_IKvClassObject, &raw);
+        hr = ::CoGetClassObject(clsid, context, nullptr, IID_IKvClassObject,
+                                reinterpret_cast<void**>(classObject->ReleaseAndGetAddressOf()));
     }
-    if (FAILED(hr) || raw == nullptr) {
-        if (raw != nullptr) {
-            static_cast<IUnknown*>(raw)->Release();
-        }
+    if (FAILED(hr) || !*classObject) {
+        classObject->Reset();
         return FAILED(hr) ? hr : E_NOINTERFACE;
     }
-    *classObject = static_cast<IKvClassObject*>(raw);
     return S_OK;
 }
 
@@ -49,17 +48,15 @@ HRESULT KvCreateInstance2(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID
         if (check == 0) {
             return ::CoCreateInstance(clsid, outer, context, iid, object);
         }
-        IKvClassObject* classObject = nullptr;
+        ComPtr<IKvClassObject> classObject;
         const HRESULT hr = GetKvClassObject(clsid, context, &classObject);
         if (FAILED(hr)) {
             return hr;
         }
-        HRESULT result = E_ACCESSDENIED;
-        if (ValidateModuleOfAddress(FirstSlotAddress(classObject)) == 0) {
-            result = classObject->CreateInstance(iid, object);
+        if (ValidateModuleOfAddress(FirstSlotAddress(classObject.Get())) != 0) {
+            return E_ACCESSDENIED;
         }
-        classObject->Release();
-        return result;
+        return classObject->CreateInstance(iid, object);
     } catch (...) {
         return E_UNEXPECTED;
     }
@@ -73,14 +70,12 @@ HRESULT KvCreateInstanceNoAuth(REFCLSID clsid, IUnknown* /*outer*/, DWORD contex
     }
     *object = nullptr;
     try {
-        IKvClassObject* classObject = nullptr;
+        ComPtr<IKvClassObject> classObject;
         const HRESULT hr = GetKvClassObject(clsid, context, &classObject);
         if (FAILED(hr)) {
             return hr;
         }
-        const HRESULT result = classObject->CreateInstance(iid, object);
-        classObject->Release();
-        return result;
+        return classObject->CreateInstance(iid, object);
     } catch (...) {
         return E_UNEXPECTED;
     }

@@ -21,6 +21,7 @@
 
 #include <windows.h>
 #include <unknwn.h>
+#include <wrl/client.h>
 
 #include <cstddef>
 #include <new>
@@ -89,10 +90,10 @@ public:
         try {
             auto* object = new (std::nothrow) CKvComObject<T>(static_cast<Arguments&&>(arguments)...);
             if (object == nullptr) return E_OUTOFMEMORY;
-            object->AddRef();
+            // The creation reference: the object's last one when it fails to construct.
+            const Microsoft::WRL::ComPtr<CKvComObject<T>> created(object);
             HRESULT hr = object->FinalConstruct();
             if (SUCCEEDED(hr)) hr = object->QueryInterface(iid, out);
-            object->Release();
             return hr;
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;

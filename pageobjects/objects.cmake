@@ -55,6 +55,7 @@ add_library(pageobjects STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/objects/KvPlatformDsp.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/objects/CFakeKvUninstaller.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/objects/PageObjectFactory.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/objects/PageStringArray.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/objects/SessionManagerFactory.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/objects/SessionMgr.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/objects/SessionRegistryValues.cpp
@@ -69,6 +70,7 @@ ordwell_add_test(pageobjects_tests LABEL unit
     SOURCES
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/FakeUninstallerTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/KvPlatformDspTest.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/PageStringArrayTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/SurrogateLifetimeTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/TypeLibrariesTest.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/tests/objects/ObjectsTests.rc

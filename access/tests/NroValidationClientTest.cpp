@@ -294,6 +294,48 @@ TEST_F(ValidationService, CheckedCreationRefusesAClassObjectFromAnUntrustedModul
     EXPECT_EQ(REGDB_E_CLASSNOTREG, KvCreateInstance2(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object, 1));
 }
 
+// A class object that counts its references and answers only the older class-object interface.
+class CountingClassObject final : public IKvClassObject {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (out == nullptr) return E_POINTER;
+        *out = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IKvClassObject) return E_NOINTERFACE;
+        *out = this;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++count); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--count); }
+    HRESULT STDMETHODCALLTYPE CreateInstance(REFIID iid, void** out) override { return QueryInterface(iid, out); }
+    LONG count = 0;
+};
+
+TEST_F(ValidationService, CheckedCreationGivesBackEveryClassObjectReferenceItTakes)
+{
+    ComApartment com;
+    CountingClassObject classObject;
+    {
+        Registration registration(&classObject);
+        const LONG registered = classObject.count;
+        void* object = nullptr;
+        // Found through the older interface, then refused by the check.
+        EXPECT_EQ(E_ACCESSDENIED,
+                  KvCreateInstance2(kTestClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object, 1));
+        EXPECT_EQ(registered, classObject.count);
+        // Only the created object's reference stays, whether the class makes it or refuses it.
+        ASSERT_EQ(S_OK, KvCreateInstanceNoAuth(kTestClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object));
+        EXPECT_EQ(registered + 1, classObject.count);
+        static_cast<IUnknown*>(object)->Release();
+        EXPECT_EQ(E_NOINTERFACE,
+                  KvCreateInstanceNoAuth(kTestClass, nullptr, CLSCTX_INPROC_SERVER, IID_IClassFactory, &object));
+        EXPECT_EQ(nullptr, object);
+        EXPECT_EQ(registered, classObject.count);
+    }
+    EXPECT_EQ(0, classObject.count);
+}
+
 TEST_F(ValidationService, CheckedCreationAcceptsAClassObjectFromATrustedModule)
 {
     // The process-wide validator is built on this first check, from the service named here.

@@ -5,13 +5,16 @@
 #include "pageobjects/objects/KvSurrogateConnection.h"
 #include "pageobjects/objects/PageObjectTypeLibraries.h"
 
-#include <new>
+#include <utility>
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
 constexpr wchar_t kSource[] = L"KvShell";
+constexpr KvDispatchNames kDispatchNames = {kSource, L"CFakeKvUninstaller::GetTypeInfoCount",
+                                            L"CFakeKvUninstaller::GetTypeInfo", L"CFakeKvUninstaller::GetIDsOfNames",
+                                            L"CFakeKvUninstaller::Invoke"};
 
 }  // namespace
 
@@ -21,24 +24,36 @@ HRESULT CFakeKvUninstaller::Forward(const wchar_t* method, Call&& call) noexcept
     return KvComBoundary(kSource, method, [&]() -> HRESULT { return m_real ? call(m_real.Get()) : m_unreachable; });
 }
 
+CFakeKvUninstaller::CFakeKvUninstaller() : CKvTypeLibDispatchImpl(kDispatchNames) {}
+
 HRESULT CFakeKvUninstaller::CreateInstance(CFakeKvUninstaller** object) noexcept
 {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    auto* created = new (std::nothrow) CFakeKvUninstaller();
-    if (created == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = created->Construct();
-    if (FAILED(hr)) {
-        created->Release();
-        return hr;
-    }
-    *object = created;
+    IKvUninstaller5* created = nullptr;
+    const HRESULT hr =
+        CKvComObject<CFakeKvUninstaller>::CreateInstance(IID_IKvUninstaller5, reinterpret_cast<void**>(&created));
+    if (FAILED(hr)) return hr;
+    *object = static_cast<CFakeKvUninstaller*>(created);
     return S_OK;
 }
 
-HRESULT CFakeKvUninstaller::Construct() noexcept
+const KvInterfaceEntry* CFakeKvUninstaller::GetInterfaceTable()
 {
-    HRESULT hr = m_dispatch.Initialize(kUninstallerTypeLibraryResource, IID_IKvUninstaller5);
+    static const KvInterfaceEntry table[] = {
+        KV_INTERFACE_ENTRY(CFakeKvUninstaller, IKvUninstaller5, IID_IKvUninstaller5),
+        KV_INTERFACE_ENTRY(CFakeKvUninstaller, IKvUninstaller5, IID_IDispatch),
+        KV_INTERFACE_ENTRY(CFakeKvUninstaller, IKvUninstaller5, IID_IKvUninstaller),
+        KV_INTERFACE_ENTRY(CFakeKvUninstaller, IKvUninstaller5, IID_IKvUninstaller2),
+        KV_INTERFACE_ENTRY(CFakeKvUninstaller, IKvUninstaller5, IID_IKvUninstaller3),
+        KV_INTERFACE_ENTRY(CFakeKvUninstaller, IKvUninstaller5, IID_IKvUninstaller4),
+        {nullptr, 0}};
+    return table;
+}
+
+HRESULT CFakeKvUninstaller::FinalConstruct()
+{
+    HRESULT hr = InitializeDispatch(kUninstallerTypeLibraryResource, IID_IKvUninstaller5);
     if (FAILED(hr)) {
         ETWLOG(ETWLogging::kLevelError, kSource, L"CFakeKvUninstaller::FinalConstruct",
                L"Type information not loaded: (0x%08X)", hr);
@@ -75,78 +90,14 @@ HRESULT CFakeKvUninstaller::Construct() noexcept
     return S_OK;
 }
 
-CFakeKvUninstaller::~CFakeKvUninstaller()
-{
-    ::SysFreeString(m_simulate);
-    ::SysFreeString(m_surveyData);
-}
-
 HRESULT CFakeKvUninstaller::SetSimulationData(const wchar_t* simulate, const wchar_t* surveyData) noexcept
 {
-    BSTR simulateCopy = ::SysAllocString(simulate != nullptr ? simulate : L"");
-    BSTR surveyCopy = ::SysAllocString(surveyData != nullptr ? surveyData : L"");
-    if (simulateCopy == nullptr || surveyCopy == nullptr) {
-        ::SysFreeString(simulateCopy);
-        ::SysFreeString(surveyCopy);
-        return E_OUTOFMEMORY;
-    }
-    ::SysFreeString(m_simulate);
-    ::SysFreeString(m_surveyData);
-    m_simulate = simulateCopy;
-    m_surveyData = surveyCopy;
+    Fundor::ScopedBstr simulateCopy(::SysAllocString(simulate != nullptr ? simulate : L""));
+    Fundor::ScopedBstr surveyCopy(::SysAllocString(surveyData != nullptr ? surveyData : L""));
+    if (!simulateCopy || !surveyCopy) return E_OUTOFMEMORY;
+    m_simulate = std::move(simulateCopy);
+    m_surveyData = std::move(surveyCopy);
     return S_OK;
-}
-
-HRESULT CFakeKvUninstaller::QueryInterface(REFIID iid, void** object)
-{
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IKvUninstaller && iid != IID_IKvUninstaller2 &&
-        iid != IID_IKvUninstaller3 && iid != IID_IKvUninstaller4 && iid != IID_IKvUninstaller5) {
-        return E_NOINTERFACE;
-    }
-    *object = static_cast<IKvUninstaller5*>(this);
-    AddRef();
-    return S_OK;
-}
-
-ULONG CFakeKvUninstaller::AddRef()
-{
-    return static_cast<ULONG>(::InterlockedIncrement(&m_references));
-}
-
-ULONG CFakeKvUninstaller::Release()
-{
-    const LONG remaining = ::InterlockedDecrement(&m_references);
-    if (remaining == 0) delete this;
-    return static_cast<ULONG>(remaining);
-}
-
-HRESULT CFakeKvUninstaller::GetTypeInfoCount(UINT* count)
-{
-    return KvComBoundary(kSource, L"CFakeKvUninstaller::GetTypeInfoCount",
-                         [&] { return m_dispatch.GetTypeInfoCount(count); });
-}
-
-HRESULT CFakeKvUninstaller::GetTypeInfo(UINT index, LCID locale, ITypeInfo** info)
-{
-    return KvComBoundary(kSource, L"CFakeKvUninstaller::GetTypeInfo",
-                         [&] { return m_dispatch.GetTypeInfo(index, locale, info); });
-}
-
-HRESULT CFakeKvUninstaller::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids)
-{
-    return KvComBoundary(kSource, L"CFakeKvUninstaller::GetIDsOfNames",
-                         [&] { return m_dispatch.GetIDsOfNames(iid, names, count, locale, ids); });
-}
-
-HRESULT CFakeKvUninstaller::Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* exception, UINT* badArgument)
-{
-    return KvComBoundary(kSource, L"CFakeKvUninstaller::Invoke", [&] {
-        return m_dispatch.Invoke(static_cast<IKvUninstaller5*>(this), id, iid, locale, flags, params, result,
-                                 exception, badArgument);
-    });
 }
 
 HRESULT CFakeKvUninstaller::GetSimulateString(VARIANT /*first*/, VARIANT /*second*/, VARIANT* simulate)
@@ -154,7 +105,7 @@ HRESULT CFakeKvUninstaller::GetSimulateString(VARIANT /*first*/, VARIANT /*secon
     return KvComBoundary(kSource, L"CFakeKvUninstaller::GetSimulateString", [&] {
         if (simulate == nullptr) return E_POINTER;
         ::VariantClear(simulate);
-        BSTR copy = ::SysAllocString(m_simulate != nullptr ? m_simulate : L"");
+        BSTR copy = ::SysAllocString(m_simulate ? m_simulate.get() : L"");
         if (copy == nullptr) return E_OUTOFMEMORY;
         simulate->vt = VT_BSTR;
         simulate->bstrVal = copy;
@@ -166,11 +117,11 @@ HRESULT CFakeKvUninstaller::SurveyDataWhen(const wchar_t* simulateValue, VARIANT
 {
     if (data == nullptr) return E_POINTER;
     ::VariantClear(data);
-    if (m_simulate == nullptr || m_surveyData == nullptr || m_surveyData[0] == L'\0' ||
-        ::CompareStringOrdinal(m_simulate, -1, simulateValue, -1, TRUE) != CSTR_EQUAL) {
+    if (!m_simulate || !m_surveyData || m_surveyData.get()[0] == L'\0' ||
+        ::CompareStringOrdinal(m_simulate.get(), -1, simulateValue, -1, TRUE) != CSTR_EQUAL) {
         return S_OK;
     }
-    BSTR copy = ::SysAllocString(m_surveyData);
+    BSTR copy = ::SysAllocString(m_surveyData.get());
     if (copy == nullptr) return E_OUTOFMEMORY;
     data->vt = VT_BSTR;
     data->bstrVal = copy;

@@ -4,12 +4,14 @@
 // the command line answer a few (slots 10, 18 and 40). IDispatch is served from the embedded
 // KvUnInstShimLib type library.
 
+#include "classlib/KvComObject.h"
+#include "core/base/ScopedComValues.h"
 #include "pageobjects/objects/IKvUninstaller.h"
-#include "pageobjects/objects/TypeLibDispatch.h"
+#include "pageobjects/objects/TypeLibDispatchImpl.h"
 
 #include <wrl/client.h>
 
-class CFakeKvUninstaller final : public IKvUninstaller5 {
+class CFakeKvUninstaller : public CKvComObjectRoot, public CKvTypeLibDispatchImpl<IKvUninstaller5> {
 public:
     // Loads the type information, creates the real uninstaller in the surrogate and asks it for
     // IKvUninstaller5 (across processes that needs the uninstaller's type library registered).
@@ -21,16 +23,10 @@ public:
     // The "simulate:" and "ngmdata:" option values (null counts as empty); copies both.
     [[nodiscard]] HRESULT SetSimulationData(const wchar_t* simulate, const wchar_t* surveyData) noexcept;
 
-    // IUnknown: IUnknown, IDispatch and IKvUninstaller to IKvUninstaller5 are one table.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    // IDispatch
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
-                                     VARIANT* result, EXCEPINFO* exception, UINT* badArgument) override;
+    // IUnknown, IDispatch and IKvUninstaller to IKvUninstaller5 are one table.
+    static const KvInterfaceEntry* GetInterfaceTable();
+    // Loads the type information and reaches the real uninstaller (see CreateInstance).
+    HRESULT FinalConstruct() override;
 
     // Slots 7-42. Forwarded: 9, 17, 26-28, 31, 34-36, 39, 41 (the real uninstaller's HRESULT;
     // without one, the failure that left the shim without it). 10: the simulate string. 18 and 40: the survey data when the
@@ -75,19 +71,18 @@ public:
     HRESULT STDMETHODCALLTYPE Method41(VARIANT first, VARIANT second) override;
     HRESULT STDMETHODCALLTYPE Method42() override;
 
+protected:
+    CFakeKvUninstaller();
+    ~CFakeKvUninstaller() override = default;
+
 private:
-    CFakeKvUninstaller() = default;
-    ~CFakeKvUninstaller();
-    HRESULT Construct() noexcept;
     HRESULT SurveyDataWhen(const wchar_t* simulateValue, VARIANT* data) noexcept;
     // call(the real uninstaller) inside the COM boundary; m_unreachable without one.
     template <typename Call>
     HRESULT Forward(const wchar_t* method, Call&& call) noexcept;
 
-    LONG m_references = 1;
-    CKvTypeLibDispatch m_dispatch;
-    BSTR m_simulate = nullptr;
-    BSTR m_surveyData = nullptr;
+    Fundor::ScopedBstr m_simulate;
+    Fundor::ScopedBstr m_surveyData;
     Microsoft::WRL::ComPtr<IKvUninstaller5> m_real;
     // Why there is no m_real: what the forwarded slots answer then.
     HRESULT m_unreachable = E_UNEXPECTED;

@@ -2,14 +2,13 @@
 
 #include "access/CheckedCreation.h"
 #include "core/Logging/Logging.h"
+#include "core/base/ScopedComValues.h"
 #include "core/base/StringFormat.h"
 #include "pageobjects/objects/KvComBoundary.h"
 #include "pageobjects/objects/KvPageArguments.h"
 #include "pageobjects/objects/KvSurrogateConnection.h"
 
 #include <iterator>
-
-#include <new>
 
 using Microsoft::WRL::ComPtr;
 
@@ -65,30 +64,19 @@ bool SessionProviderProperty(long id, long* number)
 HRESULT CKvPlatformDsp::CreateInstance(CKvPlatformDsp** object) noexcept
 {
     if (object == nullptr) return E_INVALIDARG;
-    *object = new (std::nothrow) CKvPlatformDsp();
-    return *object != nullptr ? S_OK : E_OUTOFMEMORY;
-}
-
-HRESULT CKvPlatformDsp::QueryInterface(REFIID iid, void** object)
-{
-    if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IDispatch) return E_NOINTERFACE;
-    *object = static_cast<IDispatch*>(this);
-    AddRef();
+    IDispatch* created = nullptr;
+    const HRESULT hr = CKvComObject<CKvPlatformDsp>::CreateInstance(IID_IDispatch, reinterpret_cast<void**>(&created));
+    if (FAILED(hr)) return hr;
+    *object = static_cast<CKvPlatformDsp*>(created);
     return S_OK;
 }
 
-ULONG CKvPlatformDsp::AddRef()
+const KvInterfaceEntry* CKvPlatformDsp::GetInterfaceTable()
 {
-    return static_cast<ULONG>(::InterlockedIncrement(&m_references));
-}
-
-ULONG CKvPlatformDsp::Release()
-{
-    const LONG remaining = ::InterlockedDecrement(&m_references);
-    if (remaining == 0) delete this;
-    return static_cast<ULONG>(remaining);
+    static const KvInterfaceEntry table[] = {KV_INTERFACE_ENTRY(CKvPlatformDsp, IDispatch, IID_IDispatch),
+                                             {nullptr, 0}};
+    return table;
 }
 
 HRESULT CKvPlatformDsp::GetTypeInfoCount(UINT* count)
@@ -162,21 +150,21 @@ HRESULT CKvPlatformDsp::GetProperty(long id, int useSurrogate, VARIANT* result) 
 {
     if (result == nullptr) return E_POINTER;
     ::VariantClear(result);
+    // Made aside and handed over whole: when an exception ends the call, whatever was half made
+    // goes with the owner and the page sees nothing produced.
+    Fundor::ScopedVariant made;
     return KvComBoundary(
         kSource, kFunction,
         [&] {
             if (useSurrogate != 0) {
-                GetSurrogateProperty(id, result);
+                GetSurrogateProperty(id, made.put());
             } else {
-                GetDirectProperty(id, result);
+                GetDirectProperty(id, made.put());
             }
+            *result = made.release();
             return S_OK;
         },
-        [&](HRESULT) noexcept {
-            // Whatever was half made is given back: the page sees nothing produced.
-            ::VariantClear(result);
-            return S_OK;
-        });
+        [](HRESULT) noexcept { return S_OK; });
 }
 
 void CKvPlatformDsp::GetSurrogateProperty(long id, VARIANT* result)

@@ -5,13 +5,14 @@
 // converted to numbers (text holding a zero character is no number: DISP_E_TYPEMISMATCH). No
 // exception leaves a method.
 
+#include "classlib/KvComObject.h"
 #include "pageobjects/objects/KvSurrogateInterfaces.h"
 
 #include <oaidl.h>
 #include <windows.h>
 #include <wrl/client.h>
 
-class CKvPlatformDsp final : public IDispatch {
+class CKvPlatformDsp : public CKvComObjectRoot, public IDispatch {
 public:
     // E_INVALIDARG for a null out pointer; otherwise S_OK and the object with one reference.
     [[nodiscard]] static HRESULT CreateInstance(CKvPlatformDsp** object) noexcept;
@@ -22,10 +23,9 @@ public:
     // for a null result, else S_OK.
     HRESULT GetProperty(long id, int useSurrogate, VARIANT* result) noexcept;
 
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    // IUnknown and IDispatch.
+    static const KvInterfaceEntry* GetInterfaceTable();
+
     // IDispatch
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
@@ -33,19 +33,19 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO* exception, UINT* badArgument) override;
 
+protected:
+    CKvPlatformDsp() = default;
+    ~CKvPlatformDsp() override = default;
+
 private:
     // The providers handed out as VT_DISPATCH, by slot in m_direct / m_admin.
     enum ProviderSlot { DatabaseMgr, SystemInfo, Registry, FileSystem, ManageOem, Analytics, QrnHelper, SlotCount };
-
-    CKvPlatformDsp() = default;
-    ~CKvPlatformDsp() = default;
 
     void GetSurrogateProperty(long id, VARIANT* result);
     void GetDirectProperty(long id, VARIANT* result);
     void HandOutDispatch(IUnknown* provider, const wchar_t* prefix, const wchar_t* member, VARIANT* result);
     void AskProvider(IKvSMProvider* provider, long id, VARIANT* result);
 
-    LONG m_references = 1;
     Microsoft::WRL::ComPtr<IUnknown> m_direct[SlotCount];
     Microsoft::WRL::ComPtr<IUnknown> m_admin[SlotCount];
     Microsoft::WRL::ComPtr<IKvSMProvider> m_smProvider;

@@ -3,6 +3,7 @@
 #include "pageobjects/objects/PageObjectFactory.h"
 
 #include "core/Logging/Logging.h"
+#include "core/base/ScopedComValues.h"
 #include "pageobjects/objects/CFakeKvUninstaller.h"
 #include "pageobjects/objects/KvPlatformDsp.h"
 
@@ -18,11 +19,7 @@ HRESULT CreatePlatformDispatch(IDispatch** object) noexcept
 {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    CKvPlatformDsp* created = nullptr;
-    const HRESULT hr = CKvPlatformDsp::CreateInstance(&created);
-    if (FAILED(hr)) return hr;
-    *object = created;
-    return S_OK;
+    return CKvComObject<CKvPlatformDsp>::CreateInstance(IID_IDispatch, reinterpret_cast<void**>(object));
 }
 
 HRESULT CreateFakeUninstaller(const wchar_t* simulate, const wchar_t* ngmdata, IDispatch** object) noexcept
@@ -36,12 +33,11 @@ HRESULT CreateFakeUninstaller(const wchar_t* simulate, const wchar_t* ngmdata, I
                L"The uninstaller shim was not created: (0x%08X)", hr);
         return hr;
     }
+    // The creator's reference: given back here unless it goes to the caller.
+    Microsoft::WRL::ComPtr<IKvUninstaller5> shim = Fundor::AdoptComPtr<IKvUninstaller5>(created);
     hr = created->SetSimulationData(simulate, ngmdata);
-    if (FAILED(hr)) {
-        created->Release();
-        return hr;
-    }
-    *object = static_cast<IKvUninstaller5*>(created);
+    if (FAILED(hr)) return hr;
+    *object = shim.Detach();
     return S_OK;
 }
 

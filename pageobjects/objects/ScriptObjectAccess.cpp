@@ -1,5 +1,6 @@
 #include "pageobjects/objects/ScriptObjectAccess.h"
 
+#include "core/base/ScopedComValues.h"
 #include "pageobjects/objects/KvComBoundary.h"
 
 #include <dispex.h>
@@ -15,19 +16,18 @@ constexpr wchar_t kSource[] = L"ScriptObjectAccess";
 // The object's id of name; with ensure, a missing name is made (IDispatchEx only).
 HRESULT FindName(IDispatch* object, const wchar_t* name, bool ensure, DISPID* id, ComPtr<IDispatchEx>* extended)
 {
-    BSTR text = ::SysAllocString(name);
-    if (text == nullptr) return E_OUTOFMEMORY;
+    Fundor::ScopedBstr text(::SysAllocString(name));
+    if (!text) return E_OUTOFMEMORY;
     HRESULT hr = E_FAIL;
     if (SUCCEEDED(object->QueryInterface(kIidDispatchEx, reinterpret_cast<void**>(extended->GetAddressOf()))) &&
         *extended) {
-        hr = (*extended)->GetDispID(text, fdexNameCaseSensitive | (ensure ? fdexNameEnsure : 0), id);
+        hr = (*extended)->GetDispID(text.get(), fdexNameCaseSensitive | (ensure ? fdexNameEnsure : 0), id);
     }
     if (FAILED(hr)) {
         extended->Reset();
-        LPOLESTR names[] = {text};
+        LPOLESTR names[] = {text.get()};
         hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);
     }
-    ::SysFreeString(text);
     return hr;
 }
 
@@ -55,14 +55,13 @@ HRESULT PutScriptProperty(IDispatch* object, const wchar_t* name, VARIANT* value
 
 HRESULT PutScriptString(IDispatch* object, const wchar_t* name, const wchar_t* text) noexcept
 {
+    Fundor::ScopedBstr copy(::SysAllocString(text != nullptr ? text : L""));
+    if (!copy) return E_OUTOFMEMORY;
     VARIANT value;
     ::VariantInit(&value);
     value.vt = VT_BSTR;
-    value.bstrVal = ::SysAllocString(text != nullptr ? text : L"");
-    if (value.bstrVal == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = PutScriptProperty(object, name, &value);
-    ::VariantClear(&value);
-    return hr;
+    value.bstrVal = copy.get();
+    return PutScriptProperty(object, name, &value);
 }
 
 HRESULT PutScriptBool(IDispatch* object, const wchar_t* name, bool flag) noexcept
@@ -79,6 +78,8 @@ HRESULT GetScriptProperty(IDispatch* object, const wchar_t* name, VARIANT* value
     if (object == nullptr || name == nullptr || value == nullptr) return E_INVALIDARG;
     ::VariantClear(value);
     ::VariantInit(value);
+    // The object writes aside; *value gets the result only when the call succeeds.
+    Fundor::ScopedVariant got;
     return KvComBoundary(
         kSource, L"GetScriptProperty",
         [&] {
@@ -88,20 +89,18 @@ HRESULT GetScriptProperty(IDispatch* object, const wchar_t* name, VARIANT* value
             if (FAILED(hr)) return hr;
             DISPPARAMS none = {nullptr, nullptr, 0, 0};
             if (extended) {
-                hr = extended->InvokeEx(id, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr, nullptr);
+                hr = extended->InvokeEx(id, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, got.put(), nullptr,
+                                        nullptr);
             } else {
-                hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr,
+                hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, got.put(), nullptr,
                                     nullptr);
             }
-            if (FAILED(hr)) {
-                ::VariantClear(value);
-                ::VariantInit(value);
-            }
+            if (SUCCEEDED(hr)) *value = got.release();
             return hr;
         },
         [&](HRESULT failure) noexcept {
-            // Whatever the object left there is not trusted to be released.
-            ::VariantInit(value);
+            // Whatever the object left there is not trusted to be released: forgotten.
+            (void)got.release();
             return failure;
         });
 }

@@ -2,12 +2,14 @@
 
 #include "access/ModuleTrust.h"
 #include "core/Logging/Logging.h"
+#include "core/base/ScopedComValues.h"
 #include "core/base/ScopedResource.h"
 #include "core/loading/RtMui.h"
 #include "pageobjects/objects/KvComBoundary.h"
 #include "pageobjects/objects/KvPageArguments.h"
 #include "pageobjects/objects/PageObjectFactory.h"
 #include "pageobjects/objects/PageObjectTypeLibraries.h"
+#include "pageobjects/objects/PageStringArray.h"
 #include "pageobjects/objects/ScriptObjectAccess.h"
 #include "pageobjects/objects/SessionRegistryValues.h"
 #include "pageobjects/services/CAppInfoReg.h"
@@ -34,6 +36,8 @@
 namespace {
 
 constexpr wchar_t kSource[] = L"SessionMgr";
+constexpr KvDispatchNames kDispatchNames = {kSource, L"CSessionMgr2::GetTypeInfoCount", L"CSessionMgr2::GetTypeInfo",
+                                            L"CSessionMgr2::GetIDsOfNames", L"CSessionMgr2::Invoke"};
 constexpr long kNotSupported = ERROR_NOT_SUPPORTED;           // 50
 constexpr long kWaitInProgress = ERROR_BUSY;                  // 170
 constexpr DWORD kAppIdCacheCharacters = 8;                    // with the terminator
@@ -87,27 +91,6 @@ SAFEARRAY* VariantArrayOf(const VARIANT& value) noexcept
     return array != nullptr && ::SafeArrayGetDim(array) == 1 ? array : nullptr;
 }
 
-HRESULT StringArrayVariant(const std::vector<std::wstring>& strings, VARIANT* value) noexcept
-{
-    SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(strings.size()));
-    if (array == nullptr) return E_OUTOFMEMORY;
-    for (LONG index = 0; index < static_cast<LONG>(strings.size()); ++index) {
-        VARIANT element;
-        ::VariantInit(&element);
-        element.vt = VT_BSTR;
-        element.bstrVal = ::SysAllocString(strings[index].c_str());
-        const HRESULT hr = element.bstrVal != nullptr ? ::SafeArrayPutElement(array, &index, &element) : E_OUTOFMEMORY;
-        ::VariantClear(&element);
-        if (FAILED(hr)) {
-            ::SafeArrayDestroy(array);
-            return hr;
-        }
-    }
-    value->vt = VT_ARRAY | VT_VARIANT;
-    value->parray = array;
-    return S_OK;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -121,9 +104,11 @@ const KvInterfaceEntry* CSessionMgr2::GetInterfaceTable()
     return table;
 }
 
+CSessionMgr2::CSessionMgr2() : CKvTypeLibDispatchImpl(kDispatchNames) {}
+
 HRESULT CSessionMgr2::FinalConstruct()
 {
-    const HRESULT hr = m_dispatch.Initialize(kSessionTypeLibraryResource, IID_ISessionMgr2);
+    const HRESULT hr = InitializeDispatch(kSessionTypeLibraryResource, IID_ISessionMgr2);
     if (FAILED(hr)) {
         ETWLOG(ETWLogging::kLevelError, kSource, L"CSessionMgr2::FinalConstruct",
                L"Type information not loaded: (0x%08X)", hr);
@@ -144,33 +129,6 @@ const CKvPerfCounter* CSessionMgr2::FindTimer(const wchar_t* name) const
     } catch (...) {
         return nullptr;
     }
-}
-
-HRESULT CSessionMgr2::GetTypeInfoCount(UINT* count)
-{
-    return KvComBoundary(kSource, L"CSessionMgr2::GetTypeInfoCount",
-                         [&] { return m_dispatch.GetTypeInfoCount(count); });
-}
-
-HRESULT CSessionMgr2::GetTypeInfo(UINT index, LCID locale, ITypeInfo** info)
-{
-    return KvComBoundary(kSource, L"CSessionMgr2::GetTypeInfo",
-                         [&] { return m_dispatch.GetTypeInfo(index, locale, info); });
-}
-
-HRESULT CSessionMgr2::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids)
-{
-    return KvComBoundary(kSource, L"CSessionMgr2::GetIDsOfNames",
-                         [&] { return m_dispatch.GetIDsOfNames(iid, names, count, locale, ids); });
-}
-
-HRESULT CSessionMgr2::Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
-                             EXCEPINFO* exception, UINT* badArgument)
-{
-    return KvComBoundary(kSource, L"CSessionMgr2::Invoke", [&] {
-        return m_dispatch.Invoke(static_cast<ISessionMgr2*>(this), id, iid, locale, flags, params, result, exception,
-                                 badArgument);
-    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -620,30 +578,26 @@ HRESULT CSessionMgr2::LoadStrings(VARIANT stringIds, VARIANT applicationId, VARI
                 return S_OK;
             }
             const ULONG count = upper >= lower ? static_cast<ULONG>(upper - lower + 1) : 0;
-            SAFEARRAY* strings = ::SafeArrayCreateVector(VT_VARIANT, 0, count);
-            if (strings == nullptr) {
+            Fundor::ScopedSafeArray strings(::SafeArrayCreateVector(VT_VARIANT, 0, count));
+            if (!strings) {
                 ETWLOG(ETWLogging::kLevelError, kSource, function, L"Invalid Parameters");
                 return S_OK;
             }
             for (LONG index = lower; index <= upper; ++index) {
-                VARIANT id;
-                VARIANT text;
-                ::VariantInit(&id);
-                ::VariantInit(&text);
-                HRESULT hr = ::SafeArrayGetElement(ids, &index, &id);
-                if (SUCCEEDED(hr)) hr = LoadStringW(id, applicationId, &text);
+                Fundor::ScopedVariant id;
+                Fundor::ScopedVariant text;
+                HRESULT hr = ::SafeArrayGetElement(ids, &index, id.put());
+                if (SUCCEEDED(hr)) hr = LoadStringW(id.get(), applicationId, text.put());
                 LONG target = index - lower;
-                if (SUCCEEDED(hr)) hr = ::SafeArrayPutElement(strings, &target, &text);
-                ::VariantClear(&id);
-                ::VariantClear(&text);
+                // The array keeps its own copy of the string.
+                if (SUCCEEDED(hr)) hr = ::SafeArrayPutElement(strings.get(), &target, text.AsInput());
                 if (FAILED(hr)) {
                     ETWLOG(ETWLogging::kLevelError, kSource, function, L"Invalid Parameters");
-                    ::SafeArrayDestroy(strings);
                     return S_OK;
                 }
             }
             texts->vt = VT_ARRAY | VT_VARIANT;
-            texts->parray = strings;
+            texts->parray = strings.release();
             ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
             return S_OK;
         },
@@ -689,16 +643,12 @@ HRESULT CSessionMgr2::GetAppList(VARIANT scriptObject, long* result)
             }
             IDispatch* page = ScriptObjectOf(scriptObject);
             if (page == nullptr) return S_OK;
-            VARIANT idArray;
-            VARIANT pathArray;
-            ::VariantInit(&idArray);
-            ::VariantInit(&pathArray);
-            HRESULT hr = StringArrayVariant(ids, &idArray);
-            if (SUCCEEDED(hr)) hr = StringArrayVariant(paths, &pathArray);
-            if (SUCCEEDED(hr)) hr = PutScriptProperty(page, L"arrayAppId", &idArray);
-            if (SUCCEEDED(hr)) hr = PutScriptProperty(page, L"arrayJSResDllPath", &pathArray);
-            ::VariantClear(&idArray);
-            ::VariantClear(&pathArray);
+            Fundor::ScopedVariant idArray;
+            Fundor::ScopedVariant pathArray;
+            HRESULT hr = MakeStringArrayVariant(ids, idArray.put());
+            if (SUCCEEDED(hr)) hr = MakeStringArrayVariant(paths, pathArray.put());
+            if (SUCCEEDED(hr)) hr = PutScriptProperty(page, L"arrayAppId", idArray.AsInput());
+            if (SUCCEEDED(hr)) hr = PutScriptProperty(page, L"arrayJSResDllPath", pathArray.AsInput());
             if (SUCCEEDED(hr)) hr = PutScriptBool(page, L"successful", true);
             if (SUCCEEDED(hr)) hr = PutScriptString(page, L"errorMessage", L"");
             if (FAILED(hr))
@@ -746,7 +696,7 @@ HRESULT CSessionMgr2::GetProductManifest(BSTR applicationId, BSTR* manifest)
             return S_OK;
         },
         [&](HRESULT) noexcept {
-            ::SysFreeString(*manifest);
+            // Only the last step writes *manifest, and nothing after it throws.
             *manifest = nullptr;
             return S_OK;
         });

@@ -17,7 +17,7 @@
 
 #include "classlib/KvComObject.h"
 #include "pageobjects/objects/ISessionMgr2.h"
-#include "pageobjects/objects/TypeLibDispatch.h"
+#include "pageobjects/objects/TypeLibDispatchImpl.h"
 #include "pageobjects/services/CNamedParameterMap.h"
 #include "pageobjects/services/qrncmn.h"
 #include "shell/host/CKvPerfCounter.h"
@@ -26,9 +26,9 @@
 #include <memory>
 #include <string>
 
-class CSessionMgr2 : public CKvComObjectRoot, public ISessionMgr2 {
+class CSessionMgr2 : public CKvComObjectRoot, public CKvTypeLibDispatchImpl<ISessionMgr2> {
 public:
-    CSessionMgr2() = default;
+    CSessionMgr2();
     // Deletes every timer still running.
     ~CSessionMgr2() override;
 
@@ -42,13 +42,6 @@ public:
     void SetTimerOutput(CKvPerfCounter::OutputFunction output) noexcept { m_timerOutput = output; }
     // The counter running under name, or null.
     [[nodiscard]] const CKvPerfCounter* FindTimer(const wchar_t* name) const;
-
-    // IDispatch
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
-                                     VARIANT* result, EXCEPINFO* exception, UINT* badArgument) override;
 
     // ISessionMgr2
     HRESULT STDMETHODCALLTYPE SetNamedParameter(BSTR name, VARIANT value, long* result) override;
@@ -129,7 +122,6 @@ private:
     [[nodiscard]] DWORD _OpenProcess(const wchar_t* command, bool trusted);
     void _WaitForReport(HWND window);
 
-    CKvTypeLibDispatch m_dispatch;
     CNamedParameterMap m_parameters;
     // Ordinal order of the names as the page gave them.
     std::map<std::wstring, std::unique_ptr<CKvPerfCounter>> m_timers;

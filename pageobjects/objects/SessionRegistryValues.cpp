@@ -1,9 +1,11 @@
 #include "pageobjects/objects/SessionRegistryValues.h"
 
 #include "core/Logging/Logging.h"
+#include "core/base/ScopedComValues.h"
 #include "core/base/ScopedResource.h"
 #include "core/registry/ObfuscatedValueBlob.h"
 #include "core/registry/RegistryTextConversion.h"
+#include "pageobjects/objects/PageStringArray.h"
 #include "pageobjects/objects/ScriptObjectAccess.h"
 
 #include <oleauto.h>
@@ -31,27 +33,6 @@ std::vector<std::wstring> SplitMultiString(const wchar_t* text, std::size_t char
         position += length + 1;
     }
     return strings;
-}
-
-HRESULT StringsToSafeArray(const std::vector<std::wstring>& strings, VARIANT* value) noexcept
-{
-    SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(strings.size()));
-    if (array == nullptr) return E_OUTOFMEMORY;
-    for (LONG index = 0; index < static_cast<LONG>(strings.size()); ++index) {
-        VARIANT element;
-        ::VariantInit(&element);
-        element.vt = VT_BSTR;
-        element.bstrVal = ::SysAllocStringLen(strings[index].data(), static_cast<UINT>(strings[index].size()));
-        const HRESULT hr = element.bstrVal != nullptr ? ::SafeArrayPutElement(array, &index, &element) : E_OUTOFMEMORY;
-        ::VariantClear(&element);
-        if (FAILED(hr)) {
-            ::SafeArrayDestroy(array);
-            return hr;
-        }
-    }
-    value->vt = VT_ARRAY | VT_VARIANT;
-    value->parray = array;
-    return S_OK;
 }
 
 void AppendString(std::vector<BYTE>& data, const wchar_t* text, std::size_t characters)
@@ -83,15 +64,13 @@ bool SafeArrayStrings(const VARIANT& value, std::vector<std::wstring>& strings, 
     }
     *usable = true;
     for (LONG index = lower; index <= upper; ++index) {
-        VARIANT element;
-        ::VariantInit(&element);
-        if (FAILED(::SafeArrayGetElement(array, &index, &element)) || element.vt != VT_BSTR) {
-            ::VariantClear(&element);
+        Fundor::ScopedVariant element;
+        if (FAILED(::SafeArrayGetElement(array, &index, element.put())) || element.type() != VT_BSTR) {
             *usable = false;
             return true;
         }
-        strings.emplace_back(element.bstrVal != nullptr ? element.bstrVal : L"", ::SysStringLen(element.bstrVal));
-        ::VariantClear(&element);
+        const BSTR text = element.get().bstrVal;
+        strings.emplace_back(text != nullptr ? text : L"", ::SysStringLen(text));
     }
     return true;
 }
@@ -100,22 +79,21 @@ bool SafeArrayStrings(const VARIANT& value, std::vector<std::wstring>& strings, 
 // when the length cannot be read or is out of range.
 bool ScriptArrayStrings(IDispatch* object, std::vector<std::wstring>& strings)
 {
-    VARIANT length;
-    ::VariantInit(&length);
-    if (FAILED(GetScriptProperty(object, L"length", &length)) ||
-        FAILED(::VariantChangeType(&length, &length, 0, VT_I4)) || length.lVal < 0 ||
-        length.lVal > kMaxScriptArrayLength) {
-        ::VariantClear(&length);
+    Fundor::ScopedVariant length;
+    VARIANT* lengthSlot = length.put();
+    if (FAILED(GetScriptProperty(object, L"length", lengthSlot)) ||
+        FAILED(::VariantChangeType(lengthSlot, lengthSlot, 0, VT_I4)) || length.get().lVal < 0 ||
+        length.get().lVal > kMaxScriptArrayLength) {
         return false;
     }
-    for (long index = 0; index < length.lVal; ++index) {
+    const long count = length.get().lVal;
+    for (long index = 0; index < count; ++index) {
         const std::wstring name = std::to_wstring(index);
-        VARIANT element;
-        ::VariantInit(&element);
-        if (SUCCEEDED(GetScriptProperty(object, name.c_str(), &element)) && element.vt == VT_BSTR) {
-            strings.emplace_back(element.bstrVal != nullptr ? element.bstrVal : L"", ::SysStringLen(element.bstrVal));
+        Fundor::ScopedVariant element;
+        if (SUCCEEDED(GetScriptProperty(object, name.c_str(), element.put())) && element.type() == VT_BSTR) {
+            const BSTR text = element.get().bstrVal;
+            strings.emplace_back(text != nullptr ? text : L"", ::SysStringLen(text));
         }
-        ::VariantClear(&element);
     }
     return true;
 }
@@ -166,7 +144,7 @@ HRESULT RegistryDataToVariant(DWORD type, const BYTE* data, std::size_t bytes, V
             memcpy(&value->lVal, data, sizeof(DWORD));
             return S_OK;
         case REG_MULTI_SZ:
-            return StringsToSafeArray(SplitMultiString(text, characters), value);
+            return MakeStringArrayVariant(SplitMultiString(text, characters), value);
         default:
             return S_OK;
         }

@@ -5,7 +5,7 @@
 
 CNamedParameterMap::Name::Name(BSTR text) : m_text(SysAllocStringLen(text, SysStringLen(text)))
 {
-    if (m_text == nullptr) throw std::bad_alloc();
+    if (!m_text) throw std::bad_alloc();
 }
 
 bool CNamedParameterMap::NameLess::operator()(const Name& a, const Name& b) const
@@ -22,7 +22,7 @@ HRESULT CNamedParameterMap::SetParameter(BSTR name, VARIANT value, long* result)
         // copy or allocation loses nothing. VariantCopyInd takes what a reference points to: a
         // stored reference would dangle once the caller returns.
         Value copy;
-        const HRESULT copied = VariantCopyInd(copy.get(), &value);
+        const HRESULT copied = VariantCopyInd(copy.put(), &value);
         if (FAILED(copied)) return copied;
         std::map<Name, Value, NameLess> staging;
         staging.emplace(Name(name), std::move(copy));
@@ -43,7 +43,7 @@ HRESULT CNamedParameterMap::GetParameter(BSTR name, VARIANT* value)
     try {
         const auto found = m_entries.find(Name(name));
         if (found == m_entries.end()) return S_OK;
-        return VariantCopy(value, found->second.get());
+        return VariantCopy(value, found->second.AsInput());
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

@@ -3,6 +3,8 @@
 // session manager owns one map and passes its page calls through unchanged. Single-threaded: the
 // map lives in the host's apartment and is used on the UI thread only.
 
+#include "core/base/ScopedComValues.h"
+
 #include <windows.h>
 #include <oleauto.h>
 
@@ -36,30 +38,13 @@ private:
     class Name {
     public:
         explicit Name(BSTR text);
-        ~Name() { SysFreeString(m_text); }
-        Name(Name&& other) noexcept : m_text(other.m_text) { other.m_text = nullptr; }
-        Name(const Name&) = delete;
-        Name& operator=(const Name&) = delete;
-        Name& operator=(Name&&) = delete;
-        [[nodiscard]] BSTR get() const { return m_text; }
+        [[nodiscard]] BSTR get() const { return m_text.get(); }
 
     private:
-        BSTR m_text = nullptr;
+        Fundor::ScopedBstr m_text;
     };
     // Owned VARIANT, cleared with the entry (strings freed, interfaces released).
-    class Value {
-    public:
-        Value() { VariantInit(&m_value); }
-        ~Value() { VariantClear(&m_value); }
-        Value(Value&& other) noexcept : m_value(other.m_value) { VariantInit(&other.m_value); }
-        Value(const Value&) = delete;
-        Value& operator=(const Value&) = delete;
-        Value& operator=(Value&&) = delete;
-        [[nodiscard]] VARIANT* get() { return &m_value; }
-
-    private:
-        VARIANT m_value;
-    };
+    using Value = Fundor::ScopedVariant;
     // Names order by the user's default locale, case-sensitive: "A" and "a" are two entries.
     struct NameLess {
         bool operator()(const Name& a, const Name& b) const;

@@ -1,6 +1,7 @@
 #include "shell/config/CAgentUICfg.h"
 
 #include "core/Logging/Logging.h"
+#include "core/base/ScopedComValues.h"
 #include "core/base/StringFormat.h"
 #include "core/loading/RtMui.h"
 #include "shell/config/AsciiText.h"
@@ -288,37 +289,26 @@ HRESULT CAgentUICfg::GetAttributeValue(IXMLDOMNamedNodeMap* attributes, const wc
         if (!item) {
             return S_FALSE;
         }
-        BSTR itemName = nullptr;
-        result = item->get_nodeName(&itemName);
+        Fundor::ScopedBstr itemName;
+        result = item->get_nodeName(itemName.put());
         if (result != S_OK) {
-            ::SysFreeString(itemName);
             return result;
         }
-        const bool match = itemName != nullptr && EqualIgnoringAsciiCase(itemName, name);
-        ::SysFreeString(itemName);
-        if (!match) {
+        if (!itemName || !EqualIgnoringAsciiCase(itemName.get(), name)) {
             continue;
         }
-        VARIANT text;
-        ::VariantInit(&text);
-        if (FAILED(item->get_nodeValue(&text))) {
-            ::VariantClear(&text);
+        Fundor::ScopedVariant text;
+        if (FAILED(item->get_nodeValue(text.put())) || text.type() != VT_BSTR) {
             return E_FAIL;
         }
-        if (text.vt != VT_BSTR) {
-            ::VariantClear(&text);
-            return E_FAIL;
-        }
-        const wchar_t* source = text.bstrVal != nullptr ? text.bstrVal : L"";
+        const wchar_t* source = text.get().bstrVal != nullptr ? text.get().bstrVal : L"";
         const std::size_t count = ::wcsnlen(source, kMaxAttributeLength);
         auto* copy = static_cast<wchar_t*>(::CoTaskMemAlloc((count + 1) * sizeof(wchar_t)));
         if (copy == nullptr) {
-            ::VariantClear(&text);
             return E_OUTOFMEMORY;
         }
         std::wmemcpy(copy, source, count);
         copy[count] = L'\0';
-        ::VariantClear(&text);
         *value = copy;
         return S_OK;
     }

@@ -2,6 +2,8 @@
 
 #include "core/Logging/Logging.h"
 
+#include <wrl/client.h>
+
 #include <utility>
 
 namespace {
@@ -81,21 +83,20 @@ int CBrowserHelp::Navigate(CNAVMSGDATA* record)
 void CBrowserHelp::_AddObjectToPage(DWORD type, const wchar_t* name)
 {
     if (name == nullptr || m_browser == nullptr) return;
-    IDispatch* object = nullptr;
-    const HRESULT hr = m_pageObjects.GetDispatch(type, &object);
-    if (FAILED(hr) || object == nullptr) {
+    Microsoft::WRL::ComPtr<IDispatch> object;
+    const HRESULT hr = m_pageObjects.GetDispatch(type, object.GetAddressOf());
+    if (FAILED(hr) || !object) {
         ETWLOG(ETWLogging::kLevelError, kSource, L"CBrowserHelp::_AddObjectToPage",
                L"Could not get pointer to dispatch interface for %s", name);
-        if (object != nullptr) object->Release();
         return;
     }
     ETWLOG(ETWLogging::kLevelNormal, kSource, L"CBrowserHelp::_AddObjectToPage", L"Adding parameter %s", name);
     VARIANT value;
     ::VariantInit(&value);
     value.vt = VT_DISPATCH;
-    value.pdispVal = object;
+    value.pdispVal = object.Get();
+    // The control takes its own reference when it keeps the object.
     (void)m_browser->AddExternalObject(name, &value);
-    object->Release();  // the control holds its own reference when it keeps the object
 }
 
 int CBrowserHelp::TranslateAccelerator(MSG* message)

@@ -5,6 +5,7 @@
 #include "access/ModuleTrust.h"
 #include "access/message/MessageBusClient.h"
 #include "core/Logging/Logging.h"
+#include "core/base/ScopedComValues.h"
 #include "core/base/StringFormat.h"
 #include "shell/config/VistrelHelper.h"
 #include "shell/host/CNAVMSGDATA.h"
@@ -22,6 +23,8 @@
 #include <string>
 #include <utility>
 
+using Microsoft::WRL::ComPtr;
+
 namespace {
 
 constexpr wchar_t kSource[] = L"KvShell";
@@ -38,12 +41,6 @@ const wchar_t* ReasonText(int reason)
     case 9: return L"Dialog window creation";
     default: return L"Generic or external reference";
     }
-}
-
-template <typename Interface>
-void ReleaseAndClear(Interface*& object)
-{
-    if (object != nullptr) std::exchange(object, nullptr)->Release();
 }
 
 // Posted pointer messages carry another sender's pointers: never dispatched.
@@ -67,9 +64,16 @@ CKvShellModule::CKvShellModule(std::unique_ptr<IHostUiSettings> settings)
 
 CKvShellModule::~CKvShellModule()
 {
-    ReleaseAndClear(m_surrogate);
+    m_surrogate.Reset();
     CloseEvents();
     FreeCommandRecord(m_commandRecord);
+    // The module ends with the process, after the browser library is unloaded: the page objects
+    // may still hold values and objects the pages made there. What the window's end did not give
+    // back stays with the process.
+    (void)m_sessionManager.Detach();
+    (void)m_platformDispatch.Detach();
+    (void)m_uninstallerShim.Detach();
+    (void)m_mainWindow.Detach();
 }
 
 HRESULT CKvShellModule::AddCommonRGSReplacements(IKvRegistrar* registrar)
@@ -672,9 +676,8 @@ void CKvShellModule::DoNavigation()
         return;
     }
     CopyCut(url, kUrlCharacters, checked.c_str());
-    if (CNAVMSGDATA* navigation = CreateNavMsgData(url)) {
-        (void)SendNavigateMessage(GetMainWindowHandle(), navigation);
-        navigation->Release();
+    if (const auto navigation = Fundor::AdoptComPtr(CreateNavMsgData(url))) {
+        (void)SendNavigateMessage(GetMainWindowHandle(), navigation.Get());
     }
 }
 
@@ -728,16 +731,16 @@ HRESULT CKvShellModule::GetDispatch(DWORD type, IDispatch** object)
     *object = nullptr;
     switch (type) {
     case 1:
-        if (m_sessionManager == nullptr) return kShellPageObjectMissing;
+        if (!m_sessionManager) return kShellPageObjectMissing;
         return m_sessionManager->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(object));
     case 2:
-        if (m_platformDispatch == nullptr ||
+        if (!m_platformDispatch ||
             FAILED(m_platformDispatch->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(object)))) {
             return E_FAIL;
         }
         return S_OK;
     case 3:
-        if (m_uninstallerShim == nullptr) return kShellPageObjectMissing;
+        if (!m_uninstallerShim) return kShellPageObjectMissing;
         return m_uninstallerShim->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(object));
     default:
         return E_INVALIDARG;
@@ -748,8 +751,8 @@ int CKvShellModule::CreateGlobalObjects()
 {
     const wchar_t* const function = L"CKvShellModule::CreateGlobalObjects";
     SetShellHostAccess(this);
-    if (m_sessionManager == nullptr) {
-        const HRESULT hr = CreateSessionManager(&m_sessionManager);
+    if (!m_sessionManager) {
+        const HRESULT hr = CreateSessionManager(m_sessionManager.GetAddressOf());
         if (FAILED(hr)) {
             ETWLOG(ETWLogging::kLevelError, kSource, function, L"Failed while creating Session object. Error: 0x%x",
                    hr);
@@ -757,14 +760,15 @@ int CKvShellModule::CreateGlobalObjects()
         }
     }
     if (_wcsicmp(m_mode.c_str(), L"fake") == 0) {
-        const HRESULT hr = CreateFakeUninstaller(m_simulate.c_str(), m_ngmData.c_str(), &m_uninstallerShim);
+        const HRESULT hr =
+            CreateFakeUninstaller(m_simulate.c_str(), m_ngmData.c_str(), m_uninstallerShim.ReleaseAndGetAddressOf());
         if (FAILED(hr)) {
             ETWLOG(ETWLogging::kLevelError, kSource, function,
                    L"Failed while creating FakeUninstaller object. Error: 0x%x", hr);
             return 0;
         }
     }
-    const HRESULT hr = CreatePlatformDispatch(&m_platformDispatch);
+    const HRESULT hr = CreatePlatformDispatch(m_platformDispatch.ReleaseAndGetAddressOf());
     if (FAILED(hr)) {
         ETWLOG(ETWLogging::kLevelError, kSource, function, L"Failed while creating DspWrp object. Error:,%x", hr);
         return 0;
@@ -776,8 +780,8 @@ int CKvShellModule::CreateGlobalObjects()
 
 void CKvShellModule::ReleaseGlobalObjects()
 {
-    ReleaseAndClear(m_platformDispatch);
-    ReleaseAndClear(m_uninstallerShim);
+    m_platformDispatch.Reset();
+    m_uninstallerShim.Reset();
 }
 
 HostPageWindowSize CKvShellModule::ReadWindowSize()
@@ -864,38 +868,39 @@ HRESULT CKvShellModule::GetSurrogateObject(REFCLSID clsid, REFIID iid, void** ob
         return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, object);
     }
 
-    if (m_surrogate == nullptr) {
+    if (!m_surrogate) {
         // Only IUnknown's slots can be trusted on what a local server hands back: each pointer is
         // asked for the interface it is used as.
-        IUnknown* created = nullptr;
+        ComPtr<IUnknown> created;
         HRESULT hr = CreateInstanceNoAuth(CLSID_KvSurrogateHelper, CLSCTX_LOCAL_SERVER, IID_IKvSurrogateHelper,
-                                          reinterpret_cast<void**>(&created));
-        IKvSurrogateHelper* helper = nullptr;
+                                          reinterpret_cast<void**>(created.GetAddressOf()));
+        ComPtr<IKvSurrogateHelper> helper;
         if (SUCCEEDED(hr)) {
-            hr = created != nullptr ? created->QueryInterface(IID_IKvSurrogateHelper, reinterpret_cast<void**>(&helper))
-                                    : E_NOINTERFACE;
+            hr = created ? created->QueryInterface(IID_IKvSurrogateHelper, reinterpret_cast<void**>(helper.GetAddressOf()))
+                         : E_NOINTERFACE;
         }
-        ReleaseAndClear(created);
+        created.Reset();
         if (FAILED(hr)) {
             ETWLOG(ETWLogging::kLevelError, kSource, function,
                    L"We failed in KvCreateInstanceNoAuth for surrogate helper with Error %x", hr);
             ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
             return hr;
         }
-        IUnknown* loader = nullptr;
-        hr = helper->LoadSurrogate(::GetCurrentProcessId(), &loader);
-        ReleaseAndClear(helper);
-        if (SUCCEEDED(hr) && loader == nullptr) hr = E_POINTER;
+        ComPtr<IUnknown> loader;
+        hr = helper->LoadSurrogate(::GetCurrentProcessId(), loader.GetAddressOf());
+        helper.Reset();
+        if (SUCCEEDED(hr) && !loader) hr = E_POINTER;
         if (FAILED(hr)) {
-            ReleaseAndClear(loader);
+            loader.Reset();
             ETWLOG(ETWLogging::kLevelError, kSource, function, L"We failed in LoadSurrogate Error %x", hr);
             ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
             return hr;
         }
-        hr = loader->QueryInterface(IID_IKvSurrogate, reinterpret_cast<void**>(&m_surrogate));
-        ReleaseAndClear(loader);
-        if (FAILED(hr) || m_surrogate == nullptr) {
-            m_surrogate = nullptr;
+        hr = loader->QueryInterface(IID_IKvSurrogate, reinterpret_cast<void**>(m_surrogate.GetAddressOf()));
+        loader.Reset();
+        if (FAILED(hr) || !m_surrogate) {
+            // A failing query's pointer is not trusted to be one: forgotten, not released.
+            (void)m_surrogate.Detach();
             if (SUCCEEDED(hr)) hr = E_NOINTERFACE;
             ETWLOG(ETWLogging::kLevelError, kSource, function, L"We failed in CreateObject for surrogate with Error %x",
                    hr);
@@ -905,10 +910,10 @@ HRESULT CKvShellModule::GetSurrogateObject(REFCLSID clsid, REFIID iid, void** ob
     }
 
     // Across processes the object arrives as IUnknown whatever was asked: query it for iid.
-    IUnknown* created = nullptr;
-    HRESULT hr = m_surrogate->CreateObject(&clsid, &iid, &created);
-    if (SUCCEEDED(hr)) hr = created != nullptr ? created->QueryInterface(iid, object) : E_NOINTERFACE;
-    ReleaseAndClear(created);
+    ComPtr<IUnknown> created;
+    HRESULT hr = m_surrogate->CreateObject(&clsid, &iid, created.GetAddressOf());
+    if (SUCCEEDED(hr)) hr = created ? created->QueryInterface(iid, object) : E_NOINTERFACE;
+    created.Reset();
     ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
     return hr;
 }

@@ -154,9 +154,9 @@ private:
     std::unique_ptr<HandOverChannel> m_handOver;
     Microsoft::WRL::ComPtr<CShellMainWnd> m_mainWindow;
     std::atomic<HWND> m_mainWindowHandle{nullptr};
-    IDispatch* m_sessionManager = nullptr;
-    IDispatch* m_platformDispatch = nullptr;
-    IDispatch* m_uninstallerShim = nullptr;
+    Microsoft::WRL::ComPtr<IDispatch> m_sessionManager;
+    Microsoft::WRL::ComPtr<IDispatch> m_platformDispatch;
+    Microsoft::WRL::ComPtr<IDispatch> m_uninstallerShim;
     LONG m_referenceCount = 0;
     LONG m_exitRequested = 0;
     std::unique_ptr<KvBrwsr2Lib> m_browserLib;
@@ -168,7 +168,7 @@ private:
     DWORD m_isAdministrator = 0;
     wchar_t m_exitEventName[520] = {};
     bool m_noBus = false;
-    IKvSurrogate* m_surrogate = nullptr;
+    Microsoft::WRL::ComPtr<IKvSurrogate> m_surrogate;
     bool m_surrogateMode = false;
     std::unique_ptr<Velmo::MessageBus> m_bus;
     std::wstring m_ngmData;

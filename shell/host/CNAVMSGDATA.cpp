@@ -4,10 +4,7 @@
 
 CNAVMSGDATA::CNAVMSGDATA(const wchar_t* url) noexcept : m_url(url != nullptr ? ::SysAllocString(url) : nullptr) {}
 
-CNAVMSGDATA::~CNAVMSGDATA()
-{
-    ::SysFreeString(m_url);
-}
+CNAVMSGDATA::~CNAVMSGDATA() = default;
 
 bool CNAVMSGDATA::CreateDoneEvent() noexcept
 {

@@ -2,6 +2,7 @@
 // A navigation request: the URL to show and an event the window sets once it has acted on it.
 // Travels with the main window's message 0x8003 (wParam) within the UI thread.
 
+#include "core/base/ScopedComValues.h"
 #include "core/base/ScopedResource.h"
 #include "shell/host/CKvRefCount.h"
 
@@ -18,12 +19,12 @@ public:
     [[nodiscard]] bool CreateDoneEvent() noexcept;
     // Sets the done event when there is one.
     void SignalDone() noexcept;
-    [[nodiscard]] const wchar_t* Url() const noexcept { return m_url; }
+    [[nodiscard]] const wchar_t* Url() const noexcept { return m_url.get(); }
     [[nodiscard]] HANDLE DoneEvent() const noexcept { return m_doneEvent.get(); }
 
 private:
     Fundor::ScopedHandle m_doneEvent;
-    BSTR m_url;
+    Fundor::ScopedBstr m_url;
 };
 
 // A record of url with count 1 and its done event; null for a null url or when out of memory or

@@ -1,6 +1,7 @@
 #include "shell/host/CShellMainWnd.h"
 
 #include "core/Logging/Logging.h"
+#include "core/base/ScopedComValues.h"
 #include "pageobjects/services/GetActivePackageId.h"
 #include "shell/host/CKvShellModule.h"
 #include "shell/host/ShellWindowHelpers.h"
@@ -89,8 +90,9 @@ LRESULT CShellMainWnd::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
     }
     void* listener = nullptr;
     if (SUCCEEDED(Browser()->QueryInterface(IID_IKvBrowserWndProcListner, &listener)) && listener != nullptr) {
+        // The reference the query added: the listener side has no counting slots of its own.
+        const auto queried = Fundor::AdoptComPtr(Browser());
         static_cast<IKvBrowserWndProcListner*>(listener)->AddSubscriber(this);
-        Browser()->Release();  // the reference the query added
     }
     return 0;
 }
@@ -112,11 +114,9 @@ LRESULT CShellMainWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL&)
 LRESULT CShellMainWnd::OnClose(UINT, WPARAM, LPARAM, BOOL&)
 {
     if (Browser() != nullptr) {
-        VARIANT value;
-        ::VariantInit(&value);
-        const HRESULT hr = Operations()->GetPageProperty(L"closeBtnEnabled", &value);
-        const bool allowed = PageAllowsClose(hr, value);
-        ::VariantClear(&value);
+        Fundor::ScopedVariant value;
+        const HRESULT hr = Operations()->GetPageProperty(L"closeBtnEnabled", value.put());
+        const bool allowed = PageAllowsClose(hr, value.get());
         if (!allowed) {
             ETWLOG(ETWLogging::kLevelNormal, kSource, L"CShellMainWnd::OnClose",
                    L"Some action is in progress and can not be disrupted, so closing window is not allowed now.");

@@ -1,4 +1,5 @@
 #include "pageobjects/objects/IKvUninstaller.h"
+#include "pageobjects/objects/ISessionMgr2.h"
 #include "pageobjects/objects/KvSurrogateInterfaces.h"
 #include "pageobjects/objects/PageObjectFactory.h"
 #include "pageobjects/objects/PageObjectTypeLibraries.h"
@@ -8,6 +9,7 @@
 #include <wrl/client.h>
 
 #include <functional>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 using namespace PageObjectTesting;
@@ -47,6 +49,44 @@ protected:
     ComApartment m_com;
     StandInLog m_log;
 };
+
+// The three objects the host hands every page: each answers every interface it offers with one
+// identity, refuses others by the IUnknown rules, and starts with the creator's one reference.
+TEST_F(FakeUninstaller, PageObjectsServeTheirInterfaceTablesAndCountReferences)
+{
+    RegisteredClass helper(CLSID_KvSurrogateHelper, CLSCTX_LOCAL_SERVER);
+    struct Row {
+        const char* name;
+        std::function<HRESULT(IDispatch**)> create;
+        std::vector<const IID*> offered;
+    };
+    const Row rows[] = {
+        {"session manager", CreateSessionManager, {&IID_IUnknown, &IID_IDispatch, &IID_ISessionMgr2}},
+        {"platform dispatch", CreatePlatformDispatch, {&IID_IUnknown, &IID_IDispatch}},
+        {"uninstaller shim", [](IDispatch** object) { return CreateFakeUninstaller(L"", L"", object); },
+         {&IID_IUnknown, &IID_IDispatch, &IID_IKvUninstaller, &IID_IKvUninstaller2, &IID_IKvUninstaller3,
+          &IID_IKvUninstaller4, &IID_IKvUninstaller5}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        IDispatch* object = nullptr;
+        ASSERT_EQ(S_OK, row.create(&object));
+        ASSERT_NE(nullptr, object);
+        EXPECT_EQ(2u, object->AddRef());
+        EXPECT_EQ(1u, object->Release());
+        for (const IID* iid : row.offered) {
+            void* face = nullptr;
+            EXPECT_EQ(S_OK, object->QueryInterface(*iid, &face));
+            EXPECT_EQ(static_cast<void*>(object), face);
+            EXPECT_EQ(1u, object->Release());  // the query's reference
+        }
+        void* other = reinterpret_cast<void*>(1);
+        EXPECT_EQ(E_NOINTERFACE, object->QueryInterface(IID_IClassFactory, &other));
+        EXPECT_EQ(nullptr, other);
+        EXPECT_EQ(E_POINTER, object->QueryInterface(IID_IDispatch, nullptr));
+        EXPECT_EQ(0u, object->Release());
+    }
+}
 
 TEST_F(FakeUninstaller, AnswersSimulationSlotsAndForwardsTheRestToTheRealUninstaller)
 {
