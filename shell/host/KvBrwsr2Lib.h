@@ -30,7 +30,9 @@ public:
     [[nodiscard]] HMODULE Module() const noexcept { return m_module.get(); }
 
 private:
-    [[nodiscard]] bool LoadFromFolder(const wchar_t* folder);
+    // 0 when the library of folder is trusted and loaded; else the failed step's error, read
+    // where it failed.
+    [[nodiscard]] DWORD LoadFromFolder(const wchar_t* folder);
 
     Fundor::ScopedModule m_module;
     PFN_KvGetBrwObject2 m_getBrwObject2 = nullptr;
