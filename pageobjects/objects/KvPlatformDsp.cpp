@@ -3,7 +3,7 @@
 #include "access/CheckedCreation.h"
 #include "core/Logging/Logging.h"
 #include "core/base/StringFormat.h"
-#include "pageobjects/objects/KvComBoundary.h"
+#include "classlib/KvComBoundary.h"
 #include "pageobjects/objects/KvPageArguments.h"
 #include "pageobjects/objects/KvSurrogateConnection.h"
 

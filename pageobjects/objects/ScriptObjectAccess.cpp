@@ -1,6 +1,6 @@
 #include "pageobjects/objects/ScriptObjectAccess.h"
 
-#include "pageobjects/objects/KvComBoundary.h"
+#include "classlib/KvComBoundary.h"
 
 #include <dispex.h>
 #include <oleauto.h>

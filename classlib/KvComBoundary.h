@@ -1,6 +1,7 @@
 #pragma once
-// The edge of every COM method the page objects serve. Their callers are a script engine, the
-// platform's dispatch code or another process's stub: none of them can take a C++ exception. A
+// The edge of every COM method this product serves (page objects, the class library's objects,
+// the window's browser subscriber). Their callers are a script engine, the platform's dispatch
+// code, a browser control or another process's stub: none of them can take a C++ exception. A
 // method's body runs inside KvComBoundary; what it throws is caught by kind, logged as one fixed
 // line under the method's name at the error level, and becomes a failing HRESULT.
 //
