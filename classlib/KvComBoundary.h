@@ -55,8 +55,8 @@ template <typename Body>
     return KvComBoundary(source, method, static_cast<Body&&>(body), [](HRESULT failure) noexcept { return failure; });
 }
 
-// The Win32-style result a page reads when its call ended at the boundary: 14 (out of memory)
-// or 574 (ERROR_UNHANDLED_EXCEPTION, which this platform header lacks).
+// The Win32-style result a page reads when its call ended at the boundary: ERROR_OUTOFMEMORY
+// or ERROR_UNHANDLED_EXCEPTION (574, which this platform header lacks).
 inline constexpr long kKvUnhandledException = 574;
 [[nodiscard]] constexpr long KvPageResultOf(HRESULT failure) noexcept
 {
