@@ -2,8 +2,8 @@
 
 #include "access/InstallFolders.h"
 #include "access/ModuleTrust.h"
-#include "core/base/LastError.h"
 #include "core/Logging/Logging.h"
+#include "core/base/LastError.h"
 
 #include <cwchar>
 #include <string>
