@@ -25,27 +25,28 @@ public:
     CKvUtilLib(const CKvUtilLib&) = delete;
     CKvUtilLib& operator=(const CKvUtilLib&) = delete;
 
-    // Finds, checks, loads and binds the library, trying in order: the program's folder; the
-    // folder in HKLM "SOFTWARE\Tervane\Platform" "kvutil64_install_dir"; the newest version folder
-    // under the common-files folder's "kvutil" (remembered in that value when the process runs
-    // as an administrator); the common-files folder. 0 when one load succeeded and the exports
-    // were bound, else 126 with nothing held. A library already held is let go first.
+    // Finds, checks, loads and binds the library, trying in order: the program's folder; the folder
+    // in HKLM "SOFTWARE\Tervane\Platform" "kvutil64_install_dir"; the newest version folder under
+    // the common-files folder's "kvutil" (remembered in that value when the process runs as an
+    // administrator); the common-files folder. 0 when one load succeeded and the exports were
+    // bound, else ERROR_MOD_NOT_FOUND with nothing held. A library already held is let go first.
     [[nodiscard]] DWORD Initialize();
 
-    // One load attempt of folder + "\KvUtil.dll" (null or empty folder: the program's folder).
-    // 0 loaded (the library is then held and the slots are empty until BindExports); 2 no such
-    // file; 206 the path does not fit MAX_PATH characters; the trust check's code for a file it
-    // refuses (87 also for a folder that is not fully qualified); 574 an exception on the way;
-    // else the loader's error. A file already loaded in the process is taken without a check.
-    // On failure whatever was held before stays held.
+    // One load attempt of folder + "\KvUtil.dll" (null or empty folder: the program's folder). 0
+    // loaded (the library is then held and the slots are empty until BindExports);
+    // ERROR_FILE_NOT_FOUND no such file; ERROR_FILENAME_EXCED_RANGE the path does not fit MAX_PATH
+    // characters; the trust check's code for a file it refuses (ERROR_INVALID_PARAMETER also for a
+    // folder that is not fully qualified); ERROR_UNHANDLED_EXCEPTION (574) an exception on the way;
+    // else the loader's error. A file already loaded in the process is taken without a check. On
+    // failure whatever was held before stays held.
     [[nodiscard]] DWORD LoadFrom(const wchar_t* folder);
 
     // Looks up every export name when a library is held; a missing name leaves its slot empty.
     // Always true.
     bool BindExports();
 
-    // The library's KvIsNTAdmin with the caller's flag; 120 when it is not bound (nothing is
-    // called and the flag is untouched).
+    // The library's KvIsNTAdmin with the caller's flag; ERROR_CALL_NOT_IMPLEMENTED when it is not
+    // bound (nothing is called and the flag is untouched).
     [[nodiscard]] DWORD KvIsNTAdmin(DWORD* isAdmin) const;
 
     // 1 when the process token holds the local Administrators group enabled. 0 otherwise; then

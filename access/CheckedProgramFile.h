@@ -29,24 +29,27 @@ public:
 
     // Opens and holds the file that path names, without a trust check. path must be fully
     // qualified: "X:\...", "\\server\share\...", or either behind "\\?\" ("\\?\UNC\..." for a
-    // share). Whatever was held before is let go first; nothing is held on failure.
-    // 0; 87 null, relative, device or volume path, or a name with a stream (":") or one of
-    // * ? " < > | or a control character; CreateFileW's error (2, 3, 5, 32 ...) when the file
-    // cannot be held; 2 a folder; 206 the final path does not fit MAX_PATH characters; 5 the
-    // final path does not open the held file again (a name the platform would read otherwise);
-    // 8 no memory.
+    // share). Whatever was held before is let go first; nothing is held on failure. 0;
+    // ERROR_INVALID_PARAMETER null, relative, device or volume path, or a name with a stream (":")
+    // or one of * ? " < > | or a control character; CreateFileW's error (ERROR_FILE_NOT_FOUND,
+    // ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION ...) when the file cannot
+    // be held; ERROR_FILE_NOT_FOUND a folder; ERROR_FILENAME_EXCED_RANGE the final path does not
+    // fit MAX_PATH characters; ERROR_ACCESS_DENIED the final path does not open the held file again
+    // (a name the platform would read otherwise); ERROR_NOT_ENOUGH_MEMORY no memory.
     [[nodiscard]] DWORD Hold(const wchar_t* path);
 
     // As Hold, but the file is opened only to learn its final path: others may go on writing or
-    // deleting it (a document another program has open). Validate and Start then answer 6.
+    // deleting it (a document another program has open). Validate and Start then answer
+    // ERROR_INVALID_HANDLE.
     [[nodiscard]] DWORD Resolve(const wchar_t* path);
 
     // Hold, then Validate.
-    // 0 trusted and held; Hold's codes; 5 not trusted (nothing held then).
+    // 0 trusted and held; Hold's codes; ERROR_ACCESS_DENIED not trusted (nothing held then).
     [[nodiscard]] DWORD Check(const wchar_t* path);
 
     // The module trust check (ValidateModulePath) of the held file's final path, the file staying
-    // held. 0 trusted; 5 not trusted (the file is let go); 6 nothing held.
+    // held. 0 trusted; ERROR_ACCESS_DENIED not trusted (the file is let go); ERROR_INVALID_HANDLE
+    // nothing held.
     [[nodiscard]] DWORD Validate();
 
     // Whether a file is held against change (Hold or Check succeeded).
@@ -60,8 +63,8 @@ public:
     [[nodiscard]] const wchar_t* extension() const noexcept;
 
     // Starts the held file with the shell's "open" verb and the parameters (null or empty for
-    // none), by its final path, while it is still held. 0 started; 6 nothing held; else
-    // ShellStart's code.
+    // none), by its final path, while it is still held. 0 started; ERROR_INVALID_HANDLE nothing
+    // held; else ShellStart's code.
     [[nodiscard]] DWORD Start(const wchar_t* parameters) const;
 
     // Lets the file go.
@@ -76,7 +79,8 @@ private:
 };
 
 // ShellExecuteW(no window, verb, file, parameters, no folder, SW_SHOWNORMAL). 0 started; the
-// shell's code (2..32) when not; 8 for the shell's 0 ("out of memory or resources").
+// shell's code (2..32) when not; ERROR_NOT_ENOUGH_MEMORY for the shell's 0 ("out of memory or
+// resources").
 [[nodiscard]] DWORD ShellStart(const wchar_t* verb, const wchar_t* file, const wchar_t* parameters);
 
 namespace TrustDetail {

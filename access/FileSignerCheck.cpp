@@ -4,9 +4,7 @@
 #include "access/ModuleTrust.h"
 #include "access/SignatureChecks.h"
 #include "access/TimeStampCheck.h"
-
-#include <softpub.h>
-#include <wintrust.h>
+#include "access/WinTrustFileCheck.h"
 
 #include <cstring>
 #include <cwchar>
@@ -311,18 +309,7 @@ bool TrustDetail::OpenEmbeddedSignature(const wchar_t* path, ScopedCertStore& st
 
 bool TrustDetail::FileSignatureVerifies(const wchar_t* path)
 {
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path;
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = 0;
-    data.dwProvFlags = WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG |
-                       WTD_CACHE_ONLY_URL_RETRIEVAL;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == 0;
+    WinTrustFileCheck check(path, WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG |
+                                      WTD_CACHE_ONLY_URL_RETRIEVAL);
+    return check.Verify() == 0;
 }

@@ -25,12 +25,13 @@ inline constexpr wchar_t kProductServerClsid[] = L"{7323885B-407F-4839-9695-96F5
 // and stays empty on every failure.
 [[nodiscard]] int _ModulePathFromCLSID(const wchar_t* clsid, wchar_t* out, int outCount);
 
-// The suite's common-files folder: HKLM "SOFTWARE\Tervane\QRN" "CommonFiles Dir", else the
-// shell's common program-files folder + "\Tervane\Platform".
-// trailingBackslash nonzero: the text ends in exactly one added backslash when it had none;
-// zero: a trailing backslash is removed. A text in double quotes loses them.
-// 0 on success; 87 null out or outCount 0; 232 no shell folder; 3 the text came out empty;
-// 122 the text does not fit outCount characters. On failure out (when given) is emptied.
+// The suite's common-files folder: HKLM "SOFTWARE\Tervane\QRN" "CommonFiles Dir", else the shell's
+// common program-files folder + "\Tervane\Platform". trailingBackslash nonzero: the text ends in
+// exactly one added backslash when it had none; zero: a trailing backslash is removed. A text in
+// double quotes loses them. 0 on success; ERROR_INVALID_PARAMETER null out or outCount 0;
+// ERROR_NO_DATA no shell folder; ERROR_PATH_NOT_FOUND the text came out empty;
+// ERROR_INSUFFICIENT_BUFFER the text does not fit outCount characters. On failure out (when given)
+// is emptied.
 [[nodiscard]] DWORD GetCommonFilesDir(wchar_t* out, DWORD outCount, int trailingBackslash);
 
 // The product install folder: HKLM "SOFTWARE\Tervane\QRN" "Install Dir", else the folder of
@@ -39,15 +40,16 @@ inline constexpr wchar_t kProductServerClsid[] = L"{7323885B-407F-4839-9695-96F5
 [[nodiscard]] DWORD GetProductInstallDir(wchar_t* out, DWORD outCount, int trailingBackslash);
 
 // ObfuscatedRegQueryValue in the 64-bit view: an enciphered "KVRG" value when obfuscated is 1,
-// else a plain one. 87 for data without size, 1010 for a null root; else the reader's code.
+// else a plain one. ERROR_INVALID_PARAMETER for data without size, ERROR_BADKEY for a
+// null root; else the reader's code.
 // size in bytes as for ObfuscatedRegQueryValue; string data is not terminated beyond what the
 // value holds.
 [[nodiscard]] DWORD ReadRegValueEx(HKEY root, const wchar_t* subkey, const wchar_t* valueName, DWORD* type,
                                    void* data, DWORD* size, int obfuscated);
 
-// Copies src with its terminator when it fits dstCount characters and returns its length. 0,
-// with dst untouched and last error 122, when it does not fit; 0 with last error 87 for a null
-// argument or dstCount 0. src and dst may be the same buffer.
+// Copies src with its terminator when it fits dstCount characters and returns its length. 0, with
+// dst untouched and last error ERROR_INSUFFICIENT_BUFFER, when it does not fit; 0 with last error
+// ERROR_INVALID_PARAMETER for a null argument or dstCount 0. src and dst may be the same buffer.
 [[nodiscard]] int CopyPathToBuffer(const wchar_t* src, wchar_t* dst, DWORD dstCount);
 
 // 520, whatever the argument.

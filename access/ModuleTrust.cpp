@@ -2,6 +2,7 @@
 
 #include "access/NroValidationClient.h"
 #include "access/TrustedPublisherList.h"
+#include "core/base/LastError.h"
 #include "core/base/ScopedResource.h"
 #include "core/loading/SafeLoading.h"
 
@@ -144,7 +145,7 @@ DWORD FindModuleOfAddress(const void* address, wchar_t* path)
         wchar_t full[kRoomy] = {};
         const DWORD length = ::GetModuleFileNameExW(process.get(), modules[i], full, kRoomy);
         if (length == 0) {
-            return ::GetLastError() != 0 ? ::GetLastError() : ERROR_ACCESS_DENIED;
+            return Fundor::LastErrorOr(ERROR_ACCESS_DENIED);
         }
         if (length >= MAX_PATH) {
             return ERROR_INSUFFICIENT_BUFFER;

@@ -14,11 +14,12 @@
 
 class TrustedPublisherList;
 
-// 0 trusted; 87 for a null or empty path; 5 not trusted. Uses the process-wide validator, the
-// built-in signer list and the process-wide list file.
+// 0 trusted; ERROR_INVALID_PARAMETER for a null or empty path; ERROR_ACCESS_DENIED not trusted.
+// Uses the process-wide validator, the built-in signer list and the process-wide list file.
 [[nodiscard]] DWORD ValidateModulePath(const wchar_t* path);
 
-// Loads a DLL only after ValidateModulePath passed. The path must be fully qualified (else 87),
+// Loads a DLL only after ValidateModulePath passed. The path must be fully qualified (else
+// ERROR_INVALID_PARAMETER),
 // and the file is held open without write or delete sharing from before the check until the load
 // returns, so the file checked is the file loaded. On refusal returns null with the check's code
 // as the thread's last error; the caller owns the module.
@@ -31,18 +32,20 @@ namespace TrustDetail {
                                             void* context);
 }  // namespace TrustDetail
 
-// ValidateModulePath of the module that holds address; 87 when no module holds it or its path
-// cannot be read whole.
+// ValidateModulePath of the module that holds address; ERROR_INVALID_PARAMETER when no module holds
+// it or its path cannot be read whole.
 [[nodiscard]] DWORD ValidateModuleOfAddress(const void* address);
 
 // Writes the full path of the loaded module that contains address into path[MAX_PATH].
-// 0 on success; 87 null address or buffer; 8 no memory for the module array; 5 no module holds
-// the address; 122 the path does not fit MAX_PATH characters (it is refused, never cut); or the
+// 0 on success; ERROR_INVALID_PARAMETER null address or buffer; ERROR_NOT_ENOUGH_MEMORY no memory
+// for the module array; ERROR_ACCESS_DENIED no module holds the address; ERROR_INSUFFICIENT_BUFFER
+// the path does not fit MAX_PATH characters (it is refused, never cut); or the
 // last error of OpenProcess / EnumProcessModules. path is written only on success.
 [[nodiscard]] DWORD FindModuleOfAddress(const void* address, wchar_t* path);
 
-// 0 trusted, 5 not, 87 null or empty path (nothing consulted). validator may be null (then only
-// the signer lists decide). The first form uses the built-in list and the process-wide list file.
+// 0 trusted, ERROR_ACCESS_DENIED not, ERROR_INVALID_PARAMETER null or empty path (nothing
+// consulted). validator may be null (then only the signer lists decide). The first form uses the
+// built-in list and the process-wide list file.
 [[nodiscard]] DWORD IsFileTrusted(ModuleValidator* validator, const wchar_t* path);
 [[nodiscard]] DWORD IsFileTrusted(ModuleValidator* validator, const wchar_t* path,
                                   const TrustedSignerList& builtIn, TrustedPublisherList& listFile);

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-// Answers 0 when the file is trusted and 5 (ERROR_ACCESS_DENIED) otherwise. Implementations must
+// Answers 0 when the file is trusted and ERROR_ACCESS_DENIED otherwise. Implementations must
 // not throw and may be called from any thread.
 class ModuleValidator {
 public:

@@ -1,10 +1,8 @@
 #include "access/NroValidationClient.h"
 
+#include "access/WinTrustFileCheck.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
-
-#include <softpub.h>
-#include <wintrust.h>
 
 #include <cwchar>
 #include <string>
@@ -20,22 +18,8 @@ constexpr REGSAM kHalvornAccess = KEY_READ | KEY_WOW64_32KEY;
 
 DWORD VerifyServiceFile(const std::wstring& path)
 {
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path.c_str();
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG result = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    (void)::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    return static_cast<DWORD>(result);
+    WinTrustFileCheck check(path.c_str(), WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL);
+    return static_cast<DWORD>(check.Verify());
 }
 
 bool ReadInstallFolder(std::wstring* folder)

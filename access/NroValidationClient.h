@@ -19,7 +19,7 @@ public:
     NroValidationClient(const NroValidationClient&) = delete;
     NroValidationClient& operator=(const NroValidationClient&) = delete;
 
-    // 0 when the service vouches for path, else 5.
+    // 0 when the service vouches for path, else ERROR_ACCESS_DENIED.
     [[nodiscard]] DWORD IsTrusted(const wchar_t* path) override;
 
     // major * 100 + minor: 0 absent, 1504 unless "halvorn_version" reads (15, 4) or later.
@@ -42,9 +42,9 @@ private:
 
 // Gets a named interface from the export "NotComDllGetInterface" of a DLL that passes
 // WinVerifyTrust. dllName is a bare name (looked for in Halvorn's install folder, then in the
-// program's own folder) or a path (taken as it stands). On success *module receives the loaded
-// DLL, which the caller must keep loaded while it uses the interface; on failure *module is null.
-// Returns the export's result; 87 for a name of 260 characters or more; the loader's
-// WinVerifyTrust code; the last error, or 2 when none.
+// program's own folder) or a path (taken as it stands). On success *module receives the loaded DLL,
+// which the caller must keep loaded while it uses the interface; on failure *module is null.
+// Returns the export's result; ERROR_INVALID_PARAMETER for a name of 260 characters or more; the
+// loader's WinVerifyTrust code; the last error, or ERROR_FILE_NOT_FOUND when none.
 [[nodiscard]] DWORD NotComDllGetInterface(const wchar_t* dllName, const char* interfaceName,
                                           void** control, HMODULE* module);

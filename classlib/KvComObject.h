@@ -17,7 +17,11 @@
 //     HRESULT hr = CKvComObject<CThing>::CreateInstance(IID_IThing, reinterpret_cast<void**>(&thing));
 //
 // The object's own class supplies the interfaces; CKvComObject<T> adds IUnknown's three methods and
-// deletes the object when the count falls to 0. No exception leaves CreateInstance.
+// deletes the object when the count falls to 0. No exception leaves CreateInstance or the three
+// methods: CreateInstance and QueryInterface run inside the COM boundary (KvComBoundary.h), and a
+// throwing constructor or FinalConstruct leaves nothing behind.
+
+#include "classlib/KvComBoundary.h"
 
 #include <windows.h>
 #include <unknwn.h>
@@ -38,6 +42,8 @@ struct KvInterfaceEntry {
                                                 reinterpret_cast<Class*>(0x1000))) -                  \
                                             reinterpret_cast<char*>(0x1000))                          \
     }
+
+inline constexpr wchar_t kKvComObjectSource[] = L"KvComObject.h";
 
 class CKvComObjectRoot {
 public:
@@ -69,12 +75,14 @@ public:
     // IUnknown for every interface of T.
     STDMETHOD(QueryInterface)(REFIID iid, void** out) override
     {
-        const HRESULT hr = this->InternalQueryInterface(static_cast<T*>(this), T::GetInterfaceTable(), iid, out);
-        if (SUCCEEDED(hr)) AddRef();
-        return hr;
+        return KvComBoundary(kKvComObjectSource, L"CKvComObject::QueryInterface", [&] {
+            const HRESULT hr = this->InternalQueryInterface(static_cast<T*>(this), T::GetInterfaceTable(), iid, out);
+            if (SUCCEEDED(hr)) AddRef();
+            return hr;
+        });
     }
-    STDMETHOD_(ULONG, AddRef)() override { return this->InternalAddRef(); }
-    STDMETHOD_(ULONG, Release)() override
+    STDMETHOD_(ULONG, AddRef)() noexcept override { return this->InternalAddRef(); }
+    STDMETHOD_(ULONG, Release)() noexcept override
     {
         const ULONG count = this->InternalRelease();
         if (count == 0) delete this;
@@ -87,18 +95,22 @@ public:
     {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
-        try {
-            auto* object = new (std::nothrow) CKvComObject<T>(static_cast<Arguments&&>(arguments)...);
-            if (object == nullptr) return E_OUTOFMEMORY;
-            // The creation reference: the object's last one when it fails to construct.
-            const Microsoft::WRL::ComPtr<CKvComObject<T>> created(object);
-            HRESULT hr = object->FinalConstruct();
-            if (SUCCEEDED(hr)) hr = object->QueryInterface(iid, out);
-            return hr;
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        } catch (...) {
-            return E_FAIL;
-        }
+        // The creation's own failures are E_OUTOFMEMORY or E_FAIL, whatever was thrown.
+        return KvComBoundary(
+            kKvComObjectSource, L"CKvComObject::CreateInstance",
+            [&]() -> HRESULT {
+                auto* object = new (std::nothrow) CKvComObject<T>(static_cast<Arguments&&>(arguments)...);
+                if (object == nullptr) return E_OUTOFMEMORY;
+                // The creation reference: the object's last one when it fails to construct, also
+                // when FinalConstruct throws.
+                const Microsoft::WRL::ComPtr<CKvComObject<T>> created(object);
+                HRESULT hr = object->FinalConstruct();
+                if (SUCCEEDED(hr)) hr = object->QueryInterface(iid, out);
+                return hr;
+            },
+            [out](HRESULT failure) noexcept {
+                *out = nullptr;
+                return failure == E_OUTOFMEMORY ? E_OUTOFMEMORY : E_FAIL;
+            });
     }
 };

@@ -1,6 +1,8 @@
 #include "classlib/KvExeModule.h"
 
+#include "classlib/KvComBoundary.h"
 #include "core/Logging/Logging.h"
+#include "core/base/LastError.h"
 #include "core/base/ScopedResource.h"
 
 #include <wrl/client.h>
@@ -36,7 +38,7 @@ HRESULT LoadScriptText(HMODULE module, UINT resourceId, std::wstring& text)
         return S_OK;
     }
     const int length = ::MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(size), nullptr, 0);
-    if (length <= 0) return HRESULT_FROM_WIN32(::GetLastError());
+    RETURN_HR_LAST_ERROR_IF(length <= 0);
     text.assign(static_cast<std::size_t>(length), L'\0');
     ::MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(size), text.data(), length);
     // A resource may carry padding zeros after the script.
@@ -162,6 +164,14 @@ HRESULT CKvExeModule::PostMessageLoop()
 }
 
 HRESULT CKvExeModule::UpdateRegistryFromResource(UINT resourceId, bool doRegister)
+{
+    // Runs the platform's registrar with texts of our own: whatever is thrown on the way (out of
+    // memory in a replacement) ends here as a failed registration, not in the caller's switch.
+    return KvComBoundary(kSource, L"CKvExeModule::UpdateRegistryFromResource",
+                         [&] { return RunRegistrarScript(resourceId, doRegister); });
+}
+
+HRESULT CKvExeModule::RunRegistrarScript(UINT resourceId, bool doRegister)
 {
     std::wstring script;
     HRESULT hr = LoadScriptText(ScriptModule(), resourceId, script);

@@ -47,7 +47,8 @@ public:
     // duration. The first failing script's result, else S_OK.
     [[nodiscard]] HRESULT RegisterServer(bool perUser);
     [[nodiscard]] HRESULT UnregisterServer(bool perUser);
-    // One script resource, registered or removed.
+    // One script resource, registered or removed. No exception leaves it (E_OUTOFMEMORY, E_FAIL or
+    // E_UNEXPECTED instead, logged).
     [[nodiscard]] HRESULT UpdateRegistryFromResource(UINT resourceId, bool doRegister);
 
     [[nodiscard]] DWORD ThreadId() const noexcept { return m_threadId; }
@@ -70,6 +71,8 @@ protected:
     HRESULT m_initResult = S_OK;
 
 private:
+    [[nodiscard]] HRESULT RunRegistrarScript(UINT resourceId, bool doRegister);
+
     LONG m_lockCount = 0;
 };
 

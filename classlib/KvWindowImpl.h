@@ -69,7 +69,7 @@ public:
 
     // Registers the class description (an existing class of that name is reused) and creates
     // the window bound to this object. Null on failure (last error set); a class name of 256
-    // characters or more is refused with 206 before anything is registered.
+    // characters or more is refused with ERROR_FILENAME_EXCED_RANGE before anything is registered.
     HWND CreateWindowWithClass(HWND parent, const RECT& rect, const wchar_t* title, DWORD style, DWORD exStyle,
                                HMENU menu, void* createParameter);
     BOOL DestroyWindow() { return m_hWnd != nullptr ? ::DestroyWindow(m_hWnd) : FALSE; }

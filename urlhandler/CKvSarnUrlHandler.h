@@ -13,14 +13,15 @@ public:
     static constexpr std::size_t kPathCharacters = 260;
     static constexpr std::size_t kFolderCharacters = 520;
 
-    // The export's work. code other than 1: 0, url untouched. Null url: 87. Else 0 done (also
-    // when the URL passes unchanged), 13 not understood or not found, 120 unknown token, or the
-    // install-folder lookup's code. Where a step fails after the URL was taken apart, the
-    // caller's buffer keeps its URL; the "@" forms empty it first. Throws std::bad_alloc only.
+    // The export's work. code other than 1: 0, url untouched. Null url: ERROR_INVALID_PARAMETER.
+    // Else 0 done (also when the URL passes unchanged), ERROR_INVALID_DATA not understood or not
+    // found, ERROR_CALL_NOT_IMPLEMENTED unknown token, or the install-folder lookup's code. Where a
+    // step fails after the URL was taken apart, the caller's buffer keeps its URL; the "@" forms
+    // empty it first. Throws std::bad_alloc only.
     [[nodiscard]] static DWORD HandleNotification(int code, wchar_t* url);
 
-    // 0 with bodyOffset behind "sarn://" and up to two "/" or "\"; 13 for another scheme
-    // (case-sensitive) or nothing behind it.
+    // 0 with bodyOffset behind "sarn://" and up to two "/" or "\"; ERROR_INVALID_DATA for another
+    // scheme (case-sensitive) or nothing behind it.
     [[nodiscard]] static DWORD _StripSchemePrefix(const wchar_t* url, std::size_t& bodyOffset);
     // body begins with "@". Empties url, then dispatches on what follows the "@".
     [[nodiscard]] static DWORD _ProcessAtUrl(const wchar_t* body, wchar_t* url);

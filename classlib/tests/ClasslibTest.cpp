@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,6 +79,53 @@ TEST(ClasslibComObject, InterfaceTableServesEachInterfaceOneIdentityAndDeletesAt
     EXPECT_EQ(E_NOINTERFACE, CKvComObject<CTestObject>::CreateInstance(IID_IDispatch, &out, 1));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(0, g_liveObjects);
+}
+
+int g_liveThrowing = 0;
+
+// Throws from its construction step as told, after the creation's reference was taken.
+class CThrowingObject : public CKvComObjectRoot, public ITestFirst {
+public:
+    explicit CThrowingObject(int kind) : m_kind(kind) { ++g_liveThrowing; }
+    ~CThrowingObject() override { --g_liveThrowing; }
+    static const KvInterfaceEntry* GetInterfaceTable()
+    {
+        static const KvInterfaceEntry table[] = {KV_INTERFACE_ENTRY(CThrowingObject, ITestFirst, IID_ITestFirst),
+                                                 {nullptr, 0}};
+        return table;
+    }
+    HRESULT FinalConstruct() override
+    {
+        if (m_kind == 1) throw std::bad_alloc();
+        if (m_kind == 2) throw std::runtime_error("construction");
+        if (m_kind == 3) throw 3;
+        return S_OK;
+    }
+    int STDMETHODCALLTYPE First() override { return m_kind; }
+
+private:
+    int m_kind;
+};
+
+TEST(ClasslibComObject, AThrowingConstructionLeavesNoObjectAndGivesAFixedResult)
+{
+    const struct {
+        int kind;
+        HRESULT expected;
+    } cases[] = {{0, S_OK}, {1, E_OUTOFMEMORY}, {2, E_FAIL}, {3, E_FAIL}};
+    for (const auto& c : cases) {
+        ITestFirst* object = reinterpret_cast<ITestFirst*>(1);
+        EXPECT_EQ(c.expected, CKvComObject<CThrowingObject>::CreateInstance(IID_ITestFirst,
+                                                                            reinterpret_cast<void**>(&object), c.kind))
+            << c.kind;
+        if (SUCCEEDED(c.expected)) {
+            ASSERT_NE(nullptr, object);
+            EXPECT_EQ(0u, object->Release());
+        } else {
+            EXPECT_EQ(nullptr, object) << c.kind;
+        }
+        EXPECT_EQ(0, g_liveThrowing) << c.kind;
+    }
 }
 
 TEST(ClasslibExeModule, RegistrationSwitchIsAWholeWordBehindDashOrSlashAnywhereInTheLine)
@@ -157,6 +205,21 @@ TEST_F(ClasslibRegistration, ScriptsRunThroughThePlatformRegistrarWithReplacemen
     EXPECT_FALSE(module.ParseCommandLine(L"x.exe /UnregServerPerUser", &result));
     EXPECT_EQ(S_OK, result);
     EXPECT_EQ(L"<none>", ReadServer(HKEY_CURRENT_USER, L"Software\\Classes\\OrdwellClasslibTest\\Object", L"Server"));
+}
+
+// A replacement step that throws ends as the switch's failure, not in the caller.
+class ThrowingReplacementModule : public ScriptModule {
+public:
+    HRESULT AddCommonRGSReplacements(IKvRegistrar*) override { throw std::bad_alloc(); }
+};
+
+TEST_F(ClasslibRegistration, AThrowingReplacementStepFailsTheSwitchWithoutRegistering)
+{
+    ThrowingReplacementModule module;
+    HRESULT result = S_OK;
+    EXPECT_FALSE(module.ParseCommandLine(L"x.exe /RegServer", &result));
+    EXPECT_EQ(E_OUTOFMEMORY, result);
+    EXPECT_EQ(L"<none>", ReadServer(HKEY_CLASSES_ROOT, L"OrdwellClasslibTest\\Object", L"Server"));
 }
 
 class SequenceModule : public CKvExeModule {

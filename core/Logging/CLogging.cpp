@@ -2,6 +2,7 @@
 #include "core/base/SrwLockGuard.h"
 
 #include "core/base/FileSystemHelpers.h"
+#include "core/base/LastError.h"
 #include "core/base/StringFormat.h"
 #include "core/ini/CObfuscatedIniReader.h"
 
@@ -267,7 +268,7 @@ std::wstring RotationMutexName(const std::wstring& folder)
 {
     OVERLAPPED region{};
     region.OffsetHigh = 0x7FFFFFFF;
-    return ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region) != FALSE ? ERROR_SUCCESS : ::GetLastError();
+    return Fundor::Win32Status(::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region));
 }
 
 enum class FileWrite { Written, Full, Failed };

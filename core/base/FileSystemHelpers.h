@@ -35,11 +35,11 @@ namespace Fundor {
 // empty path, a path that is not a folder, and a drive or share root (nothing is deleted then).
 [[nodiscard]] bool RemoveDirectoryPath(const wchar_t* folder);
 
-// Creates the folder and every missing folder above it. Relative, drive-relative and UNC paths
-// are made absolute with GetFullPathNameW; a "\\?\" path is taken as it is. *error (when error
-// is given) receives 0 on success, 183 (ERROR_ALREADY_EXISTS) with true when the folder already
-// existed, 87 for a null or empty path, 80 (ERROR_FILE_EXISTS) when a file stands where a folder
-// is needed, else the Win32 error of the step that failed.
+// Creates the folder and every missing folder above it. Relative, drive-relative and UNC paths are
+// made absolute with GetFullPathNameW; a "\\?\" path is taken as it is. *error (when error is
+// given) receives 0 on success, ERROR_ALREADY_EXISTS with true when the folder already existed,
+// ERROR_INVALID_PARAMETER for a null or empty path, ERROR_FILE_EXISTS when a file stands where a
+// folder is needed, else the Win32 error of the step that failed.
 [[nodiscard]] bool CreateDirectoryPath(const wchar_t* path, DWORD* error = nullptr);
 
 // The file name without its folder of the module (null: the process's executable), however

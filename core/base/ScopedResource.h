@@ -36,11 +36,15 @@ public:
     // Gives up ownership without releasing.
     [[nodiscard]] value_type release() noexcept { return std::exchange(m_value, Traits::empty()); }
 
+    // Keeps the thread's last error: an owner going out of scope between a failed call and the
+    // line that reads GetLastError() must not replace the caller's error with its own close's.
     void reset(value_type value = Traits::empty()) noexcept
     {
         value_type old = std::exchange(m_value, value);
         if (Traits::valid(old)) {
+            const DWORD lastError = ::GetLastError();
             Traits::close(old);
+            ::SetLastError(lastError);
         }
     }
 

@@ -3,9 +3,9 @@
 // keeps the linger event set, which is what wakes the worker; it resets the event when it becomes
 // empty.
 //
-// Results: 0; 11001 not initialised; 11002 initialised twice; 11003 no linger event; 11004
-// unknown cookie; 11005 visit of an empty map; 183 cookie already present; 14 no memory; a Win32
-// error of opening or setting the event.
+// Results: 0; 11001 not initialised; 11002 initialised twice; 11003 no linger event; 11004 unknown
+// cookie; 11005 visit of an empty map; ERROR_ALREADY_EXISTS cookie already present;
+// ERROR_OUTOFMEMORY no memory; a Win32 error of opening or setting the event.
 
 #include <windows.h>
 

@@ -8,9 +8,10 @@
 // an operation acquired. Other objects are for callers that want their own (CreateInstance) and
 // for tests.
 //
-// Results are numbers: 0 success, 87 bad argument, 14 no memory, the kNet... codes below, and
-// Win32 or Winsock errors passed through. Connection states: 1 connected, 0 not connected, -1 not
-// determined; an out state is set to -1 first and holds -1 when a result other than 0 is returned.
+// Results are numbers: 0 success, ERROR_INVALID_PARAMETER bad argument, ERROR_OUTOFMEMORY no
+// memory, the kNet... codes below, and Win32 or Winsock errors passed through. Connection states: 1
+// connected, 0 not connected, -1 not determined; an out state is set to -1 first and holds -1 when
+// a result other than 0 is returned.
 
 #include <winsock2.h>
 #include <windows.h>
@@ -73,8 +74,9 @@ public:
     KvPlatformNet(const KvPlatformNet&) = delete;
     KvPlatformNet& operator=(const KvPlatformNet&) = delete;
 
-    // A new initialised object in *out (touched only when one was made). 87 null out, 14 no
-    // memory, else the result of Initialize (the object is handed out even then).
+    // A new initialised object in *out (touched only when one was made). ERROR_INVALID_PARAMETER
+    // null out, ERROR_OUTOFMEMORY no memory, else the result of Initialize (the object is handed
+    // out even then).
     [[nodiscard]] static DWORD CreateInstance(std::unique_ptr<KvPlatformNet>* out,
                                               KvPlatformNetSettings settings = {});
 

@@ -1,7 +1,7 @@
 #include "pageobjects/objects/CFakeKvUninstaller.h"
 
 #include "core/Logging/Logging.h"
-#include "pageobjects/objects/KvComBoundary.h"
+#include "classlib/KvComBoundary.h"
 #include "pageobjects/objects/KvSurrogateConnection.h"
 #include "pageobjects/objects/PageObjectTypeLibraries.h"
 

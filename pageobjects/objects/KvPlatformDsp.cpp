@@ -4,7 +4,7 @@
 #include "core/Logging/Logging.h"
 #include "core/base/ScopedComValues.h"
 #include "core/base/StringFormat.h"
-#include "pageobjects/objects/KvComBoundary.h"
+#include "classlib/KvComBoundary.h"
 #include "pageobjects/objects/KvPageArguments.h"
 #include "pageobjects/objects/KvSurrogateConnection.h"
 

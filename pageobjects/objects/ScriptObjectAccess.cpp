@@ -1,7 +1,7 @@
 #include "pageobjects/objects/ScriptObjectAccess.h"
 
+#include "classlib/KvComBoundary.h"
 #include "core/base/ScopedComValues.h"
-#include "pageobjects/objects/KvComBoundary.h"
 
 #include <dispex.h>
 #include <oleauto.h>

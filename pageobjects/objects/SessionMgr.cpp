@@ -5,7 +5,7 @@
 #include "core/base/ScopedComValues.h"
 #include "core/base/ScopedResource.h"
 #include "core/loading/RtMui.h"
-#include "pageobjects/objects/KvComBoundary.h"
+#include "classlib/KvComBoundary.h"
 #include "pageobjects/objects/KvPageArguments.h"
 #include "pageobjects/objects/PageObjectFactory.h"
 #include "pageobjects/objects/PageObjectTypeLibraries.h"

@@ -9,7 +9,7 @@
 //         HRESULT FinalConstruct() override { return InitializeDispatch(kThingTypeLibrary, IID_IThing); }
 //     };
 
-#include "pageobjects/objects/KvComBoundary.h"
+#include "classlib/KvComBoundary.h"
 #include "pageobjects/objects/TypeLibDispatch.h"
 
 #include <oaidl.h>

@@ -13,18 +13,20 @@
 
 class CAppInfoReg {
 public:
-    // A mutex or storage that cannot be made stays null (QueryAppList then answers 6).
+    // A mutex or storage that cannot be made stays null (QueryAppList then answers
+    // ERROR_INVALID_HANDLE).
     CAppInfoReg();
     ~CAppInfoReg() = default;
     CAppInfoReg(const CAppInfoReg&) = delete;
     CAppInfoReg& operator=(const CAppInfoReg&) = delete;
 
-    // Waits up to 7000 ms for the mutex (and goes on without it after that), then lists the ids.
-    // On success *count = number of ids and *list = a CoTaskMemAlloc array of *count CoTaskMemAlloc
+    // Waits up to 7000 ms for the mutex (and goes on without it after that), then lists the ids. On
+    // success *count = number of ids and *list = a CoTaskMemAlloc array of *count CoTaskMemAlloc
     // strings (null with count 0 when there are none); the caller frees both levels with
-    // FreeAppList. 87 when either pointer is null (nothing written); otherwise *count = 0 and
-    // *list = null on every failure: 6 no storage, 14 out of memory, or the registry's code (a
-    // missing ApplicationInfo key is an empty list).
+    // FreeAppList. ERROR_INVALID_PARAMETER when either pointer is null (nothing written); otherwise
+    // *count = 0 and *list = null on every failure: ERROR_INVALID_HANDLE no storage,
+    // ERROR_OUTOFMEMORY out of memory, or the registry's code (a missing ApplicationInfo key is an
+    // empty list).
     [[nodiscard]] DWORD QueryAppList(DWORD* count, WCHAR*** list);
 
 private:

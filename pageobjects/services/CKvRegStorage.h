@@ -1,8 +1,8 @@
 #pragma once
 // The registry storage object: one key, either a predefined root (SetRoot) or a key it opened or
 // created itself. Values go through the obfuscated value store (ANSI names, UTF-16 string data).
-// Codes: 87 bad argument, 1010 (ERROR_BADKEY) the object holds no key, 14 out of memory, else
-// the registry's own code.
+// Codes: ERROR_INVALID_PARAMETER bad argument, ERROR_BADKEY the object holds no key,
+// ERROR_OUTOFMEMORY out of memory, else the registry's own code.
 
 #include "pageobjects/services/CKvSarnBaseStorage.h"
 
@@ -17,19 +17,20 @@ public:
     // "HKEY_CURRENT_USER" (any case) selects HKEY_CURRENT_USER; any other name, and null,
     // HKEY_LOCAL_MACHINE. A key held before is closed first.
     void SetRoot(const wchar_t* rootName) override;
-    // *out = a new storage object over subkey opened (created) with KEY_ALL_ACCESS; the caller
-    // owns it. 87 for a null or empty subkey or null out (*out untouched); otherwise *out is
-    // reset first and stays empty on failure.
+    // *out = a new storage object over subkey opened (created) with KEY_ALL_ACCESS; the caller owns
+    // it. ERROR_INVALID_PARAMETER for a null or empty subkey or null out (*out untouched);
+    // otherwise *out is reset first and stays empty on failure.
     [[nodiscard]] LONG OpenKey(const wchar_t* subkey, std::unique_ptr<CKvSarnBaseStorage>* out) override;
     [[nodiscard]] LONG CreateKey(const wchar_t* subkey, std::unique_ptr<CKvSarnBaseStorage>* out) override;
     // 0 when no key is held; on a RegCloseKey error the key is kept and the error returned.
     [[nodiscard]] LONG CloseKey() override;
     [[nodiscard]] LONG DeleteKey(const wchar_t* subkey) override;
     // ObfuscatedRegQueryValue below subkey (null: the key itself); obfuscated == 1 reads a "KVRG"
-    // record. 87 for data without size.
+    // record. ERROR_INVALID_PARAMETER for data without size.
     [[nodiscard]] LONG ReadValue(const wchar_t* subkey, const wchar_t* valueName, DWORD* type, void* data,
                                  DWORD* size, int obfuscated) override;
-    // ObfuscatedRegSetValue (the key is created when needed). 87 for null data or size 0.
+    // ObfuscatedRegSetValue (the key is created when needed). ERROR_INVALID_PARAMETER for null data
+    // or size 0.
     [[nodiscard]] LONG WriteValue(const wchar_t* subkey, const wchar_t* valueName, DWORD type, const void* data,
                                   DWORD size, int obfuscated) override;
     [[nodiscard]] LONG DeleteValue(const wchar_t* subkey, const wchar_t* valueName) override;

@@ -12,8 +12,9 @@ inline constexpr DWORD kApplicationInfoUIDll = 1;
 inline constexpr DWORD kApplicationInfoHelpFile = 2;
 
 // Reads the string value into buffer (capacity in characters). On success the buffer holds the
-// value, always terminated. 87 null code or buffer or capacity 0; 2 no such key or value; 13 the
-// value is not a string; 122 or 234 the value does not fit with its terminator; else the
+// value, always terminated. ERROR_INVALID_PARAMETER null code or buffer or capacity 0;
+// ERROR_FILE_NOT_FOUND no such key or value; ERROR_INVALID_DATA the value is not a string;
+// ERROR_INSUFFICIENT_BUFFER or ERROR_MORE_DATA the value does not fit with its terminator; else the
 // registry's code. On failure the buffer (when given) is emptied.
 [[nodiscard]] DWORD GetApplicationInfoValue(const wchar_t* applicationCode, wchar_t* buffer, DWORD capacity,
                                             DWORD which);

@@ -24,7 +24,7 @@
 
 // A font as the readers fill it. size is 24; readers that allocate records set it. faceName is
 // owned by the record (allocated with malloc), freed by CAgentUICfg::FreeFontRecord. A reader
-// refuses (87) a record whose faceName is already set.
+// refuses (ERROR_INVALID_PARAMETER) a record whose faceName is already set.
 struct KvFontRecord {
     DWORD size;
     wchar_t* faceName;
@@ -78,18 +78,20 @@ public:
 
     // Opens the file at path (an empty path is passed on; the component decides) with defaultTag
     // ("en-us" for the host) as the language of last resort; the UI language comes from
-    // Fundor::RtMuiGetMappedLocale. flags has no effect. Closes first. 0 loaded; 87 null path or
-    // null/empty default tag; 14 out of memory; 5 COM not initialised, component not created or
-    // file not opened. Any failure leaves the object empty.
+    // Fundor::RtMuiGetMappedLocale. flags has no effect. Closes first. 0 loaded;
+    // ERROR_INVALID_PARAMETER null path or null/empty default tag; ERROR_OUTOFMEMORY out of memory;
+    // ERROR_ACCESS_DENIED COM not initialised, component not created or file not opened. Any
+    // failure leaves the object empty.
     [[nodiscard]] DWORD Load(const wchar_t* path, const wchar_t* defaultTag, DWORD flags);
     // Frees everything Load made, releases the component (and its DLL) and balances COM.
     void Close();
 
     // The host's reader: section "sarn_ordwell". Width and height are written only when the page
-    // element gives them as positive numbers; *position only when "position" was read. 87 for a
-    // null page, width, height or record, or a record holding a face name; 6 not loaded; 122 the
-    // page name makes paths that do not fit 260 characters (nothing is read then). Otherwise the
-    // code of the font step or the size step that failed both languages, or 0 when both read.
+    // element gives them as positive numbers; *position only when "position" was read.
+    // ERROR_INVALID_PARAMETER for a null page, width, height or record, or a record holding a face
+    // name; ERROR_INVALID_HANDLE not loaded; ERROR_INSUFFICIENT_BUFFER the page name makes paths
+    // that do not fit 260 characters (nothing is read then). Otherwise the code of the font step or
+    // the size step that failed both languages, or 0 when both read.
     [[nodiscard]] DWORD GetOrdwellFontAndDimInfo(const wchar_t* page, DWORD* width, DWORD* height, DWORD* position,
                                                  KvFontRecord* font);
     // As GetOrdwellFontAndDimInfo for section "sarn_shell", without a position.
@@ -97,9 +99,9 @@ public:
     // Frees and nulls font->faceName; the record stays the caller's. Null is accepted.
     static void FreeFontRecord(KvFontRecord* font);
 
-    // Readers of the other sections. Each checks its pointers (87), needs a loaded object (6) and
-    // otherwise gives the code of its last read. Language paths that do not fit 1,024 characters
-    // give 122.
+    // Readers of the other sections. Each checks its pointers (ERROR_INVALID_PARAMETER), needs a
+    // loaded object (ERROR_INVALID_HANDLE) and otherwise gives the code of its last read. Language
+    // paths that do not fit 1,024 characters give ERROR_INSUFFICIENT_BUFFER.
     [[nodiscard]] DWORD GetHtmlDialogInfo(const wchar_t* name, DWORD info[4]);
     [[nodiscard]] DWORD GetAlertFonts(KvAlertFonts* fonts);
     [[nodiscard]] DWORD GetAlertFontSet(KvAlertFontSet* fonts);
@@ -113,15 +115,17 @@ public:
     [[nodiscard]] DWORD GetWowScreenFont(KvFontRecord* font);
     [[nodiscard]] DWORD GetSectionFontAndSize(const wchar_t* section, const wchar_t* name, DWORD* width,
                                               DWORD* height, KvFontRecord* font);
-    // Both outputs are zeroed first; 13 when not loaded; 0 otherwise.
+    // Both outputs are zeroed first; ERROR_INVALID_DATA when not loaded; 0 otherwise.
     [[nodiscard]] DWORD GetSizeByPath(const wchar_t* expression, DWORD* width, DWORD* height);
     static void FreeAlertFonts(KvAlertFonts* fonts);
     static void FreeAlertFontSet(KvAlertFontSet* fonts);
     static void FreeDialogFonts(KvDialogFonts* fonts);
 
-    // 6 no alternate tag, 122 it does not fit capacity characters (buffer untouched), else 0.
+    // ERROR_INVALID_HANDLE no alternate tag, ERROR_INSUFFICIENT_BUFFER it does not fit capacity
+    // characters (buffer untouched), else 0.
     [[nodiscard]] DWORD GetAlternateLanguage(wchar_t* buffer, DWORD capacity) const;
-    // Replaces the alternate tag with a copy. 87 null or empty, 14 out of memory.
+    // Replaces the alternate tag with a copy. ERROR_INVALID_PARAMETER null or empty,
+    // ERROR_OUTOFMEMORY out of memory.
     [[nodiscard]] DWORD SetAlternateLanguage(const wchar_t* tag);
 
     // One attribute of an element, found by name ignoring the case of A to Z, as a new string
@@ -133,16 +137,17 @@ public:
                                                    wchar_t** value);
 
     // Reads "codepage", then "point_size", then "face_name" of the selected element, each only
-    // after the previous was read. 87, 6, or the code of the last read (0 also when the
-    // expression selected nothing with result 0).
+    // after the previous was read. ERROR_INVALID_PARAMETER, ERROR_INVALID_HANDLE, or the code of
+    // the last read (0 also when the expression selected nothing with result 0).
     [[nodiscard]] DWORD ReadFont(const wchar_t* expression, KvFontRecord* font);
     // Reads "width", then "height" (only after a positive width); with position given "position"
     // is read in any case and its code is the result.
     [[nodiscard]] DWORD ReadDimensions(const wchar_t* expression, DWORD* width, DWORD* height, DWORD* position);
 
     // "P[D and not(U)]/D/S | P/U/S" (or without "/S") for the UI tag U and default tag D, or
-    // "P/D/S" when there is no UI tag; the alternate form uses the alternate tag. 87 for a null
-    // base, buffer or capacity 0; 122 when it does not fit (buffer emptied).
+    // "P/D/S" when there is no UI tag; the alternate form uses the alternate tag.
+    // ERROR_INVALID_PARAMETER for a null base, buffer or capacity 0; ERROR_INSUFFICIENT_BUFFER when
+    // it does not fit (buffer emptied).
     [[nodiscard]] DWORD BuildLanguagePath(const wchar_t* base, const wchar_t* name, wchar_t* buffer,
                                           DWORD capacity) const;
     [[nodiscard]] DWORD BuildAlternateLanguagePath(const wchar_t* base, const wchar_t* name, wchar_t* buffer,

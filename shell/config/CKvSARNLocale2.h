@@ -31,30 +31,31 @@ public:
 
     // Frees what an earlier call loaded, then reads application "qrn"'s "ResDll" and "UIDll"
     // (ApplicationInfo.h). With path null the two DLLs are those values; with a path both are the
-    // path (and a non-empty path is also the folder the OEM string DLL is looked for in). mode 0
-    // or 1 lets the resource DLL load; any other mode makes string loads from it give 50.
-    // 0 ready; 3 a path without a backslash; the registry read's code. The OEM DLLs load here
-    // when present; their absence is no failure.
+    // path (and a non-empty path is also the folder the OEM string DLL is looked for in). mode 0 or
+    // 1 lets the resource DLL load; any other mode makes string loads from it give
+    // ERROR_NOT_SUPPORTED. 0 ready; ERROR_PATH_NOT_FOUND a path without a backslash; the registry
+    // read's code. The OEM DLLs load here when present; their absence is no failure.
     [[nodiscard]] DWORD Initialize(const wchar_t* path, DWORD mode);
 
-    // String id into buffer (capacity in characters), from the OEM string DLL when it holds the
-    // id, else from the resource DLL. Then each token of tokenList (tokens separated by ',', e.g.
+    // String id into buffer (capacity in characters), from the OEM string DLL when it holds the id,
+    // else from the resource DLL. Then each token of tokenList (tokens separated by ',', e.g.
     // L"%NAME%,%PLACE%") is replaced, in list order, by replacements[i] of the counted list of
     // replacementCount texts: every occurrence, left to right, never inside inserted text. The
-    // token "%COMPANY_NAME_NEUTRAL%" with a replacement of one blank is removed instead.
-    // A null or empty tokenList, or one with fewer than two '%', replaces nothing.
-    // 0 done; 87 null buffer, capacity 0 or a null replacement; 575 not initialised; 50 the mode
-    // forbids loading; the loader's error when the resource DLL does not load; 1168 no such
-    // string; 13 an odd number of '%' or a token count that differs from replacementCount; 122
+    // token "%COMPANY_NAME_NEUTRAL%" with a replacement of one blank is removed instead. A null or
+    // empty tokenList, or one with fewer than two '%', replaces nothing. 0 done;
+    // ERROR_INVALID_PARAMETER null buffer, capacity 0 or a null replacement; ERROR_APP_INIT_FAILURE
+    // (575) not initialised; ERROR_NOT_SUPPORTED the mode forbids loading; the loader's error when
+    // the resource DLL does not load; ERROR_NOT_FOUND no such string; ERROR_INVALID_DATA an odd
+    // number of '%' or a token count that differs from replacementCount; ERROR_INSUFFICIENT_BUFFER
     // the text does not fit capacity with its terminator. On failure the buffer is emptied.
     [[nodiscard]] DWORD LoadResString(UINT id, wchar_t* buffer, DWORD capacity, const wchar_t* tokenList = nullptr,
                                       const wchar_t* const* replacements = nullptr, std::size_t replacementCount = 0);
 
     // A string whose id may depend on the package. With packageId non-zero and id above 0xFFFF,
-    // string packageId holds the package's base number (decimal text) and the string loaded is
-    // base + (id >> 16); when that gives no string the plain id (id & 0xFFFF) is loaded instead.
-    // The plain id's text has "%COMPANY_NAME_NEUTRAL%" replaced by string 35030. Tokens,
-    // arguments and codes as LoadResString; 13 also for a base + offset beyond 0xFFFF.
+    // string packageId holds the package's base number (decimal text) and the string loaded is base
+    // + (id >> 16); when that gives no string the plain id (id & 0xFFFF) is loaded instead. The
+    // plain id's text has "%COMPANY_NAME_NEUTRAL%" replaced by string 35030. Tokens, arguments and
+    // codes as LoadResString; ERROR_INVALID_DATA also for a base + offset beyond 0xFFFF.
     [[nodiscard]] DWORD LoadPkgString(DWORD packageId, DWORD id, wchar_t* buffer, DWORD capacity,
                                       const wchar_t* tokenList = nullptr, const wchar_t* const* replacements = nullptr,
                                       std::size_t replacementCount = 0);
@@ -74,7 +75,8 @@ private:
     void _FreeModules();
     [[nodiscard]] DWORD _LoadResourceDll();
     [[nodiscard]] DWORD _LoadUiDll();
-    // The string id as text, OEM string DLL first; 0, 1168 or the resource DLL's load code.
+    // The string id as text, OEM string DLL first; 0, ERROR_NOT_FOUND or the resource DLL's load
+    // code.
     [[nodiscard]] DWORD _LoadText(UINT id, wchar_t* text, int capacity, int* length);
 
     Fundor::ScopedModule m_resourceDll;

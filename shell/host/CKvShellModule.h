@@ -98,9 +98,9 @@ public:
     unsigned long OnUiContainerDestroyed(const std::shared_ptr<Velmo::Message>& message);
 
     // IKvShellHostAccess: the main window's handle, readable from any thread.
-    HWND STDMETHODCALLTYPE GetMainWindowHandle() override { return m_mainWindowHandle.load(); }
+    HWND STDMETHODCALLTYPE GetMainWindowHandle() noexcept override { return m_mainWindowHandle.load(); }
     void SetMainWindowHandle(HWND window) noexcept { m_mainWindowHandle.store(window); }
-    BOOL STDMETHODCALLTYPE IsNotAdministrator() override { return m_notAdministrator != 0 ? TRUE : FALSE; }
+    BOOL STDMETHODCALLTYPE IsNotAdministrator() noexcept override { return m_notAdministrator != 0 ? TRUE : FALSE; }
 
     [[nodiscard]] const KvCommandRecord* CommandRecord() const noexcept { return m_commandRecord; }
     [[nodiscard]] IHostUiSettings& UiSettings() noexcept { return *m_settings; }

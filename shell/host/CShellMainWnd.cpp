@@ -1,5 +1,6 @@
 #include "shell/host/CShellMainWnd.h"
 
+#include "classlib/KvComBoundary.h"
 #include "core/Logging/Logging.h"
 #include "core/base/ScopedComValues.h"
 #include "pageobjects/services/GetActivePackageId.h"
@@ -309,13 +310,18 @@ LRESULT CShellMainWnd::OnDisplayChange(UINT, WPARAM, LPARAM, BOOL&)
 
 LRESULT STDMETHODCALLTYPE CShellMainWnd::OnBrowserMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message != WM_LBUTTONDOWN || window == nullptr) return 0;
-    const int y = static_cast<short>(HIWORD(static_cast<DWORD>(lParam)));
-    if (y < 0 || y > kDragBandBottom) return 0;
-    HWND top = window;
-    for (HWND parent = ::GetParent(top); parent != nullptr; parent = ::GetParent(top)) top = parent;
-    ::SendMessageW(top, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
-    ::PostMessageW(window, WM_LBUTTONUP, wParam, lParam);
+    // The browser control calls in from its own message handling: nothing may be thrown back.
+    // The control reads no result (always 0).
+    (void)KvComBoundary(kSource, L"CShellMainWnd::OnBrowserMessage", [&] {
+        if (message != WM_LBUTTONDOWN || window == nullptr) return S_FALSE;
+        const int y = static_cast<short>(HIWORD(static_cast<DWORD>(lParam)));
+        if (y < 0 || y > kDragBandBottom) return S_FALSE;
+        HWND top = window;
+        for (HWND parent = ::GetParent(top); parent != nullptr; parent = ::GetParent(top)) top = parent;
+        ::SendMessageW(top, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
+        ::PostMessageW(window, WM_LBUTTONUP, wParam, lParam);
+        return S_OK;
+    });
     return 0;
 }
 

@@ -27,7 +27,8 @@ public:
     explicit CWinDPIAware(IDisplayEnvironment* display = nullptr) noexcept;
     virtual ~CWinDPIAware() = default;
 
-    // 87 for a zero dimension; else stores the request, computes scaled size and zoom, and gives 0.
+    // ERROR_INVALID_PARAMETER for a zero dimension; else stores the request, computes scaled size
+    // and zoom, and gives 0.
     [[nodiscard]] DWORD SetDPIAwareSize(SIZE requested, DWORD style);
     // {0, 0, scaled width, scaled height} adjusted for the style (no menu).
     [[nodiscard]] RECT ScaledWindowRect(DWORD style) const;

@@ -1,5 +1,7 @@
 #include "shell/host/HandOverChannel.h"
 
+#include "core/base/LastError.h"
+
 #include <cwchar>
 #include <vector>
 
@@ -94,8 +96,14 @@ bool HandOverChannel::ClaimHost(SECURITY_ATTRIBUTES* attributes)
     m_token.reset(CreateOrOpenMutex(m_tokenName, attributes, TRUE, &created));
     if (!m_token) return false;
     // Still there from an earlier host: free once that host ended, or held for an instant by a start.
-    m_tokenOwned = created || Acquired(::WaitForSingleObject(m_token.get(), kClaimWaitMilliseconds));
-    if (!m_tokenOwned) m_token.reset();
+    const DWORD waited = created ? WAIT_OBJECT_0 : ::WaitForSingleObject(m_token.get(), kClaimWaitMilliseconds);
+    // A timed-out wait leaves the last error as the create found the mutex (ERROR_ALREADY_EXISTS).
+    const DWORD waitError = waited == WAIT_FAILED ? Fundor::LastErrorOr(ERROR_INVALID_HANDLE) : ERROR_TIMEOUT;
+    m_tokenOwned = Acquired(waited);
+    if (!m_tokenOwned) {
+        m_token.reset();
+        ::SetLastError(waitError);
+    }
     return m_tokenOwned;
 }
 

@@ -48,7 +48,8 @@ public:
     [[nodiscard]] LockResult Lock(SECURITY_ATTRIBUTES* attributes, ULONGLONG deadline);
     void Unlock() noexcept;
 
-    // Makes the calling thread the running host's token owner; false when the token cannot be had.
+    // Makes the calling thread the running host's token owner; false when the token cannot be had,
+    // with the reason in the last error (ERROR_TIMEOUT while another host keeps the token).
     [[nodiscard]] bool ClaimHost(SECURITY_ATTRIBUTES* attributes);
     void ReleaseHost() noexcept;
 

@@ -3,6 +3,7 @@
 #include "access/InstallFolders.h"
 #include "access/ModuleTrust.h"
 #include "core/Logging/Logging.h"
+#include "core/base/LastError.h"
 
 #include <cwchar>
 #include <string>
@@ -42,40 +43,47 @@ void KvBrwsr2Lib::Unload() noexcept
     m_deInit = nullptr;
 }
 
-bool KvBrwsr2Lib::LoadFromFolder(const wchar_t* folder)
+DWORD KvBrwsr2Lib::LoadFromFolder(const wchar_t* folder)
 {
     std::wstring path(folder);
     if (!path.empty() && path.back() != L'\\') path += L'\\';
     path += kLibraryName;
-    if (path.size() >= MAX_PATH || ValidateModulePath(path.c_str()) != 0) return false;
+    if (path.size() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+    // What the check left in the last error says more than its verdict (a missing file).
+    if (const DWORD refused = ValidateModulePath(path.c_str()); refused != 0) return Fundor::LastErrorOr(refused);
     m_module.reset(::LoadLibraryW(path.c_str()));
-    return m_module.valid();
+    RETURN_LAST_ERROR_IF(!m_module);
+    return ERROR_SUCCESS;
 }
 
 DWORD KvBrwsr2Lib::Load()
 {
     Unload();
+    // The error of the last step that failed, taken where it failed: the folder look-ups and the
+    // second attempt in between would otherwise replace it. Never 0 on failure.
+    DWORD error = ERROR_MOD_NOT_FOUND;
     wchar_t program[MAX_PATH] = {};
     const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
     if (length > 0 && length < MAX_PATH) {
         wchar_t* slash = std::wcsrchr(program, L'\\');
         if (slash != nullptr) {
             slash[1] = L'\0';
-            (void)LoadFromFolder(program);
+            error = LoadFromFolder(program);
         }
     }
     if (!m_module) {
         wchar_t common[MAX_PATH] = {};
-        if (GetCommonFilesDir(common, MAX_PATH, 1) == ERROR_SUCCESS) (void)LoadFromFolder(common);
+        if (GetCommonFilesDir(common, MAX_PATH, 1) == ERROR_SUCCESS) error = LoadFromFolder(common);
     }
     if (m_module) {
         m_getBrwObject2 = Bind<PFN_KvGetBrwObject2>(m_module.get(), "KvGetBrwObject2");
-        m_getBrwObject2Ex = Bind<PFN_KvGetBrwObject2Ex>(m_module.get(), "KvGetBrwObject2Ex");
-        if (m_getBrwObject2 != nullptr && m_getBrwObject2Ex != nullptr) return ERROR_SUCCESS;
+        error = m_getBrwObject2 != nullptr ? ERROR_SUCCESS : Fundor::LastErrorOr(ERROR_PROC_NOT_FOUND);
+        if (error == ERROR_SUCCESS) {
+            m_getBrwObject2Ex = Bind<PFN_KvGetBrwObject2Ex>(m_module.get(), "KvGetBrwObject2Ex");
+            if (m_getBrwObject2Ex != nullptr) return ERROR_SUCCESS;
+            error = Fundor::LastErrorOr(ERROR_PROC_NOT_FOUND);
+        }
     }
-    DWORD error = ::GetLastError();
-    // A definite failure: a cleared last error would read as success with nothing bound.
-    if (error == ERROR_SUCCESS) error = m_module ? ERROR_PROC_NOT_FOUND : ERROR_MOD_NOT_FOUND;
     Unload();
     return error;
 }
@@ -86,10 +94,12 @@ DWORD KvBrwsr2Lib::Init(DWORD flags, KvBrwNfHandler handler, void* context)
     if (result != ERROR_SUCCESS) return result;
     if ((flags & 1) == 0) {
         m_init = Bind<PFN_KvBrwInit>(m_module.get(), "KvBrwInit");
-        m_deInit = Bind<PFN_KvBrwDeInit>(m_module.get(), "KvBrwDeInit");
-        if (m_init == nullptr || m_deInit == nullptr) {
-            result = ::GetLastError();
-            if (result == ERROR_SUCCESS) result = ERROR_PROC_NOT_FOUND;
+        result = m_init != nullptr ? ERROR_SUCCESS : Fundor::LastErrorOr(ERROR_PROC_NOT_FOUND);
+        if (result == ERROR_SUCCESS) {
+            m_deInit = Bind<PFN_KvBrwDeInit>(m_module.get(), "KvBrwDeInit");
+            if (m_deInit == nullptr) result = Fundor::LastErrorOr(ERROR_PROC_NOT_FOUND);
+        }
+        if (result != ERROR_SUCCESS) {
             m_deInit = nullptr;  // never initialised: nothing to undo
         } else {
             result = m_init(flags, handler, context);

@@ -16,21 +16,24 @@ public:
     KvBrwsr2Lib& operator=(const KvBrwsr2Lib&) = delete;
 
     // The program folder's copy, else the common-files folder's, each only after the trust check;
-    // then the two object exports. 0 when loaded and bound; else a non-zero Win32 code (126 when no
-    // file was loaded and the system gave none) with nothing held.
+    // then the two object exports. 0 when loaded and bound; else a non-zero Win32 code
+    // (ERROR_MOD_NOT_FOUND when no file was loaded and the system gave none) with nothing held.
     [[nodiscard]] DWORD Load();
     // Load, then (flags bit 0 clear) bind and call KvBrwInit(flags, handler, context). Non-zero
     // result: nothing held.
     [[nodiscard]] DWORD Init(DWORD flags, KvBrwNfHandler handler, void* context);
     void Unload() noexcept;
-    // 0 with *browser set; 120 when not bound; 1627 when the export reports failure; 13 when it
-    // reports success without an object. *browser is null on failure.
+    // 0 with *browser set; ERROR_CALL_NOT_IMPLEMENTED when not bound; ERROR_FUNCTION_FAILED when
+    // the export reports failure; ERROR_INVALID_DATA when it reports success without an object.
+    // *browser is null on failure.
     [[nodiscard]] DWORD GetBrwObject2(IKvBrowser2** browser);
 
     [[nodiscard]] HMODULE Module() const noexcept { return m_module.get(); }
 
 private:
-    [[nodiscard]] bool LoadFromFolder(const wchar_t* folder);
+    // 0 when the library of folder is trusted and loaded; else the failed step's error, read
+    // where it failed.
+    [[nodiscard]] DWORD LoadFromFolder(const wchar_t* folder);
 
     Fundor::ScopedModule m_module;
     PFN_KvGetBrwObject2 m_getBrwObject2 = nullptr;

@@ -7,7 +7,8 @@
 #include <string>
 
 // Brings window to the front; with attach and a foreground window of another thread, through that
-// thread's input (restoring a minimised window first). 87 for a null window, else 0.
+// thread's input (restoring a minimised window first). ERROR_INVALID_PARAMETER for a null window,
+// else 0.
 DWORD ForceForegroundWindow(HWND window, BOOL attach);
 
 // Whether the page lets the window close, from its "closeBtnEnabled" answer: only a boolean false

@@ -12,6 +12,7 @@
 // with WINEPREFIX set to it:  OrdwellTrustBench.exe [checks]
 
 #include "access/ModuleTrust.h"
+#include "access/WinTrustFileCheck.h"
 #include "access/tests/TrustTestSupport.h"
 #include "core/base/StringFormat.h"
 
@@ -45,22 +46,8 @@ double Median(std::vector<double> values)
 // What a caller without the trust layer would do: verify, then release the state.
 bool BareWinVerifyTrust(const wchar_t* path)
 {
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path;
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    data.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG result = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    (void)::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    return result == 0;
+    WinTrustFileCheck check(path, WTD_REVOCATION_CHECK_NONE);
+    return check.Verify() == 0;
 }
 
 // The platform calls of one check of a file with one signer, in the check's order, with no
@@ -127,19 +114,9 @@ bool PlatformWorkOfOneCheck(const wchar_t* path)
                                                         &policyStatus) &&
                      policyStatus.dwError == 0;
             if (passed) {
-                WINTRUST_FILE_INFO file = {};
-                file.cbStruct = sizeof(file);
-                file.pcwszFilePath = path;
-                WINTRUST_DATA data = {};
-                data.cbStruct = sizeof(data);
-                data.dwUIChoice = WTD_UI_NONE;
-                data.fdwRevocationChecks = WTD_REVOKE_NONE;
-                data.dwUnionChoice = WTD_CHOICE_FILE;
-                data.pFile = &file;
-                data.dwProvFlags = WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG |
-                                   WTD_CACHE_ONLY_URL_RETRIEVAL;
-                GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-                passed = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == 0;
+                WinTrustFileCheck check(path, WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE |
+                                                  WTD_HASH_ONLY_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL);
+                passed = check.Verify() == 0;
             }
         }
     }

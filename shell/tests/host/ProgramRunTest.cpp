@@ -83,6 +83,32 @@ void RemoveRegistration(HKEY root)
 
 // Start-up codes decided before the utility library is needed, and the registration switches.
 // Registration writes the prefix's machine-wide classes: one test does it all, in turn.
+// A claim of the host token that cannot have it (another thread of a running host keeps it) fails
+// after its wait and says why in the last error; once the token is given back the claim succeeds.
+TEST(HostToken, AClaimThatCannotHaveTheTokenSaysWhyInTheLastError)
+{
+    const std::wstring name = LowerUniqueName(L"claim");
+    HandOverChannel running(name);
+    ASSERT_TRUE(running.ClaimHost(nullptr));
+    const struct {
+        const char* state;
+        bool claimed;
+        DWORD error;
+    } cases[] = {{"kept by the running host", false, ERROR_TIMEOUT}, {"given back", true, ERROR_SUCCESS}};
+    for (const auto& c : cases) {
+        if (c.claimed) running.ReleaseHost();
+        bool claimed = !c.claimed;
+        DWORD error = ERROR_SUCCESS;
+        std::thread([&] {
+            HandOverChannel second(name);
+            claimed = second.ClaimHost(nullptr);
+            error = claimed ? DWORD{ERROR_SUCCESS} : ::GetLastError();
+        }).join();
+        EXPECT_EQ(c.claimed, claimed) << c.state;
+        EXPECT_EQ(c.error, error) << c.state;
+    }
+}
+
 TEST(HostProgram, RefusalsAndRegistrationSwitches)
 {
     for (const wchar_t* arguments : {L"", L"/mode:fake", L"/RegServer", L"/ngmdata:\"x\" /simulate:y"}) {

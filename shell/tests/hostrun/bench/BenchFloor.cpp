@@ -22,6 +22,7 @@
 
 #include "access/KvUtilExports.h"
 #include "access/NroValidationControl.h"
+#include "access/WinTrustFileCheck.h"
 #include "core/base/ScopedResource.h"
 #include "shell/host/KvBrowser2.h"
 
@@ -94,21 +95,11 @@ NroValidationControl* ConnectService()
                                        L"qdxnroa.dll");
     ScopedHandle held = Hold(path);
     if (!held) return nullptr;
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path.c_str();
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG verdict = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    (void)WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    LONG verdict = 0;
+    {
+        WinTrustFileCheck check(path.c_str(), WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL);
+        verdict = check.Verify();
+    }
     if (verdict != 0) return nullptr;
     // Kept loaded: the interface's code lives in it.
     const HMODULE service = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);

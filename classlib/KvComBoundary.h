@@ -1,6 +1,7 @@
 #pragma once
-// The edge of every COM method the page objects serve. Their callers are a script engine, the
-// platform's dispatch code or another process's stub: none of them can take a C++ exception. A
+// The edge of every COM method this product serves (page objects, the class library's objects,
+// the window's browser subscriber). Their callers are a script engine, the platform's dispatch
+// code, a browser control or another process's stub: none of them can take a C++ exception. A
 // method's body runs inside KvComBoundary; what it throws is caught by kind, logged as one fixed
 // line under the method's name at the error level, and becomes a failing HRESULT.
 //
@@ -54,8 +55,8 @@ template <typename Body>
     return KvComBoundary(source, method, static_cast<Body&&>(body), [](HRESULT failure) noexcept { return failure; });
 }
 
-// The Win32-style result a page reads when its call ended at the boundary: 14 (out of memory)
-// or 574 (ERROR_UNHANDLED_EXCEPTION, which this platform header lacks).
+// The Win32-style result a page reads when its call ended at the boundary: ERROR_OUTOFMEMORY
+// or ERROR_UNHANDLED_EXCEPTION (574, which this platform header lacks).
 inline constexpr long kKvUnhandledException = 574;
 [[nodiscard]] constexpr long KvPageResultOf(HRESULT failure) noexcept
 {
