@@ -1,6 +1,7 @@
 #include "access/NroValidationClient.h"
 
 #include "access/WinTrustFileCheck.h"
+#include "core/base/ScopedComValues.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
 
@@ -189,10 +190,7 @@ NroValidationClient::NroValidationClient() { Connect(); }
 
 NroValidationClient::~NroValidationClient()
 {
-    if (m_control != nullptr) {
-        m_control->Release();
-        m_control = nullptr;
-    }
+    m_control.Reset();  // before the DLL that implements it goes
     m_module.reset();
 }
 
@@ -222,7 +220,7 @@ void NroValidationClient::Connect()
         }
     }
     m_module.reset(module);
-    m_control = static_cast<NroValidationControl*>(control);
+    m_control = Fundor::AdoptComPtr(static_cast<NroValidationControl*>(control));
 }
 
 DWORD NroValidationClient::IsTrusted(const wchar_t* path)

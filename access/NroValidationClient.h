@@ -7,6 +7,7 @@
 #include "core/base/ScopedResource.h"
 
 #include <windows.h>
+#include <wrl/client.h>
 
 class NroValidationClient final : public ModuleValidator {
 public:
@@ -37,7 +38,7 @@ private:
 
     DWORD m_version = 0;
     Fundor::ScopedModule m_module;  // kept loaded while the interface is held
-    NroValidationControl* m_control = nullptr;
+    Microsoft::WRL::ComPtr<NroValidationControl> m_control;
 };
 
 // Gets a named interface from the export "NotComDllGetInterface" of a DLL that passes
