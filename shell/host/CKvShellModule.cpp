@@ -400,9 +400,10 @@ HRESULT CKvShellModule::PreMessageLoop(int show)
     if (!m_noBus) {
         m_bus = Velmo::MessageBusClient::getInstance();
         if (m_bus) {
-            (void)m_bus->subscribeAll(L"Nbr.Uninstall.Start",
-                                      [this](std::shared_ptr<Velmo::Message> message) { return OnUninstallStart(message); });
-            (void)m_bus->subscribeSessionAll(L"UiContainer.Destroyed", [this](std::shared_ptr<Velmo::Message> message) {
+            (void)m_bus->subscribeAll(L"Nbr.Uninstall.Start", [this](const std::shared_ptr<Velmo::Message>& message) {
+                return OnUninstallStart(message);
+            });
+            (void)m_bus->subscribeSessionAll(L"UiContainer.Destroyed", [this](const std::shared_ptr<Velmo::Message>& message) {
                 return OnUiContainerDestroyed(message);
             });
         }
