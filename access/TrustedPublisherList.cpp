@@ -144,7 +144,7 @@ bool ParseThumbprint(const std::wstring& text, TrustedPublisherList::Thumbprint*
 bool ReadWholeFile(HANDLE file, std::string* contents)
 {
     LARGE_INTEGER size = {};
-    if (!::GetFileSizeEx(file, &size) || size.QuadPart < 0 || size.QuadPart > 16 * 1024 * 1024) {
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart < 0 || size.QuadPart > 16LL * 1024 * 1024) {
         return false;
     }
     contents->assign(static_cast<std::size_t>(size.QuadPart), '\0');

@@ -48,6 +48,8 @@ private:
 WindowObjects& BoundWindows() noexcept
 {
     // Never destroyed: a window object of static lifetime may still unhook itself at exit.
+    // Without memory for this small table no window can be bound: ending the process is right.
+    // NOLINTNEXTLINE(bugprone-unhandled-exception-at-new)
     static WindowObjects* const windows = new WindowObjects;
     return *windows;
 }

@@ -14,6 +14,10 @@ set(TEST_WINE_ENV
     WINEDLLOVERRIDES=mscoree,mshtml=
     LANG=C.UTF-8
     LC_ALL=C.UTF-8)
+if(ORDWELL_UBSAN)
+    # A trapped check ends the test program at once instead of waiting in Wine's crash debugger.
+    list(TRANSFORM TEST_WINE_ENV REPLACE "^WINEDLLOVERRIDES=" "WINEDLLOVERRIDES=winedbg.exe,")
+endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR env ${TEST_WINE_ENV} ${WINE64_LOADER})
 
 # The prefix is made once per build folder; every test program depends on it so that

@@ -193,7 +193,8 @@ TEST(BusMessage, EmptySourceBecomesTheProgramFileName)
     EXPECT_EQ(program, Velmo::DefaultMessageSource());
     auto message = CreateMessage(L"Name", L"", L"data");
     EXPECT_EQ(program, message->getSource());
-    EXPECT_EQ(2u * (4 + program.size() + 4) + 114, message->getHeader()->totalSize);
+    // Fields of the packed header are compared as copies: a reference to one may be misaligned.
+    EXPECT_EQ(2u * (4 + program.size() + 4) + 114, std::uint32_t{message->getHeader()->totalSize});
     EXPECT_EQ(L"Given", CreateMessage(L"Name", L"Given", L"")->getSource());
 }
 

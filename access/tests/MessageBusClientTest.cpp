@@ -46,10 +46,11 @@ TEST(MessageBusClient, PublishingAReplyAlsoPublishesAnOrdinaryCopy)
     reply->getHeader()->replyIndex = 7;
     ASSERT_EQ(0u, bus.client->publish(reply));
     ASSERT_EQ(2u, bus.fake->published.size());
-    EXPECT_EQ(0x11u, bus.fake->published[0].header.flags);
-    EXPECT_EQ(7u, bus.fake->published[0].header.replyIndex);
-    EXPECT_EQ(0x10u, bus.fake->published[1].header.flags);
-    EXPECT_EQ(0u, bus.fake->published[1].header.replyIndex);
+    // Fields of the packed header are compared as copies: a reference to one may be misaligned.
+    EXPECT_EQ(0x11u, std::uint32_t{bus.fake->published[0].header.flags});
+    EXPECT_EQ(7u, std::uint32_t{bus.fake->published[0].header.replyIndex});
+    EXPECT_EQ(0x10u, std::uint32_t{bus.fake->published[1].header.flags});
+    EXPECT_EQ(0u, std::uint32_t{bus.fake->published[1].header.replyIndex});
     EXPECT_EQ(L"Reply.Name", bus.fake->published[1].name);
     EXPECT_EQ(0u, bus.fake->published[1].flag);
 
@@ -62,8 +63,8 @@ TEST(MessageBusClient, PublishingAReplyAlsoPublishesAnOrdinaryCopy)
         once->getHeader()->replyIndex = 9;
         ASSERT_EQ(0u, bus.client->publishEx(once));
         ASSERT_EQ(1u, bus.fake->published.size()) << preset;
-        EXPECT_EQ(1u | (1u << preset), bus.fake->published[0].header.flags);
-        EXPECT_EQ(9u, bus.fake->published[0].header.replyIndex);
+        EXPECT_EQ(1u | (1u << preset), std::uint32_t{bus.fake->published[0].header.flags});
+        EXPECT_EQ(9u, std::uint32_t{bus.fake->published[0].header.replyIndex});
         EXPECT_EQ(1u, bus.fake->published[0].flag);
     }
 
@@ -71,7 +72,7 @@ TEST(MessageBusClient, PublishingAReplyAlsoPublishesAnOrdinaryCopy)
     bus.fake->published.clear();
     ASSERT_EQ(0u, bus.client->publish(CreateMessage(L"Plain", L"S", L"")));
     ASSERT_EQ(1u, bus.fake->published.size());
-    EXPECT_EQ(0u, bus.fake->published[0].header.flags);
+    EXPECT_EQ(0u, std::uint32_t{bus.fake->published[0].header.flags});
 
     EXPECT_EQ(0x80000008u, bus.client->publish(nullptr));
 }
@@ -85,16 +86,16 @@ TEST(MessageBusClient, PublishFailuresAreReportedAndLeaveTheMessageRepublishable
     bus.fake->publishResults = {0x80000002u};
     EXPECT_EQ(0x80000002u, bus.client->publish(reply));
     ASSERT_EQ(1u, bus.fake->published.size());
-    EXPECT_EQ(0x1u, reply->getHeader()->flags);
-    EXPECT_EQ(5u, reply->getHeader()->replyIndex);
+    EXPECT_EQ(0x1u, std::uint32_t{reply->getHeader()->flags});
+    EXPECT_EQ(5u, std::uint32_t{reply->getHeader()->replyIndex});
 
     // Published again it still makes its copy; a failing copy does not fail the publish.
     bus.fake->published.clear();
     bus.fake->publishResults = {0u, 0x8000000Eu};
     EXPECT_EQ(0u, bus.client->publish(reply));
     ASSERT_EQ(2u, bus.fake->published.size());
-    EXPECT_EQ(0x11u, bus.fake->published[0].header.flags);
-    EXPECT_EQ(0x10u, bus.fake->published[1].header.flags);
+    EXPECT_EQ(0x11u, std::uint32_t{bus.fake->published[0].header.flags});
+    EXPECT_EQ(0x10u, std::uint32_t{bus.fake->published[1].header.flags});
 }
 
 TEST(MessageBusClient, SessionSubscriptionsDropOnlyOtherKnownSessions)
@@ -170,7 +171,7 @@ TEST(MessageBusClient, SubscribeDeliversAndUnsubscribeRemovesTheWholeAlias)
     EXPECT_EQ(L"Nbr.Uninstall.Start", received->getName());
     EXPECT_EQ(L"Sender.exe", received->getSource());
     EXPECT_EQ(L"payload", received->getData());
-    EXPECT_EQ(0x40u, received->getHeader()->flags);
+    EXPECT_EQ(0x40u, std::uint32_t{received->getHeader()->flags});
     EXPECT_EQ(4u, received->getSessionTrailer(2)->senderSessionId);
 
     // Null texts from the DLL arrive as empty ones; an empty source as the program's name.
@@ -179,7 +180,7 @@ TEST(MessageBusClient, SubscribeDeliversAndUnsubscribeRemovesTheWholeAlias)
     ASSERT_TRUE(received);
     EXPECT_EQ(L"access_tests.exe", received->getSource());
     EXPECT_EQ(L"", received->getData());
-    EXPECT_EQ(2u * (19 + 16) + 114, received->getHeader()->totalSize);
+    EXPECT_EQ(2u * (19 + 16) + 114, std::uint32_t{received->getHeader()->totalSize});
 
     EXPECT_EQ(0u, bus.client->unsubscribe(L"group"));
     EXPECT_EQ((std::vector<std::uint32_t>{100, 101}), bus.fake->unsubscribed);

@@ -31,7 +31,7 @@ inline constexpr GUID kEtwEventClassGuid = {
 // Wide characters of the message buffer of one record (the message keeps at most one less).
 inline constexpr std::size_t kEtwMessageBufferChars = 2080;
 
-class CETWLogging : public CLoggingIf_ex {
+class CETWLogging final : public CLoggingIf_ex {
 public:
     // Bound to the platform's tracing calls.
     CETWLogging();

@@ -19,7 +19,7 @@ public:
     static constexpr std::size_t kLineBufferChars = 1024;
     static constexpr std::size_t kMaxLineChars = kLineBufferChars - 1;
     // An ini file of the system is a few hundred bytes; a larger file is not read.
-    static constexpr std::uint64_t kMaxFileBytes = 16u * 1024u * 1024u;
+    static constexpr std::uint64_t kMaxFileBytes = std::uint64_t{16} * 1024 * 1024;
 
     CBaseIniReader() = default;
     CBaseIniReader(const CBaseIniReader&) = delete;

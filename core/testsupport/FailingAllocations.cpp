@@ -19,9 +19,14 @@ void* operator new(std::size_t size)
     return block;
 }
 
+// These deletes free what the operator new above took from malloc; inlined into a caller, GCC
+// sees only a block from `new` handed to free and takes the pair for a mismatch.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* block) noexcept { std::free(block); }
 
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+#pragma GCC diagnostic pop
 
 namespace Fundor::testing {
 

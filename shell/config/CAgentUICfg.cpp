@@ -230,8 +230,9 @@ DWORD CAgentUICfg::_OpenThroughFallbackDll()
     if (!m_fallbackModule) {
         return ERROR_ACCESS_DENIED;
     }
-    m_getClassObject =
-        reinterpret_cast<LPFNGETCLASSOBJECT>(::GetProcAddress(m_fallbackModule.get(), "DllGetClassObject"));
+    // Through void*: the export's real type is not FARPROC's.
+    m_getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(
+        reinterpret_cast<void*>(::GetProcAddress(m_fallbackModule.get(), "DllGetClassObject")));
     if (m_getClassObject == nullptr) {
         return ERROR_ACCESS_DENIED;
     }

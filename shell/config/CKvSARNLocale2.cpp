@@ -67,7 +67,8 @@ DWORD ReplaceTokens(std::wstring& text, const wchar_t* tokenList, const wchar_t*
             return ERROR_INVALID_PARAMETER;
         }
     }
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
+    // Bounded by the replacements' own count, equal to the tokens' (checked above).
+    for (std::size_t i = 0; i < replacementCount; ++i) {
         const std::wstring_view token = tokens[i];
         if (token.empty()) {
             continue;  // an empty token would match everywhere
@@ -305,14 +306,13 @@ DWORD CKvSARNLocale2::LoadPkgString(DWORD packageId, DWORD id, wchar_t* buffer, 
 
 HANDLE CKvSARNLocale2::LoadImage(const wchar_t* name, UINT type, int cx, int cy, UINT flags, DWORD* error)
 {
-    DWORD lastError = ERROR_RESOURCE_NAME_NOT_FOUND;
+    // A miss in the OEM DLLs is not reported: only the UI DLL's own error is.
     for (HMODULE oem : {m_oemUiDll.get(), m_oemResourceDll.get()}) {
         if (oem != nullptr) {
             HANDLE image = Fundor::RtMuiLoadImage(oem, name, type, cx, cy, flags, 0);
             if (image != nullptr) {
                 return image;
             }
-            lastError = ::GetLastError();
         }
     }
     const DWORD code = _LoadUiDll();
@@ -324,7 +324,7 @@ HANDLE CKvSARNLocale2::LoadImage(const wchar_t* name, UINT type, int cx, int cy,
     }
     HANDLE image = Fundor::RtMuiLoadImage(m_uiDll.get(), name, type, cx, cy, flags, 0);
     if (image == nullptr) {
-        lastError = ::GetLastError();
+        const DWORD lastError = ::GetLastError();
         if (error != nullptr) {
             *error = lastError != 0 ? lastError : ERROR_RESOURCE_NAME_NOT_FOUND;
         }

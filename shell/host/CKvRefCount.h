@@ -7,8 +7,6 @@
 
 class CKvRefCount {
 public:
-    CKvRefCount() = default;
-    virtual ~CKvRefCount() = default;
     CKvRefCount(const CKvRefCount&) = delete;
     CKvRefCount& operator=(const CKvRefCount&) = delete;
 
@@ -22,6 +20,15 @@ public:
         return static_cast<ULONG>(count);
     }
 
+protected:
+    CKvRefCount() = default;
+    // Only ever a base of an object made with new and deleted by its last Release. Abstract, so
+    // that no object is of this type alone: `delete this` above always goes through the derived
+    // destructor, which frees the allocation from its start rather than from this base inside it.
+    virtual ~CKvRefCount() = 0;
+
 private:
     LONG m_count = 0;
 };
+
+inline CKvRefCount::~CKvRefCount() = default;

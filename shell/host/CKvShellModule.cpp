@@ -474,8 +474,8 @@ void CKvShellModule::SubscribeToBus()
     m_bus = Velmo::MessageBusClient::getInstance();
     if (!m_bus) return;
     (void)m_bus->subscribeAll(L"Nbr.Uninstall.Start",
-                              [this](std::shared_ptr<Velmo::Message> message) { return OnUninstallStart(message); });
-    (void)m_bus->subscribeSessionAll(L"UiContainer.Destroyed", [this](std::shared_ptr<Velmo::Message> message) {
+                              [this](const std::shared_ptr<Velmo::Message>& message) { return OnUninstallStart(message); });
+    (void)m_bus->subscribeSessionAll(L"UiContainer.Destroyed", [this](const std::shared_ptr<Velmo::Message>& message) {
         return OnUiContainerDestroyed(message);
     });
 }

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr SIZE_T kStackReservation = 256 * 1024;
+constexpr SIZE_T kStackReservation = SIZE_T{256} * 1024;
 
 }  // namespace
 

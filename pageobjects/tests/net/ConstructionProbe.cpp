@@ -1,6 +1,7 @@
 // Started by the tests: in this process only the process-wide network object was built. The exit
 // code has one bit per thing that construction must not have done; stdout says which.
 
+#include <winsock2.h>  // before windows.h, as the network header below needs it
 #include <windows.h>
 #include <tlhelp32.h>
 
