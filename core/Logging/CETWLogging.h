@@ -76,20 +76,20 @@ public:
     std::uint32_t AddRef() override;                                                   // 17 0, no count
     std::uint32_t Release() override;                                                  // 18 0, no count
 
-    // 20001 when registered; 87 for a group or host that is given but empty, or when the
-    // properties cannot be loaded (they load once per logger); 8 out of memory; else 0. The
-    // logger owns listener from this call on, whatever the result; a null listener gets a
-    // CETWConfigurationListener over a copy of the properties. The listener's ApplyState(true,
-    // 3, 0) sets the starting state.
+    // kErrorAlreadyInitialized when registered; ERROR_INVALID_PARAMETER for a group or host that
+    // is given but empty, or when the properties cannot be loaded (they load once per logger);
+    // ERROR_NOT_ENOUGH_MEMORY out of memory; else 0. The logger owns listener from this call on,
+    // whatever the result; a null listener gets a CETWConfigurationListener over a copy of the
+    // properties. The listener's ApplyState(true, 3, 0) sets the starting state.
     [[nodiscard]] std::uint32_t InitializeEx(const wchar_t* applicationName, const wchar_t* group, HMODULE module,
                                              const wchar_t* host,
                                              LoggingConfigListenerIf* listener) override;  // 24
     // LogEx(level, file, function, line, "%s", text); a null text is the empty text.
     std::uint32_t WriteTextEx(LogLevel level, const wchar_t* file, const wchar_t* function, int line,
                               const wchar_t* text) override;                           // 25
-    // 87 for a null format; 0 when not enabled or the level is off (nothing sent); 8 when out
-    // of memory (nothing sent); else builds and sends one event and returns 0 whatever
-    // TraceEvent says. The message keeps at most 2,079 characters.
+    // ERROR_INVALID_PARAMETER for a null format; 0 when not enabled or the level is off (nothing
+    // sent); ERROR_NOT_ENOUGH_MEMORY when out of memory (nothing sent); else builds and sends one
+    // event and returns 0 whatever TraceEvent says. The message keeps at most 2,079 characters.
     std::uint32_t LogV(LogLevel level, const wchar_t* file, const wchar_t* function, int line,
                        const wchar_t* format, va_list args) override;                  // 26
     std::uint32_t LogEx(LogLevel level, const wchar_t* file, const wchar_t* function, int line,
@@ -99,7 +99,7 @@ public:
     // ignored) and gives the listener (true, level, flags); an invalid session or level 0 is an
     // error. 5 disable of the stored session (or when none is stored): the listener gets
     // (false, Severity, 0) and the session is cleared; a disable of another session is ignored.
-    // Other codes: 87.
+    // Other codes: ERROR_INVALID_PARAMETER.
     ULONG ControlCallback(WMIDPREQUESTCODE request, void* context, void* buffer) override;  // 29
     void ResetEventClass() override;                                                   // 30
     // The module's file name (null: the process); with strip, cut at its last '.'. Empty when
@@ -123,7 +123,8 @@ public:
     [[nodiscard]] bool IsRegistered() const { return m_registered.load(); }
 
 private:
-    // The callback handed to RegisterTraceGuidsW: context is the logger; null gives 87.
+    // The callback handed to RegisterTraceGuidsW: context is the logger; null gives
+    // ERROR_INVALID_PARAMETER.
     static ULONG WINAPI ControlCallbackEntry(WMIDPREQUESTCODE request, PVOID context, ULONG* bufferSize,
                                              PVOID buffer);
 

@@ -23,13 +23,14 @@ public:
                     const wchar_t* format, ...) noexcept;
 
     // 0 when handler is now the registered one (nothing or the default handler was registered,
-    // or it was already). 87 for null; 5023 when another handler is registered, which stays and
-    // receives a level-2 line saying so.
+    // or it was already). ERROR_INVALID_PARAMETER for null; ERROR_INVALID_STATE when another
+    // handler is registered, which stays and receives a level-2 line saying so.
     [[nodiscard]] static std::uint32_t RegisterHandler(ILoggingHandler* handler) noexcept;
 
-    // 0 when handler was the registered one (none is registered afterwards). 87 for null. 5023
-    // when none or another handler is registered; the registration is unchanged and the
-    // complaint goes to the given handler (and to the registered one).
+    // 0 when handler was the registered one (none is registered afterwards).
+    // ERROR_INVALID_PARAMETER for null. ERROR_INVALID_STATE when none or another handler is
+    // registered; the registration is unchanged and the complaint goes to the given handler (and
+    // to the registered one).
     [[nodiscard]] static std::uint32_t UnregisterHandler(ILoggingHandler* handler) noexcept;
 
     // The registered handler, or null.

@@ -64,10 +64,11 @@ public:
     CLogging(const CLogging&) = delete;
     CLogging& operator=(const CLogging&) = delete;
 
-    // group and host: null for none, never empty (87). module: the module whose file name names
-    // the folder and the files; null, or a handle whose name cannot be had, takes the process's
-    // file name and writes it as the module tag. The listener is not used. 20001 when already
-    // initialised; any failure leaves the logger not initialised.
+    // group and host: null for none, never empty (ERROR_INVALID_PARAMETER). module: the module
+    // whose file name names the folder and the files; null, or a handle whose name cannot be had,
+    // takes the process's file name and writes it as the module tag. The listener is not used.
+    // kErrorAlreadyInitialized when already initialised; any failure leaves the logger not
+    // initialised.
     [[nodiscard]] std::uint32_t Initialize(const wchar_t* group, HMODULE module, const wchar_t* host,
                                            LoggingConfigListenerIf* listener) override;  // 1
     [[nodiscard]] std::uint32_t EnsureReady(LogLevel level, const wchar_t* file,
@@ -80,9 +81,9 @@ public:
     void Log(LogLevel level, const wchar_t* file, const wchar_t* function, int line,
              const wchar_t* format, ...) override;                                     // 8
     // Writes one line. A record is dropped (result 0) when the logger is disabled or the level is
-    // below Severity, before any file is touched. 87: null or empty text, a level outside 1 to 6,
-    // a logger that is not initialised or whose folder cannot be created; 14: out of memory;
-    // else the Win32 error of the file operation that failed.
+    // below Severity, before any file is touched. ERROR_INVALID_PARAMETER: null or empty text, a
+    // level outside 1 to 6, a logger that is not initialised or whose folder cannot be created;
+    // ERROR_OUTOFMEMORY: out of memory; else the Win32 error of the file operation that failed.
     [[nodiscard]] std::uint32_t WriteText(const wchar_t* file, const wchar_t* function, int line,
                                           LogLevel level, const wchar_t* text) override;  // 9
     // Enabled and level >= Severity.
@@ -97,9 +98,9 @@ public:
     std::uint32_t Release() override;                                                  // 18: deletes at 0
 
     // Copies the program-data folder (FOLDERID_ProgramData, created when missing) into
-    // buffer[size]. 0 on success; 87 for a null buffer or when the folder cannot be had; 122
-    // (ERROR_INSUFFICIENT_BUFFER) when it does not fit with its terminator. On failure the buffer
-    // holds an empty string when size > 0.
+    // buffer[size]. 0 on success; ERROR_INVALID_PARAMETER for a null buffer or when the folder
+    // cannot be had; ERROR_INSUFFICIENT_BUFFER when it does not fit with its terminator. On failure
+    // the buffer holds an empty string when size > 0.
     [[nodiscard]] virtual std::uint32_t GetProgramDataFolder(wchar_t* buffer, std::uint32_t size);  // 24
 
 private:

@@ -37,7 +37,7 @@ public:
     [[nodiscard]] virtual bool Load(const wchar_t* applicationName);
 
     // The ProgramData known folder (created when missing). 0 with the folder (empty when the
-    // shell gave no text); 87 with folder untouched when the shell call fails.
+    // shell gave no text); ERROR_INVALID_PARAMETER with folder untouched when the shell call fails.
     [[nodiscard]] virtual DWORD GetProgramDataFolder(std::wstring& folder);
 
     // Reads the settings below the open application key. The key is only borrowed: the reader

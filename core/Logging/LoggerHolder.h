@@ -38,19 +38,21 @@ struct LoggerHolder {
 // GetLoggerHolder with this module's parameters (see SetModuleLoggingParameters).
 [[nodiscard]] LoggerHolder* GetLogger() noexcept;
 
-// The record path: 1627 without a logger; a failing EnsureReady result unchanged. The extended
-// (ETW) logger formats the record itself when the level is on (result 0 either way); the file
-// logger gets the whole formatted text, cut to its first 2,080 characters when it is longer than
-// 4,160, with no level test here. Never throws: 8 when out of memory, 87 when the format
-// cannot be formatted, 1627 when the logger throws; the record is lost then.
+// The record path: ERROR_FUNCTION_FAILED without a logger; a failing EnsureReady result
+// unchanged. The extended (ETW) logger formats the record itself when the level is on (result 0
+// either way); the file logger gets the whole formatted text, cut to its first 2,080 characters
+// when it is longer than 4,160, with no level test here. Never throws: ERROR_NOT_ENOUGH_MEMORY
+// when out of memory, ERROR_INVALID_PARAMETER when the format cannot be formatted,
+// ERROR_FUNCTION_FAILED when the logger throws; the record is lost then.
 [[nodiscard]] std::uint32_t WriteLogRecord(LoggerHolder* holder, LogLevel level, const wchar_t* file,
                                            const wchar_t* function, int line, const wchar_t* format, ...) noexcept;
 [[nodiscard]] std::uint32_t WriteLogRecordV(LoggerHolder* holder, LogLevel level, const wchar_t* file,
                                             const wchar_t* function, int line, const wchar_t* format,
                                             va_list arguments) noexcept;
 
-// Writes an already formatted text, with no level test: 1627 without a logger, a failing
-// EnsureReady result unchanged, else the result of WriteTextEx (extended logger) or WriteText.
+// Writes an already formatted text, with no level test: ERROR_FUNCTION_FAILED without a logger, a
+// failing EnsureReady result unchanged, else the result of WriteTextEx (extended logger) or
+// WriteText.
 [[nodiscard]] std::uint32_t WriteLogText(LoggerHolder* holder, const wchar_t* file, const wchar_t* function,
                                          int line, LogLevel level, const wchar_t* text) noexcept;
 

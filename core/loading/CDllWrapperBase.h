@@ -21,7 +21,8 @@ public:
 
     // Loads path with LoadQualifiedLibrary(path, 0) and calls its "DllAddRef". Returns 0 on
     // success or when a DLL is already held (that one is kept); the code of the path check; or
-    // the load's last error (87 for a path that is not fully qualified), with nothing held.
+    // the load's last error (ERROR_INVALID_PARAMETER for a path that is not fully qualified), with
+    // nothing held.
     [[nodiscard]] DWORD Bind(const wchar_t* path);
 
     // Calls "DllRelease" of the held DLL, if any, and frees it. Nothing held afterwards.

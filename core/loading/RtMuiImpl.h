@@ -15,8 +15,8 @@ namespace Fundor {
 class RtMuiImpl final : public RtMuiDllInterface {
 public:
     // Binds the DLL at path (a fully qualified path; anything else leaves the binding unavailable
-    // with status 87 and loads nothing). For callers that must name the DLL themselves; the
-    // system uses Instance().
+    // with status ERROR_INVALID_PARAMETER and loads nothing). For callers that must name the DLL
+    // themselves; the system uses Instance().
     explicit RtMuiImpl(const wchar_t* path);
     ~RtMuiImpl() = default;
 

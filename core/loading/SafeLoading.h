@@ -15,7 +15,7 @@ namespace Fundor {
 
 // Loads path with LoadLibraryExW(path, null, flags) only when it is fully qualified (a drive
 // or server share, a root directory, a folder and a file name); otherwise null with no attempt
-// and last error 87.
+// and last error ERROR_INVALID_PARAMETER.
 [[nodiscard]] HMODULE LoadQualifiedLibrary(const wchar_t* path, DWORD flags);
 
 // True when path names a file by drive or share, root and at least one folder level.

@@ -17,13 +17,13 @@ inline constexpr DWORD kRegistryView64 = 16;            // KEY_WOW64_64KEY
 
 class AnsiRegKey {
 public:
-    // Closed: no key, status 6.
+    // Closed: no key, status ERROR_INVALID_HANDLE.
     AnsiRegKey() = default;
     ~AnsiRegKey() = default;
     AnsiRegKey(const AnsiRegKey&) = delete;
     AnsiRegKey& operator=(const AnsiRegKey&) = delete;
 
-    // Closes an open key; status becomes 6.
+    // Closes an open key; status becomes ERROR_INVALID_HANDLE.
     void Close();
 
     // Closes, then RegOpenKeyExA. The result is also kept as the status.
@@ -39,15 +39,15 @@ public:
     // Reads a value. flags & kObfuscatedValueEnciphered: the value is a "KVRG" record, which is
     // checked and deciphered. wide: string data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) is
     // converted from the ANSI code page to UTF-16 (always terminated); *size is then in UTF-16
-    // bytes. 234 with the needed *size when data is too small (data then unspecified); with data
-    // null and size given, only the size (and type) is reported. With a status other than 0 the
-    // status is returned at once.
+    // bytes. ERROR_MORE_DATA with the needed *size when data is too small (data then unspecified);
+    // with data null and size given, only the size (and type) is reported. With a status other
+    // than 0 the status is returned at once.
     [[nodiscard]] LONG QueryValue(const char* name, DWORD* type, void* data, DWORD* size, DWORD flags, bool wide);
 
     // Writes a value. wide: string data is UTF-16 of size bytes (read up to the first zero or
     // size / 2 characters, a missing terminator is added) and is stored as ANSI text.
     // Enciphered: stored as a REG_BINARY "KVRG" record keeping the caller's type; no data or
-    // size 0 gives 87.
+    // size 0 gives ERROR_INVALID_PARAMETER.
     [[nodiscard]] LONG SetValue(const char* name, DWORD type, const void* data, DWORD size, DWORD flags, bool wide);
 
     [[nodiscard]] HKEY Handle() const { return m_key.get(); }

@@ -4,8 +4,9 @@
 // SetValue, so a derived implementation that replaces those two changes how every value is
 // stored. The virtual slot order is fixed.
 //
-// Results are Win32 codes (0 success); "no key" (87) means the handle is null. Out parameters
-// are only written on success, except the in/out sizes, which receive the needed size with 234.
+// Results are Win32 codes (0 success); "no key" (ERROR_INVALID_PARAMETER) means the handle is null.
+// Out parameters are only written on success, except the in/out sizes, which receive the needed
+// size with ERROR_MORE_DATA.
 
 #include <windows.h>
 
@@ -24,43 +25,47 @@ public:
     // Closes the key (see Close).
     virtual ~CRegKeyImpl();  // 0
 
-    // RegQueryValueExW: size in bytes, data null reports type and size only, 234 with the needed
-    // size when data is too small.
+    // RegQueryValueExW: size in bytes, data null reports type and size only, ERROR_MORE_DATA with
+    // the needed size when data is too small.
     [[nodiscard]] virtual LONG QueryValue(const wchar_t* name, DWORD* type, void* data, DWORD* size);  // 1
-    // No data or size 0: 87; else RegSetValueExW.
+    // No data or size 0: ERROR_INVALID_PARAMETER; else RegSetValueExW.
     [[nodiscard]] virtual LONG SetValue(const wchar_t* name, DWORD type, const void* data, DWORD size);  // 2
     // The GUID as "{...}" text, REG_SZ.
     [[nodiscard]] virtual LONG SetGUIDValue(const wchar_t* name, REFGUID value);  // 3
     [[nodiscard]] virtual LONG SetBinaryValue(const wchar_t* name, const void* data, DWORD size);  // 4
     [[nodiscard]] virtual LONG SetDWORDValue(const wchar_t* name, DWORD value);  // 5
     [[nodiscard]] virtual LONG SetQWORDValue(const wchar_t* name, ULONGLONG value);  // 6
-    // Null text: 13. Written with its terminator as the given type.
+    // Null text: ERROR_INVALID_DATA. Written with its terminator as the given type.
     [[nodiscard]] virtual LONG SetStringValue(const wchar_t* name, const wchar_t* text, DWORD type);  // 7
-    // text: strings each with its zero, ended by an empty string. Null: 13.
+    // text: strings each with its zero, ended by an empty string. Null: ERROR_INVALID_DATA.
     [[nodiscard]] virtual LONG SetMultiStringValue(const wchar_t* name, const wchar_t* text);  // 8
-    // value is cleared first; 13 unless the value is "{...}" text that names a GUID.
+    // value is cleared first; ERROR_INVALID_DATA unless the value is "{...}" text that names a
+    // GUID.
     [[nodiscard]] virtual LONG QueryGUIDValue(const wchar_t* name, GUID& value);  // 9
-    // 13 unless REG_BINARY (also when the value would not fit). size as for QueryValue.
+    // ERROR_INVALID_DATA unless REG_BINARY (also when the value would not fit). size as for
+    // QueryValue.
     [[nodiscard]] virtual LONG QueryBinaryValue(const wchar_t* name, void* data, DWORD* size);  // 10
-    // 13 unless REG_DWORD of 4 bytes.
+    // ERROR_INVALID_DATA unless REG_DWORD of 4 bytes.
     [[nodiscard]] virtual LONG QueryDWORDValue(const wchar_t* name, DWORD& value);  // 11
-    // 13 unless REG_QWORD of 8 bytes.
+    // ERROR_INVALID_DATA unless REG_QWORD of 8 bytes.
     [[nodiscard]] virtual LONG QueryQWORDValue(const wchar_t* name, ULONGLONG& value);  // 12
-    // The text up to its terminator. 14 when out of memory.
+    // The text up to its terminator. ERROR_OUTOFMEMORY when out of memory.
     [[nodiscard]] virtual LONG QueryStringValue(const wchar_t* name, std::wstring& value);  // 13
     // characters: in, the room of buffer; out, the characters with the terminator (the needed
-    // count with 234). Buffer null: the count only. 13 unless REG_SZ or REG_EXPAND_SZ, for an odd
-    // byte count or a missing terminator. An empty value gives an empty string (count 1).
+    // count with ERROR_MORE_DATA). Buffer null: the count only. ERROR_INVALID_DATA unless REG_SZ or
+    // REG_EXPAND_SZ, for an odd byte count or a missing terminator. An empty value gives an empty
+    // string (count 1).
     [[nodiscard]] virtual LONG QueryStringValue(const wchar_t* name, wchar_t* buffer, DWORD* characters);  // 14
-    // As above for REG_MULTI_SZ; a buffer below 2 characters gives 122; the data must end with
-    // two zeros (or be a single zero).
+    // As above for REG_MULTI_SZ; a buffer below 2 characters gives ERROR_INSUFFICIENT_BUFFER; the
+    // data must end with two zeros (or be a single zero).
     [[nodiscard]] virtual LONG QueryMultiStringValue(const wchar_t* name, wchar_t* buffer, DWORD* characters);  // 15
     [[nodiscard]] virtual LONG GetKeySecurity(SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor,
                                               DWORD* size);  // 16
     [[nodiscard]] virtual LONG SetKeySecurity(SECURITY_INFORMATION information,
                                               PSECURITY_DESCRIPTOR descriptor);  // 17
     // RegCreateKeyExW; disposition (optional) is written even when the call fails. On success the
-    // old key is closed and replaced; on failure the old key stays open. Null subKey: 87.
+    // old key is closed and replaced; on failure the old key stays open. Null subKey:
+    // ERROR_INVALID_PARAMETER.
     [[nodiscard]] virtual LONG Create(HKEY parent, const wchar_t* subKey, wchar_t* keyClass, DWORD options,
                                       REGSAM access, LPSECURITY_ATTRIBUTES security,
                                       DWORD* disposition);  // 18
@@ -79,15 +84,17 @@ public:
     [[nodiscard]] virtual LONG NotifyChangeKeyValue(BOOL watchSubtree, DWORD filter, HANDLE event,
                                                     BOOL asynchronous);  // 25
     // Deletes an empty sub-key in the view the key was opened or created with. Null or empty
-    // name: 87.
+    // name: ERROR_INVALID_PARAMETER.
     [[nodiscard]] virtual LONG DeleteSubKey(const wchar_t* name);  // 26
-    // Deletes a sub-key with everything below it. Null or empty name: 87, nothing touched.
+    // Deletes a sub-key with everything below it. Null or empty name: ERROR_INVALID_PARAMETER,
+    // nothing touched.
     [[nodiscard]] virtual LONG RecurseDeleteKey(const wchar_t* name);  // 27
-    // Null name: 87 (an empty name is the default value).
+    // Null name: ERROR_INVALID_PARAMETER (an empty name is the default value).
     [[nodiscard]] virtual LONG DeleteValue(const wchar_t* name);  // 28
     // Adds an Everyone GENERIC_ALL entry (inherited) to the key's access list, and with recurse
     // sets the same list on every sub-key that can be opened. 0 without doing anything off NT;
-    // 2 when the security functions cannot be bound; 14 out of memory.
+    // ERROR_FILE_NOT_FOUND when the security functions cannot be bound; ERROR_OUTOFMEMORY out of
+    // memory.
     [[nodiscard]] virtual LONG SetKeyPermissions(bool recurse);  // 29
     virtual void SetDeleteOnClose(bool deleteOnClose);  // 30
     [[nodiscard]] virtual bool GetDeleteOnClose();  // 31

@@ -15,15 +15,15 @@
 namespace Fundor {
 
 // Opens subKey with KEY_READ (and the view). size is in bytes (UTF-16 bytes for string types);
-// with data null only type and size are reported. 234 with the needed *size when data is too
-// small. Enciphered: 87 without size and type or with data but no size, 13 for a value that is
-// not a valid record.
+// with data null only type and size are reported. ERROR_MORE_DATA with the needed *size when data
+// is too small. Enciphered: ERROR_INVALID_PARAMETER without size and type or with data but no
+// size, ERROR_INVALID_DATA for a value that is not a valid record.
 [[nodiscard]] LONG ObfuscatedRegQueryValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName, DWORD* type,
                                            void* data, DWORD* size, DWORD flags);
 
 // Creates or opens subKey with KEY_ALL_ACCESS (and the view), opens it to everyone for flags 2/4,
 // and writes the value. String data is read up to its first zero or size / 2 characters.
-// Enciphered: 87 without data or with size 0.
+// Enciphered: ERROR_INVALID_PARAMETER without data or with size 0.
 [[nodiscard]] LONG ObfuscatedRegSetValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName, DWORD type,
                                          const void* data, DWORD size, DWORD flags);
 

@@ -22,17 +22,20 @@ inline constexpr std::uint32_t kObfuscatedValueVersion = 1;
 inline constexpr DWORD kObfuscatedValueHeaderSize = 32;
 
 // Encodes n bytes of data of the given registry type into out[0 .. n + 32).
-// 0; 122 when room is below n + 32 (nothing written); 87 when out is null; 6000 when the data
-// cannot be enciphered (null data or n == 0).
+// 0; ERROR_INSUFFICIENT_BUFFER when room is below n + 32 (nothing written); ERROR_INVALID_PARAMETER
+// when out is null; ERROR_ENCRYPTION_FAILED when the data cannot be enciphered (null data or
+// n == 0).
 [[nodiscard]] LONG EncodeObfuscatedValue(const void* data, DWORD n, DWORD type, void* out, DWORD room);
 
 // Checks and deciphers a record of length bytes. The record is only read.
-// - 13 when length is below 32, or the digest, the length (must be N + 32) or the magic is wrong;
-//   87 when record is null; 14 when no scratch copy can be allocated. Outs untouched then.
+// - ERROR_INVALID_DATA when length is below 32, or the digest, the length (must be N + 32) or the
+//   magic is wrong; ERROR_INVALID_PARAMETER when record is null; ERROR_OUTOFMEMORY when no scratch
+//   copy can be allocated. Outs untouched then.
 // - type (optional) receives the plain type.
 // - size (optional, in/out): its input is the room of data; it receives N. With data also given:
-//   234 when N exceeds the room (data untouched), 6001 when deciphering fails (N == 0),
-//   else data[0 .. N) holds the plain bytes. Without size nothing is deciphered.
+//   ERROR_MORE_DATA when N exceeds the room (data untouched), ERROR_DECRYPTION_FAILED when
+//   deciphering fails (N == 0), else data[0 .. N) holds the plain bytes. Without size nothing is
+//   deciphered.
 [[nodiscard]] LONG DecodeObfuscatedValue(const void* record, DWORD length, DWORD* type, void* data, DWORD* size);
 
 }  // namespace Fundor

@@ -15,9 +15,10 @@ enum class EveryoneAccessScope {
     KeyAndSubKeys,
 };
 
-// Rewrites the access list of the open key through the bound table (2 when it is not bound).
-// outOfMemoryCode is the result when a descriptor buffer cannot be allocated. Other results:
-// 24 when the key reports a descriptor of size 0, and the platform's codes unchanged.
+// Rewrites the access list of the open key through the bound table (ERROR_FILE_NOT_FOUND when it
+// is not bound). outOfMemoryCode is the result when a descriptor buffer cannot be allocated. Other
+// results: ERROR_BAD_LENGTH when the key reports a descriptor of size 0, and the platform's codes
+// unchanged.
 // On a failure the key (or the sub-keys reached so far) may already carry the new list.
 [[nodiscard]] LONG GrantEveryoneFullAccess(const SecurityFunctionTable& functions, HKEY key,
                                            EveryoneAccessScope scope, LONG outOfMemoryCode);

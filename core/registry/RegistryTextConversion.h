@@ -32,7 +32,7 @@ namespace Fundor::internal {
 [[nodiscard]] LONG WideNameToAnsi(const wchar_t* name, std::string& out);
 
 // Hands count bytes to a caller's (data, in/out size) pair: *size = count always; with data,
-// 234 when count exceeds the caller's room (data untouched), else the bytes are copied.
+// ERROR_MORE_DATA when count exceeds the caller's room (data untouched), else the bytes are copied.
 [[nodiscard]] LONG CopyToCallerBuffer(const void* bytes, std::size_t count, void* data, DWORD* size);
 
 }  // namespace Fundor::internal
