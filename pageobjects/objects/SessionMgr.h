@@ -8,8 +8,9 @@
 // Win32-style result through its out parameter, except that a null out parameter gives E_POINTER
 // or E_INVALIDARG and nothing else happens. VARIANT outs are cleared before they are written, so
 // an old value is released and a failure leaves VT_EMPTY. No exception leaves a method: one thrown
-// inside is logged and leaves the out parameter in its failure state (a Win32 result 14 for
-// memory, else 574, unless the method says otherwise).
+// inside is logged and leaves the out parameter in its failure state (a Win32 result
+// ERROR_OUTOFMEMORY for memory, else ERROR_UNHANDLED_EXCEPTION (574), unless the method says
+// otherwise).
 //
 // Strings that name something (key paths, value names, parameter and timer names, application
 // ids, URLs, commands) are refused when they hold a zero character before their counted end: read
@@ -55,18 +56,19 @@ public:
                                               VARIANT* value) override;
     // Writes VT_I4 as REG_DWORD, VT_BSTR as REG_SZ, an array of VT_BSTR VARIANTs or a script
     // array (strings only, others skipped) as REG_MULTI_SZ; empty strings of a list are left out.
-    // *result: 0, 87 for a value that cannot be stored (also a list string holding a zero
-    // character), 0x80070057 for a bad or over-long path or a path or name holding a zero
-    // character, else the registry's code. The key is created when needed.
+    // *result: 0, ERROR_INVALID_PARAMETER for a value that cannot be stored (also a list string
+    // holding a zero character), E_INVALIDARG for a bad or over-long path or a path or name holding
+    // a zero character, else the registry's code. The key is created when needed.
     HRESULT STDMETHODCALLTYPE KvRegSetValue(BSTR keyPath, BSTR valueName, VARIANT value, VARIANT_BOOL obfuscated,
                                             long* result) override;
     HRESULT STDMETHODCALLTYPE CloseWindow(long* result) override;
     HRESULT STDMETHODCALLTYPE ResizeWindow(VARIANT left, VARIANT top, VARIANT width, VARIANT height,
                                            long* result) override;
-    // The name is the timer's label as it stands (never a format). 0, 14, or 87 for a name
-    // holding a zero character.
+    // The name is the timer's label as it stands (never a format). 0, ERROR_OUTOFMEMORY, or
+    // ERROR_INVALID_PARAMETER for a name holding a zero character.
     HRESULT STDMETHODCALLTYPE StartTimer(BSTR name, long* result) override;
-    // 0, 2 for a name without a timer, 87 for a name holding a zero character.
+    // 0, ERROR_FILE_NOT_FOUND for a name without a timer, ERROR_INVALID_PARAMETER for a name
+    // holding a zero character.
     HRESULT STDMETHODCALLTYPE StopTimer(BSTR name, long* result) override;
     HRESULT STDMETHODCALLTYPE OpenLogWindow(long* result) override;
     HRESULT STDMETHODCALLTYPE OpenReportWindow(long* result) override;
@@ -85,12 +87,13 @@ public:
     HRESULT STDMETHODCALLTYPE GetProductManifest(BSTR applicationId, BSTR* manifest) override;
     // command: a program and its parameters, the program in double quotes when it holds blanks.
     // The program is resolved once to a full path (App Paths, then the search path), checked
-    // unless trusted and started by that path. 0; 87 for a null, over-long or malformed command;
-    // 2 no such program; 5 not trusted; the shell's 0-32 otherwise.
-    // 87 also for a command holding a zero character.
+    // unless trusted and started by that path. 0; ERROR_INVALID_PARAMETER for a null, over-long or
+    // malformed command; ERROR_FILE_NOT_FOUND no such program; ERROR_ACCESS_DENIED not trusted; the
+    // shell's 0-32 otherwise. ERROR_INVALID_PARAMETER also for a command holding a zero character.
     HRESULT STDMETHODCALLTYPE OpenNewHost(BSTR command, VARIANT_BOOL trusted, long* result) override;
-    // 87 for a URL or query holding a zero character, or when the URL and query together (with
-    // their separator) do not fit a URL buffer of 2,084 characters; else KvOpenBrowser's result.
+    // ERROR_INVALID_PARAMETER for a URL or query holding a zero character, or when the URL and
+    // query together (with their separator) do not fit a URL buffer of 2,084 characters; else
+    // KvOpenBrowser's result.
     HRESULT STDMETHODCALLTYPE OpenBrowser(BSTR url, BSTR query, long* result) override;
     HRESULT STDMETHODCALLTYPE ReservedMethod25() override;
     HRESULT STDMETHODCALLTYPE OpenFile(VARIANT first, VARIANT second) override;
@@ -103,11 +106,12 @@ public:
     HRESULT STDMETHODCALLTYPE ReservedMethod32(VARIANT value) override;
     // SC_CLOSE first hides the window, shows the report page and waits at most 5,000 ms in all
     // for "ordwellsync" while pumping messages. Then every command goes to the window as
-    // WM_SYSCOMMAND. *result 0; 6 without a main window; 170 while an earlier call still waits.
+    // WM_SYSCOMMAND. *result 0; ERROR_INVALID_HANDLE without a main window; ERROR_BUSY while an
+    // earlier call still waits.
     HRESULT STDMETHODCALLTYPE HandleSysCommand(VARIANT unused, long command, long* result) override;
     HRESULT STDMETHODCALLTYPE ReservedMethod34(VARIANT first, VARIANT second) override;
-    // 87 for a URL holding a zero character or of 2,084 characters or more; else
-    // KvOpenBrowserAsIs's result.
+    // ERROR_INVALID_PARAMETER for a URL holding a zero character or of 2,084 characters or more;
+    // else KvOpenBrowserAsIs's result.
     HRESULT STDMETHODCALLTYPE OpenBrowserAsIs(BSTR url, long* result) override;
     HRESULT STDMETHODCALLTYPE Is24HourClock(VARIANT_BOOL* is24) override;
     HRESULT STDMETHODCALLTYPE GetFirstDayOfWeek(long* day) override;
@@ -116,7 +120,7 @@ public:
     HRESULT STDMETHODCALLTYPE ReservedMethod40(VARIANT value) override;
 
 private:
-    // The window requests this host does not serve: *result 50.
+    // The window requests this host does not serve: *result ERROR_NOT_SUPPORTED.
     HRESULT NotServed(const wchar_t* function, long* result) noexcept;
     // Launching and the report wait live in the page services (KvStartCommand, KvShowReportAndWait).
     [[nodiscard]] DWORD _OpenProcess(const wchar_t* command, bool trusted);

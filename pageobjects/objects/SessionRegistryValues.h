@@ -21,7 +21,8 @@
 // of VT_BSTR VARIANTs (or a reference to one) and a script array REG_MULTI_SZ. Empty strings of
 // a list are left out, a script array's non-string elements skipped; a SAFEARRAY element that
 // is not a string, and a list string holding a zero character (it would become two strings),
-// make the value unusable. 0, or 87 (logged) for a value that cannot be stored.
+// make the value unusable. 0, or ERROR_INVALID_PARAMETER (logged) for a value that cannot be
+// stored.
 // May throw std::bad_alloc.
 [[nodiscard]] DWORD VariantToRegistryData(const VARIANT& value, DWORD* type, std::vector<BYTE>& data);
 
