@@ -83,7 +83,7 @@ public:
     // Writes one line. A record is dropped (result 0) when the logger is disabled or the level is
     // below Severity, before any file is touched. ERROR_INVALID_PARAMETER: null or empty text, a
     // level outside 1 to 6, a logger that is not initialised or whose folder cannot be created;
-    // ERROR_OUTOFMEMORY: out of memory; else the Win32 error of the file operation that failed.
+    // ERROR_NOT_ENOUGH_MEMORY: out of memory; else the Win32 error of the file operation that failed.
     [[nodiscard]] std::uint32_t WriteText(const wchar_t* file, const wchar_t* function, int line,
                                           LogLevel level, const wchar_t* text) override;  // 9
     // Enabled and level >= Severity.
