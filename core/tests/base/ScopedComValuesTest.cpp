@@ -1,5 +1,7 @@
 #include "core/base/ScopedComValues.h"
 
+#include "core/testsupport/CountedUnknown.h"
+
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -7,25 +9,7 @@
 namespace Fundor {
 namespace {
 
-// An object whose references the test counts; it lives on the stack, so the count may reach 0.
-class CountedObject final : public IUnknown {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        if (out == nullptr) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown) return E_NOINTERFACE;
-        *out = this;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_count); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--m_count); }
-    [[nodiscard]] LONG Count() const { return m_count; }
-
-private:
-    LONG m_count = 0;
-};
+using CountedObject = Fundor::testing::CountedUnknown;
 
 // A VARIANT holding one new reference to object.
 VARIANT ReferenceTo(CountedObject& object)

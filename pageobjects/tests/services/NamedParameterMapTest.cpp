@@ -1,5 +1,6 @@
 #include "pageobjects/services/CNamedParameterMap.h"
 
+#include "core/testsupport/CountedUnknown.h"
 #include "core/testsupport/FailingAllocations.h"
 #include "core/testsupport/TestBstr.h"
 
@@ -9,6 +10,7 @@
 
 namespace {
 
+using Fundor::testing::CountedUnknown;
 using Fundor::testing::FailingAllocations;
 using Fundor::testing::TestBstr;
 
@@ -121,22 +123,6 @@ TEST(NamedParameterMap, NamesDifferingInCaseAreSeparateAndAnEmptyNameIsOne)
     EXPECT_EQ(2, Read(map, L"a"));
 }
 
-// Counts its references, so that a test sees which copies the map still holds.
-class CountedObject final : public IUnknown {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (iid != IID_IUnknown) return E_NOINTERFACE;
-        *object = static_cast<IUnknown*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-    ULONG STDMETHODCALLTYPE Release() override { return --references; }
-    ULONG references = 1;  // the test's own
-};
 
 bool SameValue(const VARIANT& a, const VARIANT& b)
 {
@@ -153,8 +139,8 @@ bool SameValue(const VARIANT& a, const VARIANT& b)
 
 TEST(NamedParameterMap, AFailedAllocationForTheNewEntryKeepsTheOldOne)
 {
-    CountedObject oldObject;
-    CountedObject newObject;
+    CountedUnknown oldObject(1);  // the test's own reference
+    CountedUnknown newObject(1);
     struct Case {
         const char* label;
         Variant before;  // VT_EMPTY: no earlier entry
@@ -188,8 +174,8 @@ TEST(NamedParameterMap, AFailedAllocationForTheNewEntryKeepsTheOldOne)
         if (test.before.value.vt != VT_EMPTY) {
             ASSERT_EQ(S_OK, map.SetParameter(name, test.before.value, &result));
         }
-        const ULONG oldReferences = oldObject.references;
-        const ULONG newReferences = newObject.references;
+        const LONG oldReferences = oldObject.Count();
+        const LONG newReferences = newObject.Count();
         HRESULT failed = S_OK;
         {
             FailingAllocations failing;
@@ -201,8 +187,8 @@ TEST(NamedParameterMap, AFailedAllocationForTheNewEntryKeepsTheOldOne)
         ASSERT_EQ(S_OK, map.GetParameter(name, &stored.value));
         EXPECT_TRUE(SameValue(stored.value, test.before.value));
         VariantClear(&stored.value);
-        EXPECT_EQ(oldReferences, oldObject.references);
-        EXPECT_EQ(newReferences, newObject.references);
+        EXPECT_EQ(oldReferences, oldObject.Count());
+        EXPECT_EQ(newReferences, newObject.Count());
 
         // With memory to spare, the same call replaces it.
         ASSERT_EQ(S_OK, map.SetParameter(name, test.after.value, &result));
