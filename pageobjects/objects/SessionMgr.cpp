@@ -66,6 +66,24 @@ SharedLocale& Locale()
     return shared;
 }
 
+// The key a page names for the registry methods: false (logged under function) when its path or
+// value name holds a zero character (read as C strings they would name another key or value) or
+// the path names no root this object serves.
+bool PageRegistryKey(const wchar_t* function, BSTR keyPath, BSTR valueName,
+                     wchar_t (&subkey)[kSplitRegPathSubkeyCharacters], HKEY* root)
+{
+    if (KvHasEmbeddedNul(keyPath) || KvHasEmbeddedNul(valueName)) {
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"A key path or value name holds a zero character");
+        return false;
+    }
+    if (!_SplitRegPath(keyPath, subkey, root)) {
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"_SplitRegPath :%s failed",
+               keyPath != nullptr ? keyPath : L"");
+        return false;
+    }
+    return true;
+}
+
 // The application id a page passed, or null when it is no string or holds a zero character (read
 // as a C string it would name another application).
 const wchar_t* ApplicationIdOf(const VARIANT& value) noexcept
@@ -180,18 +198,9 @@ HRESULT CSessionMgr2::KvRegQueryValue(BSTR keyPath, BSTR valueName, VARIANT_BOOL
     return KvComBoundary(
         kSource, function,
         [&] {
-            // Read as C strings, a path or name cut at a zero would read another key or value.
-            if (KvHasEmbeddedNul(keyPath) || KvHasEmbeddedNul(valueName)) {
-                ETWLOG(ETWLogging::kLevelError, kSource, function, L"A key path or value name holds a zero character");
-                return S_OK;
-            }
             wchar_t subkey[kSplitRegPathSubkeyCharacters] = {};
             HKEY root = nullptr;
-            if (!_SplitRegPath(keyPath, subkey, &root)) {
-                ETWLOG(ETWLogging::kLevelError, kSource, function, L"_SplitRegPath :%s failed",
-                       keyPath != nullptr ? keyPath : L"");
-                return S_OK;
-            }
+            if (!PageRegistryKey(function, keyPath, valueName, subkey, &root)) return S_OK;
             DWORD type = REG_NONE;
             std::vector<BYTE> data;
             const LONG status = ReadSessionValue(root, subkey, valueName, obfuscated != VARIANT_FALSE, &type, data);
@@ -217,17 +226,9 @@ HRESULT CSessionMgr2::KvRegSetValue(BSTR keyPath, BSTR valueName, VARIANT value,
     return KvComBoundary(
         kSource, function,
         [&] {
-            // Read as C strings, a path or name cut at a zero would write another key or value.
-            if (KvHasEmbeddedNul(keyPath) || KvHasEmbeddedNul(valueName)) {
-                ETWLOG(ETWLogging::kLevelError, kSource, function, L"A key path or value name holds a zero character");
-                *result = static_cast<long>(E_INVALIDARG);
-                return S_OK;
-            }
             wchar_t subkey[kSplitRegPathSubkeyCharacters] = {};
             HKEY root = nullptr;
-            if (!_SplitRegPath(keyPath, subkey, &root)) {
-                ETWLOG(ETWLogging::kLevelError, kSource, function, L"_SplitRegPath :%s failed",
-                       keyPath != nullptr ? keyPath : L"");
+            if (!PageRegistryKey(function, keyPath, valueName, subkey, &root)) {
                 *result = static_cast<long>(E_INVALIDARG);
                 return S_OK;
             }
