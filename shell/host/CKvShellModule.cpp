@@ -1,11 +1,14 @@
 #include "shell/host/CKvShellModule.h"
 
 #include "access/CheckedCreation.h"
+#include "access/CheckedProgramFile.h"
 #include "access/InstallFolders.h"
 #include "access/ModuleTrust.h"
 #include "access/message/MessageBusClient.h"
 #include "core/Logging/Logging.h"
+#include "core/base/LastError.h"
 #include "core/base/ScopedComValues.h"
+#include "core/base/SrwLockGuard.h"
 #include "core/base/StringFormat.h"
 #include "shell/config/VistrelHelper.h"
 #include "shell/host/CNAVMSGDATA.h"
@@ -18,7 +21,6 @@
 #include <shobjidl.h>
 
 #include <cwchar>
-#include <cwctype>
 #include <new>
 #include <string>
 #include <utility>
@@ -226,6 +228,9 @@ HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
         const DWORD error = ::GetLastError();
         ETWLOG(ETWLogging::kLevelError, kSource, function,
                L"Could not set the event of the Host with the given ID: %s. Error: 0x%x", record.hostId, error);
+        // Reported as not handed over: not to be shown later by a host woken for another start.
+        LONG takeBackError = ERROR_SUCCESS;
+        if (written == ERROR_SUCCESS && length > 0) (void)m_handOver->TakeBack(record.bodyUrl, length, &takeBackError);
         return HRESULT_FROM_WIN32(error);
     }
     if (written != ERROR_SUCCESS) return HRESULT_FROM_WIN32(written);
@@ -238,11 +243,26 @@ HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
                    L"The Host with the given ID: %s ended without taking the page", record.hostId);
             *hostGone = true;
             return S_FALSE;
-        case HandOverChannel::Outcome::TimedOut:
-            ETWLOG(ETWLogging::kLevelError, kSource, function,
-                   L"The Host with the given ID: %s did not take the page in %d ms", record.hostId,
-                   static_cast<int>(kHandOverMilliseconds));
-            return kHandOverNotTaken;
+        case HandOverChannel::Outcome::TimedOut: {
+            // The start reports the page as not handed over: the host must not show it later.
+            LONG takeBackError = ERROR_SUCCESS;
+            switch (m_handOver->TakeBack(record.bodyUrl, length, &takeBackError)) {
+            case HandOverChannel::TakeBackResult::AlreadyTaken:
+                break;  // the host took it at the last moment
+            case HandOverChannel::TakeBackResult::TakenBack:
+                ETWLOG(ETWLogging::kLevelError, kSource, function,
+                       L"The Host with the given ID: %s did not take the page in %d ms. The page was taken back",
+                       record.hostId, static_cast<int>(kHandOverMilliseconds));
+                return kHandOverNotTaken;
+            case HandOverChannel::TakeBackResult::Failed:
+                ETWLOG(ETWLogging::kLevelError, kSource, function,
+                       L"The Host with the given ID: %s did not take the page in %d ms. The page could not be taken "
+                       L"back. Error: 0x%x",
+                       record.hostId, static_cast<int>(kHandOverMilliseconds), static_cast<DWORD>(takeBackError));
+                return kHandOverNotTaken;
+            }
+            break;
+        }
         }
     }
     ETWLOG(ETWLogging::kLevelNormal, kSource, function,
@@ -354,12 +374,28 @@ HRESULT CKvShellModule::TakeHostPlace(SECURITY_ATTRIBUTES* attributes, bool* isH
     m_handOver.reset(new (std::nothrow) HandOverChannel(hostEventName));
     if (!m_handOver) return E_OUTOFMEMORY;
     const ULONGLONG deadline = ::GetTickCount64() + kHandOverMilliseconds;
-    // A name no lock can have cannot name a host event either: the event's creation says so below.
-    if (m_handOver->Lock(attributes, deadline) == HandOverChannel::LockResult::TimedOut) {
+    const HandOverChannel::LockResult lock = m_handOver->Lock(attributes, deadline);
+    switch (lock) {
+    case HandOverChannel::LockResult::Locked:
+        break;
+    case HandOverChannel::LockResult::TimedOut:
         ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop,
                L"The hand-over lock of the Host with the given ID: %s was not free in %d ms", record.hostId,
                static_cast<int>(kHandOverMilliseconds));
         return kHandOverNotTaken;
+    case HandOverChannel::LockResult::NameInvalid:
+    case HandOverChannel::LockResult::NameHeld: {
+        // Without the lock nothing is written and no host runs: pages would overwrite each other.
+        const bool nameHeld = lock == HandOverChannel::LockResult::NameHeld;
+        const DWORD error = Fundor::LastErrorOr(ERROR_ACCESS_DENIED);
+        ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop,
+               nameHeld ? L"The hand-over lock of the Host with the given ID: %s cannot be held: another object "
+                          L"holds its name. Error: 0x%x. Nothing was handed over"
+                        : L"The hand-over lock of the Host with the given ID: %s cannot be made. Error: 0x%x",
+               record.hostId, error);
+        // A name that no object can have cannot name a host event either.
+        return nameHeld ? HRESULT_FROM_WIN32(error) : E_ABORT;
+    }
     }
     for (;;) {
         switch (OpenOrCreateHostEvent(hostEventName, attributes, !idTooLong, m_hostEvent)) {
@@ -368,8 +404,14 @@ HRESULT CKvShellModule::TakeHostPlace(SECURITY_ATTRIBUTES* attributes, bool* isH
             // one are written only after the lock is given back.
             m_handOver->RemoveValue();
             if (!m_handOver->ClaimHost(attributes)) {
+                // No start could tell whether this host reads: it would be a host nobody can reach.
+                const DWORD error = Fundor::LastErrorOr(ERROR_ACCESS_DENIED);
                 ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop,
-                       L"Could not take the host token. Error: 0x%x", ::GetLastError());
+                       L"Could not take the host token. Error: 0x%x. Cannot run as the Host with the given ID: %s",
+                       error, record.hostId);
+                m_hostEvent.reset();
+                m_handOver->Unlock();
+                return HRESULT_FROM_WIN32(error);
             }
             m_handOver->Unlock();
             *isHost = true;
@@ -409,11 +451,15 @@ HRESULT CKvShellModule::TakeHostPlace(SECURITY_ATTRIBUTES* attributes, bool* isH
 HRESULT CKvShellModule::CreateExitEventAndSecurity(SECURITY_ATTRIBUTES* attributes)
 {
     (void)Fundor::FormatW(m_exitEventName, 520, L"%s_%s", kExitEventPrefix, m_commandRecord->hostId);
-    m_exitEvent.reset(::CreateEventW(attributes, TRUE, FALSE, m_exitEventName));
-    if (!m_exitEvent) {
+    Fundor::ScopedHandle exitEvent(::CreateEventW(attributes, TRUE, FALSE, m_exitEventName));
+    if (!exitEvent) {
         ETWLOG(ETWLogging::kLevelCritical, kSource, kPreMessageLoop,
                L"Could not create the shell exit event. Error: 0x%x", ::GetLastError());
         return E_FAIL;
+    }
+    {
+        const Fundor::ExclusiveSrwLock guard(m_exitEventLock);
+        m_exitEvent = std::move(exitEvent);
     }
     const HRESULT security = ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                                     RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
@@ -494,7 +540,10 @@ void CKvShellModule::NavigateToFirstPage()
 void CKvShellModule::CloseEvents() noexcept
 {
     // The exit event first: a next host of this ID makes it anew once the host event is gone.
-    m_exitEvent.reset();
+    {
+        const Fundor::ExclusiveSrwLock guard(m_exitEventLock);
+        m_exitEvent.reset();
+    }
     m_hostEvent.reset();
     // Last: a start that sees the token free finds the host event gone and takes the host's place.
     if (m_handOver) {
@@ -593,13 +642,14 @@ BOOL CKvShellModule::PreTranslateMessage(MSG* message, HWND secondWindow)
 
 namespace {
 
-// The handed-over URL to navigate, or false when it must not be shown (*verdict: the trust check's
-// answer when it was asked). A URL whose DLL comes from a folder it names itself is shown only when
-// that DLL passes the module trust check. It is then written with the full path the file system
-// gives the file opened, which is held open, neither writable nor deletable, until the navigation
-// is over: the DLL checked is the DLL the browser control loads, however it reads slashes, "..",
-// short names or case.
-bool CheckHandedOverUrl(const wchar_t* url, std::wstring& navigate, Fundor::ScopedHandle& held, DWORD* verdict)
+// The handed-over URL to navigate, or false when it must not be shown (*verdict: why). A URL whose
+// DLL comes from a folder it names itself is shown only when that DLL is a file on a drive that
+// passes the module trust check. Its path is judged as text first: a share, device, pipe or stream
+// is refused before anything is opened (opening one reaches another process or the network).
+// The URL is then written with the final path of the file opened, which is held open, neither
+// writable nor deletable, until the navigation is over: the DLL checked is the DLL the browser
+// control loads, however it reads slashes, "..", short names or case.
+bool CheckHandedOverUrl(const wchar_t* url, std::wstring& navigate, CheckedProgramFile& dll, DWORD* verdict)
 {
     *verdict = ERROR_SUCCESS;
     const SarnDllReference reference = ReadSarnDllReference(url);
@@ -610,27 +660,19 @@ bool CheckHandedOverUrl(const wchar_t* url, std::wstring& navigate, Fundor::Scop
     std::wstring path = reference.dll;
     if (reference.kind == SarnDllReference::Kind::BelowInstallFolder) {
         wchar_t folder[520] = {};
-        if (GetProductInstallDir(folder, 520, 1) != ERROR_SUCCESS) return false;
+        *verdict = GetProductInstallDir(folder, 520, 1);
+        if (*verdict != ERROR_SUCCESS) return false;
         path = folder + path;
     }
     wchar_t full[MAX_PATH] = {};
     const DWORD fullLength = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-    if (fullLength == 0 || fullLength >= MAX_PATH) return false;
-    held.reset(::CreateFileW(full, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                             nullptr));
-    if (!held) return false;
-    wchar_t opened[MAX_PATH + 8] = {};
-    const DWORD openedLength = ::GetFinalPathNameByHandleW(held.get(), opened, MAX_PATH + 8, 0);
-    if (openedLength == 0 || openedLength >= MAX_PATH + 8) return false;
-    const wchar_t* file = std::wcsncmp(opened, L"\\\\?\\", 4) == 0 ? opened + 4 : opened;
-    // A file on a drive, nothing else: no share, device or stream.
-    if (!std::iswalpha(file[0]) || file[1] != L':' || file[2] != L'\\' || std::wcschr(file + 2, L':') != nullptr ||
-        std::wcslen(file) >= MAX_PATH) {
-        return false;
-    }
-    *verdict = ValidateModulePath(file);
+    *verdict = ERROR_BAD_PATHNAME;
+    if (fullLength == 0 || fullLength >= MAX_PATH || !IsDrivePath(full)) return false;
+    *verdict = dll.Check(full);
+    // The final path may still lead elsewhere (a link to a share).
+    if (*verdict == ERROR_SUCCESS && !IsDrivePath(dll.path().c_str())) *verdict = ERROR_BAD_PATHNAME;
     if (*verdict != ERROR_SUCCESS) return false;
-    navigate = L"sarn://" + std::wstring(file) + reference.resource;
+    navigate = L"sarn://" + dll.path() + reference.resource;
     return navigate.size() < kUrlCharacters;
 }
 
@@ -648,9 +690,12 @@ void CKvShellModule::DoNavigation()
     // The value is written without a terminator. One that fills the buffer comes back without one
     // (the platform terminates only where there is room): it is longer than a URL may be.
     if (status == ERROR_SUCCESS && wcsnlen(url, kUrlCharacters) == kUrlCharacters) status = ERROR_MORE_DATA;
+    // Removed in every case. Only a removal of this host's decides that the page is taken: a start
+    // that gave up waiting removes its page itself, and the one that removes it first decides.
+    LONG removed = ERROR_FILE_NOT_FOUND;
     Fundor::ScopedRegKey key;
     if (::RegOpenKeyExW(HKEY_CURRENT_USER, kHandOverKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
-        ::RegDeleteValueW(key.get(), valueName.c_str());
+        removed = ::RegDeleteValueW(key.get(), valueName.c_str());
     }
     if (status != ERROR_SUCCESS) {
         ETWLOG(ETWLogging::kLevelError, kSource, function,
@@ -658,6 +703,11 @@ void CKvShellModule::DoNavigation()
         return;
     }
     url[kUrlCharacters - 1] = L'\0';
+    if (removed != ERROR_SUCCESS) {
+        ETWLOG(ETWLogging::kLevelError, kSource, function,
+               L"Handed-over URL was taken back by its start (0x%x) and is not shown: '%s'", removed, url);
+        return;
+    }
     // Any process of the user can write the value: only the suite's own pages are shown.
     wchar_t lowered[kUrlCharacters] = {};
     CopyCut(lowered, kUrlCharacters, url);
@@ -668,16 +718,24 @@ void CKvShellModule::DoNavigation()
         return;
     }
     std::wstring checked;
-    Fundor::ScopedHandle heldDll;
+    CheckedProgramFile heldDll;
     DWORD verdict = ERROR_SUCCESS;
     if (!CheckHandedOverUrl(url, checked, heldDll, &verdict)) {
         ETWLOG(ETWLogging::kLevelError, kSource, function,
-               L"Handed-over URL names a DLL that is missing or not trusted (0x%x) and is ignored: '%s'", verdict, url);
+               L"Handed-over URL names a DLL that is missing, not a file on a drive or not trusted (0x%x) and is "
+               L"ignored: '%s'",
+               verdict, url);
         return;
     }
     CopyCut(url, kUrlCharacters, checked.c_str());
+    bool navigated = false;
     if (const auto navigation = Fundor::AdoptComPtr(CreateNavMsgData(url))) {
         (void)SendNavigateMessage(GetMainWindowHandle(), navigation.Get());
+        // The window signals the record once it has acted on it.
+        navigated = ::WaitForSingleObject(navigation->DoneEvent(), 0) == WAIT_OBJECT_0;
+    }
+    if (!navigated) {
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"Handed-over URL was taken but not navigated: '%s'", url);
     }
 }
 
@@ -718,9 +776,10 @@ LONG CKvShellModule::ModuleRelease(int reason)
 
 void CKvShellModule::SetExitEvent()
 {
-    if (m_exitEventName[0] == L'\0') return;
-    Fundor::ScopedHandle exitEvent(::OpenEventW(EVENT_MODIFY_STATE, FALSE, m_exitEventName));
-    if (exitEvent) ::SetEvent(exitEvent.get());
+    // Through the handle this host made, never by name: once the host gave its events up, a start
+    // that took its place may have made an exit event of the same name.
+    const Fundor::ExclusiveSrwLock guard(m_exitEventLock);
+    if (m_exitEvent) ::SetEvent(m_exitEvent.get());
 }
 
 HRESULT CKvShellModule::GetDispatch(DWORD type, IDispatch** object)

@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -144,7 +145,8 @@ void ExpectNoPageLostWithSuccess(const std::vector<Racer>& racers, const PageLog
 {
     static const wchar_t* const kNotHandedOver[] = {L"did not end in time", L"did not take the page",
                                                     L"was not free in", L"its place could not be taken",
-                                                    L"Could not set the event of the Host"};
+                                                    L"Could not set the event of the Host",
+                                                    L"Could not take the host token"};
     for (const Racer& racer : racers) {
         const std::vector<DWORD> shownBy = pages.ShownBy(racer.page);
         ASSERT_TRUE(racer.exitCode || racer.becameHost) << racer.page << " neither ended nor became the host";
@@ -178,13 +180,15 @@ void EndHostOf(const std::wstring& hostId)
     }
 }
 
-// The file logger's options for Ordwell.exe; bit 1 also sends each record to a debugger.
-void SetLogOptions(int options)
+// The file logger's settings for Ordwell.exe, read by each start: "Options" bit 1 also sends each
+// record to a debugger; "Severity" is the lowest level written.
+void SetLogSetting(const wchar_t* key, int value)
 {
     Fundor::CObfuscatedIniReader ini;
     (void)ini.Load(SuiteInstall::OrdwellLogFolder() + L"\\log.ini");
-    ASSERT_TRUE(ini.WriteInt(L"Config", L"Options", options));
+    ASSERT_TRUE(ini.WriteInt(L"Config", key, value));
 }
+void SetLogOptions(int options) { SetLogSetting(L"Options", options); }
 
 // Starts the program under this thread's debugger and lets it run until it sends a debug string
 // holding text; calls atText while the program stands still there, then lets it go.
@@ -427,6 +431,58 @@ TEST_F(WholeProgramHandOver, StartsRacingTheHostsEndLoseNoPage)
     }
 }
 
+// A host asked from outside to end, whose teardown is slow: a start that waited for it takes its
+// place meanwhile. The old host's last reference, dropped once its successor has made its own exit
+// event under the same name, leaves the successor running: it shows its page and stays.
+TEST_F(WholeProgramHandOver, AnEndingHostLeavesItsSuccessorRunning)
+{
+    const PageLog pages;
+    const std::wstring id = UniqueHostId(L"successor");
+    const std::wstring exitEventName = L"F0230C9FDB504518A1CC2EF2EDD4FE77_" + id;
+    SetLogOptions(21);
+    SetLogSetting(L"Severity", 1);
+    Process old;
+    bool successorsEventSeen = false;
+    // The old host runs under a debugger thread, which holds it still at its window's destruction
+    // (after it gave its events up) until the successor has made its exit event.
+    std::thread debugger([&] {
+        old = StartUntilDebugString(L"/id:" + id + L" /body:" + Wide(MainPage("old")), "Destroy child windows",
+                                    [&] {
+                                        const ULONGLONG end = GetTickCount64() + 60000;
+                                        while (!successorsEventSeen && GetTickCount64() < end) {
+                                            HANDLE made = OpenEventW(SYNCHRONIZE, FALSE, exitEventName.c_str());
+                                            successorsEventSeen = made != nullptr;
+                                            if (made != nullptr) CloseHandle(made);
+                                            Sleep(20);
+                                        }
+                                    },
+                                    120000);
+    });
+    const bool oldShown = HostControl::WaitUntilShown(id, 60000) != nullptr;
+    HANDLE exitEvent = OpenEventW(EVENT_MODIFY_STATE, FALSE, exitEventName.c_str());
+    EXPECT_TRUE(oldShown && exitEvent != nullptr);
+    Process successor;
+    if (exitEvent != nullptr) {
+        SetEvent(exitEvent);
+        CloseHandle(exitEvent);
+        successor = StartOrdwell(id, MainPage("successor"));
+    }
+    debugger.join();
+    SetLogOptions(20);
+    SetLogSetting(L"Severity", 3);
+    ASSERT_TRUE(successor.valid());
+    EXPECT_TRUE(successorsEventSeen) << "the successor never made its exit event";
+    EXPECT_EQ(std::optional<DWORD>(0), old.Wait(30000));
+
+    ASSERT_NE(nullptr, HostControl::WaitUntilShown(id, 60000)) << "the successor ended without showing its page";
+    EXPECT_EQ(successor.id(), HostControl::HostProcessId(id));
+    Sleep(1000);
+    EXPECT_EQ(std::nullopt, successor.Wait(0)) << "the successor ended";
+    const std::vector<DWORD> shownBy = pages.ShownBy(MainPage("successor"));
+    EXPECT_EQ(1, std::count(shownBy.begin(), shownBy.end(), successor.id()));
+    CloseAndExpectZero(successor, id);
+}
+
 // Pages handed over from DLLs in folders of their own: shown when the DLL is one the validation
 // service vouches for, never when it is an unsigned copy that nobody vouches for, whatever the
 // spelling; the URL library's own forms keep working beside them.
@@ -481,6 +537,13 @@ TEST_F(WholeProgramHandOver, ForeignDllPagesAreShownOnlyFromTrustedDlls)
         {L"share",
          [](const std::wstring& dll) { return L"sarn:////\\\\localhost\\" + dll.substr(0, 1) + L"$" + dll.substr(2); },
          false},
+        {L"share behind the long path prefix",
+         [](const std::wstring& dll) {
+             return L"sarn:////\\\\?\\UNC\\localhost\\" + dll.substr(0, 1) + L"$" + dll.substr(2);
+         },
+         false},
+        {L"device path", [](const std::wstring& dll) { return L"sarn:////\\\\.\\" + dll; }, false},
+        {L"stream", [](const std::wstring& dll) { return L"sarn://" + dll + L":page"; }, false},
     };
 
     const PageLog pages;
@@ -506,6 +569,28 @@ TEST_F(WholeProgramHandOver, ForeignDllPagesAreShownOnlyFromTrustedDlls)
                 << Narrow(spelling.name) << (isTrusted ? " trusted: " : " untrusted: ") << Narrow(url);
         }
     }
+    // A pipe of another process named as the DLL: refused before it is opened, so the pipe's server
+    // never sees the host connect (on a share that would be a logon over the network).
+    const std::wstring pipeName = L"\\\\.\\pipe\\" + UniqueHostId(L"foreign-pipe");
+    HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1, 4096,
+                                   4096, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    OVERLAPPED connection{};
+    connection.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_FALSE(ConnectNamedPipe(pipe, &connection));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
+    const std::string pipeQuery = "foreign=pipe";
+    const std::wstring pipeUrl = L"sarn:////" + pipeName + L"::main.html?" + Wide(pipeQuery);
+    EXPECT_EQ(std::optional<DWORD>(0),
+              HostControl::Run(SuiteInstall::ProgramPath(g_layout), L"/id:" + id + L" /body:" + pipeUrl, 60000));
+    Sleep(500);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(connection.hEvent, 0))
+        << "the host connected to another process's pipe";
+    EXPECT_TRUE(pages.LinesWith(pipeQuery).empty());
+    CancelIo(pipe);
+    CloseHandle(connection.hEvent);
+    CloseHandle(pipe);
+
     // The suite's own forms beside them.
     for (const std::string& url : {MainPage("own=1"), std::string("sarn://@qrnuild.dll::main.html?own=2")}) {
         EXPECT_EQ(std::optional<DWORD>(0), HostControl::Run(SuiteInstall::ProgramPath(g_layout),

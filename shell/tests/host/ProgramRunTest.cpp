@@ -184,17 +184,22 @@ protected:
     }
 
     // This process as the running host of an event made elsewhere: it owns the host token, and a
-    // reader thread takes every page the way the host does (read, then removed), keeping its text.
+    // reader thread takes every page the way the host does (read, then removed; a page counts as
+    // taken only when this removal removed it), keeping its text. A paused host owns the token and
+    // reads nothing, as a suspended or busy host does.
     class TakingHost {
     public:
-        explicit TakingHost(const std::wstring& hostEventName) : m_name(hostEventName), m_channel(hostEventName)
+        explicit TakingHost(const std::wstring& hostEventName, bool paused = false)
+            : m_name(hostEventName), m_channel(hostEventName), m_paused(paused)
         {
             RemoveHandOverValue(m_name);
             EXPECT_TRUE(m_channel.ClaimHost(nullptr));
             m_reader = std::thread([this] {
                 while (!m_stop) {
-                    if (std::optional<std::wstring> page = HandOverValue(m_name)) {
-                        RemoveHandOverValue(m_name);
+                    std::optional<std::wstring> page;
+                    if (!m_paused) page = HandOverValue(m_name);
+                    if (page && RegDeleteKeyValueW(HKEY_CURRENT_USER, kHandOverKey,
+                                                   HandOverValueName(m_name).c_str()) == ERROR_SUCCESS) {
                         std::lock_guard<std::mutex> lock(m_mutex);
                         m_taken.push_back(*page);
                     }
@@ -208,6 +213,7 @@ protected:
             m_reader.join();
             m_channel.ReleaseHost();
         }
+        void Resume() { m_paused = false; }
         std::vector<std::wstring> Taken()
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -218,6 +224,7 @@ protected:
         std::wstring m_name;
         HandOverChannel m_channel;
         std::atomic<bool> m_stop{false};
+        std::atomic<bool> m_paused{false};
         std::mutex m_mutex;
         std::vector<std::wstring> m_taken;
         std::thread m_reader;
@@ -267,6 +274,93 @@ TEST_F(HostProgramWithUtility, SecondStartHandsItsPageOverToAnExistingHostEvent)
     EXPECT_EQ(std::nullopt, HandOverValue(guardedId));
     CloseHandle(permissive);
     CloseHandle(guarded);
+}
+
+// Other processes of the desktop against the hand-over's named objects, and a host that reads
+// nothing. A start never reports a page as handed over that no host takes, never writes without the
+// hand-over lock, a page reported as not taken is never shown later, and no process runs as a host
+// that starts cannot reach.
+TEST_F(HostProgramWithUtility, HandOverAgainstSquattedNamesAndAPausedHost)
+{
+    constexpr DWORD kNotTaken = 0x800705B4;  // ERROR_TIMEOUT
+    // The host reads nothing for longer than a start waits: the start runs beside the other rows.
+    const std::wstring pausedId = LowerUniqueName(L"paused");
+    HANDLE pausedEvent = CreateHostEvent(pausedId, L"D:(D;;SDWD;;;WD)(A;;GA;;;WD)");
+    ASSERT_NE(nullptr, pausedEvent);
+    auto pausedHost = std::make_unique<TakingHost>(pausedId, true);
+    const std::wstring pausedPage = L"sarn://res.dll::paused.html";
+    std::optional<DWORD> pausedCode;
+    std::thread pausedStart([&] { pausedCode = RunOrdwell(L"/id:" + pausedId + L" /body:" + pausedPage, 120000); });
+
+    // Objects another process made first under the names of the lock or the token.
+    enum class Squatted { Lock, Token };
+    enum class Squatter { Event, DenyingMutex, OwnedMutex };
+    const struct {
+        const char* name;
+        Squatted what;
+        Squatter by;
+        DWORD exitCode;
+    } rows[] = {
+        {"lock name held by an event", Squatted::Lock, Squatter::Event, 0x80070006},
+        {"lock name held by a mutex whose list refuses the start", Squatted::Lock, Squatter::DenyingMutex, 0x80070005},
+        {"token name held by an event", Squatted::Token, Squatter::Event, 0x80070006},
+        {"token name held by a mutex whose list refuses the start", Squatted::Token, Squatter::DenyingMutex,
+         0x80070005},
+        {"token owned by another process and never given back", Squatted::Token, Squatter::OwnedMutex, kNotTaken},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::wstring id = LowerUniqueName(L"squat");
+        const std::wstring name =
+            std::wstring(row.what == Squatted::Lock ? L"OrdwellsecinstLock_" : L"OrdwellsecinstHost_") + id;
+        HANDLE squatter = nullptr;
+        if (row.by == Squatter::Event) {
+            squatter = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+        } else {
+            SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+            PSECURITY_DESCRIPTOR descriptor = nullptr;
+            const wchar_t* sddl =
+                row.by == Squatter::DenyingMutex ? L"D:(D;;GA;;;WD)" : L"D:(D;;SDWD;;;WD)(A;;GA;;;WD)";
+            ASSERT_TRUE(
+                ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+            attributes.lpSecurityDescriptor = descriptor;
+            squatter = CreateMutexW(&attributes, row.by == Squatter::OwnedMutex, name.c_str());
+            LocalFree(descriptor);
+        }
+        ASSERT_NE(nullptr, squatter);
+        const std::wstring page = L"sarn://res.dll::squat.html";
+        if (row.what == Squatted::Lock) {
+            // A host runs; a start that cannot hold the lock writes nothing and says so.
+            HANDLE hostEvent = CreateHostEvent(id, L"D:(D;;SDWD;;;WD)(A;;GA;;;WD)");
+            ASSERT_NE(nullptr, hostEvent);
+            {
+                TakingHost host(id);
+                EXPECT_EQ(std::optional<DWORD>(row.exitCode), RunOrdwell(L"/id:" + id + L" /body:" + page));
+                Sleep(100);
+                EXPECT_TRUE(host.Taken().empty());
+            }
+            EXPECT_EQ(std::nullopt, HandOverValue(id));
+            EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hostEvent, 0));
+            CloseHandle(hostEvent);
+        } else {
+            // No host yet: the start that would become the host cannot own the token and ends.
+            EXPECT_EQ(std::optional<DWORD>(row.exitCode), RunOrdwell(L"/id:" + id + L" /body:" + page));
+            HANDLE left = OpenEventW(SYNCHRONIZE, FALSE, id.c_str());
+            EXPECT_EQ(nullptr, left) << "the host event outlived the start";
+            if (left != nullptr) CloseHandle(left);
+        }
+        CloseHandle(squatter);
+    }
+
+    pausedStart.join();
+    EXPECT_EQ(std::optional<DWORD>(kNotTaken), pausedCode);
+    // Taken back before the start reported it: the host, reading again, finds nothing.
+    EXPECT_EQ(std::nullopt, HandOverValue(pausedId));
+    pausedHost->Resume();
+    Sleep(200);
+    EXPECT_TRUE(pausedHost->Taken().empty());
+    pausedHost.reset();
+    CloseHandle(pausedEvent);
 }
 
 }  // namespace
