@@ -530,8 +530,7 @@ void CKvShellModule::NavigateToFirstPage()
 {
     const HWND window = GetMainWindowHandle();
     ::SendMessageW(window, WM_SHELL_INIT, 0, 0);
-    Microsoft::WRL::ComPtr<CNAVMSGDATA> navigation;
-    navigation.Attach(CreateNavMsgData(m_commandRecord->bodyUrl));
+    Microsoft::WRL::ComPtr<CNAVMSGDATA> navigation = Fundor::AdoptComPtr(CreateNavMsgData(m_commandRecord->bodyUrl));
     if (navigation) (void)SendNavigateMessage(window, navigation.Get());
     navigation.Reset();
     if (m_mainWindow) m_mainWindow->StartZoomTimer();

@@ -196,6 +196,8 @@ TEST_F(PlatformDispatch, MakesAdminProvidersInTheSurrogateOnce)
     const std::vector<std::string> expected = {
         "self create " + GuidText(CLSID_KvSurrogateHelper),
         "self helper LoadSurrogate " + std::to_string(GetCurrentProcessId()),
+        // Once the loader is had, the connection gives the helper back.
+        "self helper released",
         "self surrogate CreateObject " + GuidText(kKvSMProvider.clsid) + " " + GuidText(IID_IKvSMProvider),
         "self create " + GuidText(kKvSMProvider.clsid),
         "self surrogate CreateObject " + GuidText(kKvDspSystemInfo.clsid) + " " + GuidText(kKvDspSystemInfo.iid),

@@ -1,6 +1,7 @@
-// The surrogate program's lifetime against its clients: it ends with the last object released,
-// also when a client process is ended while holding objects, and never while a live client holds
-// one. The clients are this process and copies of it running the client case below.
+// The surrogate program's lifetime against its clients: it ends with the last object released
+// (the helper the connection went through included), also when a client process is ended while
+// holding objects, and never while a live client holds one. The clients are this process and
+// copies of it running the client case below.
 
 #include "core/base/ScopedResource.h"
 #include "pageobjects/objects/KvSurrogateConnection.h"
@@ -10,7 +11,10 @@
 #include <tlhelp32.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <fstream>
+#include <string>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 using namespace PageObjectTesting;
@@ -175,6 +179,13 @@ TEST_F(SurrogateLifetime, EndsWhenItsLastClientReleasesOrEnds)
         DWORD code = 1;
         EXPECT_TRUE(GetExitCodeProcess(server.get(), &code));
         EXPECT_EQ(0u, code);
+        // The helper's last reference went while the server still served, not with its end.
+        const std::vector<std::string> lines = m_log.Lines();
+        const auto lineOf = [&lines](const char* text) {
+            return std::find(lines.begin(), lines.end(), text) - lines.begin();
+        };
+        EXPECT_LT(lineOf("other helper released"), lineOf("other server stopped"))
+            << "the connection kept a reference to the helper (" << lines.size() << " lines)";
     }
 
     // A client ended while it holds its objects.
