@@ -33,7 +33,10 @@ HRESULT ConnectToSurrogate(bool checked, IKvSurrogate** surrogate, SurrogateStep
     if (!loader) return E_POINTER;
 
     *failedStep = SurrogateStep::QuerySurrogate;
-    return loader->QueryInterface(IID_IKvSurrogate, reinterpret_cast<void**>(surrogate));
+    hr = loader->QueryInterface(IID_IKvSurrogate, reinterpret_cast<void**>(surrogate));
+    // What a failing query leaves is not trusted to be a pointer: forgotten, not released.
+    if (FAILED(hr)) *surrogate = nullptr;
+    return hr;
 }
 
 HRESULT CreateInSurrogate(IKvSurrogate* surrogate, REFCLSID clsid, REFIID iid, void** object) noexcept

@@ -10,6 +10,7 @@
 #include "core/base/ScopedComValues.h"
 #include "core/base/SrwLockGuard.h"
 #include "core/base/StringFormat.h"
+#include "pageobjects/objects/KvSurrogateConnection.h"
 #include "shell/config/VistrelHelper.h"
 #include "shell/host/CNAVMSGDATA.h"
 #include "shell/host/CShellMainWnd.h"
@@ -112,12 +113,12 @@ bool CKvShellModule::ParseCommandLine(const wchar_t* line, HRESULT* result)
         } else if (_wcsnicmp(option, L"header:", 7) == 0) {
             record.flags |= kCommandFlagPageOption;
             if (option[7] != L'\0') {
-                CopyCut(record.headerUrl, kUrlCharacters, option + 7);
+                CopyCut(record.headerUrl, Fundor::kUrlBufferCharacters, option + 7);
                 record.headerGiven = 1;
             }
         } else if (_wcsnicmp(option, L"body:", 5) == 0) {
             record.flags |= kCommandFlagPageOption;
-            if (option[5] != L'\0') CopyCut(record.bodyUrl, kUrlCharacters, option + 5);
+            if (option[5] != L'\0') CopyCut(record.bodyUrl, Fundor::kUrlBufferCharacters, option + 5);
         } else if (_wcsnicmp(option, L"id:", 3) == 0) {
             record.flags |= kCommandFlagPageOption;
             if (option[3] != L'\0') {
@@ -211,7 +212,7 @@ HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
                L"The Host with the given ID: %s did not end in time. Its page was not handed over", record.hostId);
         return kHandOverNotTaken;
     }
-    const std::size_t length = wcsnlen(record.bodyUrl, kUrlCharacters - 1);
+    const std::size_t length = wcsnlen(record.bodyUrl, Fundor::kUrlBufferCharacters - 1);
     LONG written = ERROR_SUCCESS;
     // Nothing to hand over: the running host is only brought to the front.
     if (length > 0) {
@@ -471,7 +472,7 @@ HRESULT CKvShellModule::CheckPageUrls()
     KvCommandRecord& record = *m_commandRecord;
     if ((record.flags & kCommandFlagPageOption) == 0) return S_OK;
     if (record.headerGiven == 1) {
-        LowerCaseField(record.headerUrl, kUrlCharacters);
+        LowerCaseField(record.headerUrl, Fundor::kUrlBufferCharacters);
         if (!IsSarnUrl(record.headerUrl)) {
             ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop, L"Header URL did not begin with 'sarn::'.");
             if (record.headerUrl[0] != L'\0')
@@ -479,7 +480,7 @@ HRESULT CKvShellModule::CheckPageUrls()
             record.headerGiven = 0;
         }
     }
-    LowerCaseField(record.bodyUrl, kUrlCharacters);
+    LowerCaseField(record.bodyUrl, Fundor::kUrlBufferCharacters);
     if (!IsSarnUrl(record.bodyUrl)) {
         ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop, L"Body URL did not begin with 'sarn::'.");
         if (record.bodyUrl[0] != L'\0')
@@ -672,7 +673,7 @@ bool CheckHandedOverUrl(const wchar_t* url, std::wstring& navigate, CheckedProgr
     if (*verdict == ERROR_SUCCESS && !IsDrivePath(dll.path().c_str())) *verdict = ERROR_BAD_PATHNAME;
     if (*verdict != ERROR_SUCCESS) return false;
     navigate = L"sarn://" + dll.path() + reference.resource;
-    return navigate.size() < kUrlCharacters;
+    return navigate.size() < Fundor::kUrlBufferCharacters;
 }
 
 }  // namespace
@@ -682,13 +683,13 @@ void CKvShellModule::DoNavigation()
     const wchar_t* const function = L"CKvShellModule::DoNavigation";
     const std::wstring valueName =
         HandOverValueName(HostEventNameOf(m_commandRecord != nullptr ? m_commandRecord->hostId : L""));
-    wchar_t url[kUrlCharacters] = {};
+    wchar_t url[Fundor::kUrlBufferCharacters] = {};
     DWORD size = sizeof(url);
     LONG status =
         ::RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, valueName.c_str(), RRF_RT_REG_SZ, nullptr, url, &size);
     // The value is written without a terminator. One that fills the buffer comes back without one
     // (the platform terminates only where there is room): it is longer than a URL may be.
-    if (status == ERROR_SUCCESS && wcsnlen(url, kUrlCharacters) == kUrlCharacters) status = ERROR_MORE_DATA;
+    if (status == ERROR_SUCCESS && wcsnlen(url, Fundor::kUrlBufferCharacters) == Fundor::kUrlBufferCharacters) status = ERROR_MORE_DATA;
     // Removed in every case. Only a removal of this host's decides that the page is taken: a start
     // that gave up waiting removes its page itself, and the one that removes it first decides.
     LONG removed = ERROR_FILE_NOT_FOUND;
@@ -701,16 +702,16 @@ void CKvShellModule::DoNavigation()
                L"Failed to read second instance param value from registry - error 0x%x", status);
         return;
     }
-    url[kUrlCharacters - 1] = L'\0';
+    url[Fundor::kUrlBufferCharacters - 1] = L'\0';
     if (removed != ERROR_SUCCESS) {
         ETWLOG(ETWLogging::kLevelError, kSource, function,
                L"Handed-over URL was taken back by its start (0x%x) and is not shown: '%s'", removed, url);
         return;
     }
     // Any process of the user can write the value: only the suite's own pages are shown.
-    wchar_t lowered[kUrlCharacters] = {};
-    CopyCut(lowered, kUrlCharacters, url);
-    LowerCaseField(lowered, kUrlCharacters);
+    wchar_t lowered[Fundor::kUrlBufferCharacters] = {};
+    CopyCut(lowered, Fundor::kUrlBufferCharacters, url);
+    LowerCaseField(lowered, Fundor::kUrlBufferCharacters);
     if (!IsSarnUrl(lowered)) {
         ETWLOG(ETWLogging::kLevelError, kSource, function,
                L"Handed-over URL did not begin with 'sarn::' and is ignored: '%s'", url);
@@ -726,7 +727,7 @@ void CKvShellModule::DoNavigation()
                verdict, url);
         return;
     }
-    CopyCut(url, kUrlCharacters, checked.c_str());
+    CopyCut(url, Fundor::kUrlBufferCharacters, checked.c_str());
     bool navigated = false;
     if (const auto navigation = Fundor::AdoptComPtr(CreateNavMsgData(url))) {
         (void)SendNavigateMessage(GetMainWindowHandle(), navigation.Get());
@@ -927,51 +928,22 @@ HRESULT CKvShellModule::GetSurrogateObject(REFCLSID clsid, REFIID iid, void** ob
     }
 
     if (!m_surrogate) {
-        // Only IUnknown's slots can be trusted on what a local server hands back: each pointer is
-        // asked for the interface it is used as.
-        ComPtr<IUnknown> created;
-        HRESULT hr = CreateInstanceNoAuth(CLSID_KvSurrogateHelper, CLSCTX_LOCAL_SERVER, IID_IKvSurrogateHelper,
-                                          reinterpret_cast<void**>(created.GetAddressOf()));
-        ComPtr<IKvSurrogateHelper> helper;
-        if (SUCCEEDED(hr)) {
-            hr = created ? created->QueryInterface(IID_IKvSurrogateHelper, reinterpret_cast<void**>(helper.GetAddressOf()))
-                         : E_NOINTERFACE;
-        }
-        created.Reset();
+        SurrogateStep step = SurrogateStep::CreateHelper;
+        HRESULT hr = ConnectToSurrogate(false, m_surrogate.ReleaseAndGetAddressOf(), &step);
+        if (SUCCEEDED(hr) && !m_surrogate) hr = E_NOINTERFACE;
         if (FAILED(hr)) {
-            ETWLOG(ETWLogging::kLevelError, kSource, function,
-                   L"We failed in KvCreateInstanceNoAuth for surrogate helper with Error %x", hr);
-            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
-            return hr;
-        }
-        ComPtr<IUnknown> loader;
-        hr = helper->LoadSurrogate(::GetCurrentProcessId(), loader.GetAddressOf());
-        helper.Reset();
-        if (SUCCEEDED(hr) && !loader) hr = E_POINTER;
-        if (FAILED(hr)) {
-            loader.Reset();
-            ETWLOG(ETWLogging::kLevelError, kSource, function, L"We failed in LoadSurrogate Error %x", hr);
-            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
-            return hr;
-        }
-        hr = loader->QueryInterface(IID_IKvSurrogate, reinterpret_cast<void**>(m_surrogate.GetAddressOf()));
-        loader.Reset();
-        if (FAILED(hr) || !m_surrogate) {
-            // A failing query's pointer is not trusted to be one: forgotten, not released.
-            (void)m_surrogate.Detach();
-            if (SUCCEEDED(hr)) hr = E_NOINTERFACE;
-            ETWLOG(ETWLogging::kLevelError, kSource, function, L"We failed in CreateObject for surrogate with Error %x",
-                   hr);
+            const wchar_t* format = L"We failed in CreateObject for surrogate with Error %x";
+            if (step == SurrogateStep::CreateHelper) {
+                format = L"We failed in KvCreateInstanceNoAuth for surrogate helper with Error %x";
+            } else if (step == SurrogateStep::LoadSurrogate) {
+                format = L"We failed in LoadSurrogate Error %x";
+            }
+            ETWLOG(ETWLogging::kLevelError, kSource, function, format, hr);
             ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
             return hr;
         }
     }
-
-    // Across processes the object arrives as IUnknown whatever was asked: query it for iid.
-    ComPtr<IUnknown> created;
-    HRESULT hr = m_surrogate->CreateObject(&clsid, &iid, created.GetAddressOf());
-    if (SUCCEEDED(hr)) hr = created ? created->QueryInterface(iid, object) : E_NOINTERFACE;
-    created.Reset();
+    const HRESULT hr = CreateInSurrogate(m_surrogate.Get(), clsid, iid, object);
     ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
     return hr;
 }
@@ -1000,7 +972,7 @@ HRESULT CKvShellModule::CallScriptMethod(IDispatch* script, const wchar_t* metho
         ETWLOG(ETWLogging::kLevelWarning, kSource, L"CKvShellModule::CallScriptMethod",
                L"There was an exception while calling the script interface");
         // A failure code: the bare 574 would read as success to every SUCCEEDED test.
-        return HRESULT_FROM_WIN32(574);  // unhandled exception
+        return HRESULT_FROM_WIN32(ERROR_UNHANDLED_EXCEPTION);
     }
 }
 
