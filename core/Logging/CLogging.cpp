@@ -8,6 +8,7 @@
 
 #include <knownfolders.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cwchar>
 #include <iterator>
@@ -30,19 +31,25 @@ constexpr std::uint32_t kLargestSeverity = 6;
 using SharedLock = Fundor::SharedSrwLock;
 using ExclusiveLock = Fundor::ExclusiveSrwLock;
 
-// Holds the rotation mutex for one record. A wait that times out goes on without it rather than
-// losing the record; an abandoned mutex (its holder died) is taken over.
+// Longest pause between two tries of the file's lock: a writer holds it for one write, so it is
+// usually free again within a millisecond.
+constexpr DWORD kLockPollMaxMs = 10;
+
+// Holds the rotation mutex for one record, waiting at most waitMs for it. A wait that times out
+// goes on without it rather than losing the record; an abandoned mutex (its holder died) is taken
+// over.
 class RotationLock {
 public:
-    explicit RotationLock(HANDLE mutex)
+    RotationLock(HANDLE mutex, DWORD waitMs)
     {
         if (mutex == nullptr) {
             return;
         }
-        const DWORD wait = ::WaitForSingleObject(mutex, CLogging::kRotationWaitMs);
+        const DWORD wait = ::WaitForSingleObject(mutex, waitMs);
         if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
             m_owned = mutex;
         }
+        m_timedOut = wait == WAIT_TIMEOUT;
     }
     ~RotationLock()
     {
@@ -53,8 +60,12 @@ public:
     RotationLock(const RotationLock&) = delete;
     RotationLock& operator=(const RotationLock&) = delete;
 
+    [[nodiscard]] bool owned() const { return m_owned != nullptr; }
+    [[nodiscard]] bool timedOut() const { return m_timedOut; }
+
 private:
     HANDLE m_owned = nullptr;
+    bool m_timedOut = false;
 };
 
 const wchar_t* LevelName(LogLevel level)
@@ -233,28 +244,6 @@ void BuildLogFilePath(PathText& out, const std::wstring& prefix, std::uint32_t i
     out.Append(L".log", 4);
 }
 
-// One mutex per log folder for every process on the session: the name is a hash of the folder
-// path (object names cannot hold '\' and are limited in length), taken without case because the
-// file system compares names without case.
-std::wstring RotationMutexName(const std::wstring& folder)
-{
-    std::wstring upper(folder);
-    const int mapped = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, folder.c_str(),
-                                       static_cast<int>(folder.size()), upper.data(),
-                                       static_cast<int>(upper.size()), nullptr, nullptr, 0);
-    if (mapped != static_cast<int>(upper.size())) {
-        upper = folder;
-    }
-    std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
-    for (const wchar_t c : upper) {
-        hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3ull;
-    }
-    wchar_t name[64];
-    (void)Fundor::FormatW(name, std::size(name), L"Local\\TervaneKvLogsRotation_%016llX",
-                          static_cast<unsigned long long>(hash));
-    return name;
-}
-
 // Every write to a log file, from any thread, process or session, is made while holding an
 // exclusive lock on one byte far beyond the end of any log file. An append-only handle alone is
 // not enough: where end of file is looked up and then written to in two steps (as Wine does),
@@ -264,59 +253,30 @@ std::wstring RotationMutexName(const std::wstring& folder)
 // The lock is held until the handle is closed, which the caller does right after its write: no
 // UnlockFileEx, one round trip to the file system fewer per record. That handle is the only one
 // to its file object (not inheritable, never duplicated), so closing it releases the lock at once.
-[[nodiscard]] DWORD LockForWriting(HANDLE file)
+//
+// The handle is synchronous, where a waiting LockFileEx cannot be given a time-out: the lock is
+// tried without waiting, again after short pauses, for at most waitMs (0: once).
+// ERROR_LOCK_VIOLATION when it stayed held.
+[[nodiscard]] DWORD LockForWriting(HANDLE file, DWORD waitMs)
 {
-    OVERLAPPED region{};
-    region.OffsetHigh = 0x7FFFFFFF;
-    return Fundor::Win32Status(::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region));
-}
-
-enum class FileWrite { Written, Full, Failed };
-
-// Takes the file's write lock (the caller closes the handle right afterwards), then writes
-// nothing when the file has reached fullAt bytes (0: no limit), else the byte-order mark when the
-// file is empty and the line, in one write.
-FileWrite WriteUnderFileLock(HANDLE file, std::wstring_view line, std::uint64_t fullAt, DWORD& error)
-{
-    if (const DWORD locked = LockForWriting(file); locked != ERROR_SUCCESS) {
-        error = locked;
-        return FileWrite::Failed;
+    const ULONGLONG start = ::GetTickCount64();
+    DWORD pause = 0;
+    for (;;) {
+        OVERLAPPED region{};
+        region.Offset = static_cast<DWORD>(CLogging::kWriteLockOffset);
+        region.OffsetHigh = static_cast<DWORD>(CLogging::kWriteLockOffset >> 32);
+        const DWORD status = Fundor::Win32Status(
+            ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region));
+        if (status != ERROR_LOCK_VIOLATION) {
+            return status;
+        }
+        const ULONGLONG waited = ::GetTickCount64() - start;
+        if (waited >= waitMs) {
+            return ERROR_LOCK_VIOLATION;
+        }
+        ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, waitMs - waited)));
+        pause = pause == 0 ? 1 : std::min(pause * 2, kLockPollMaxMs);
     }
-    LARGE_INTEGER size{};
-    if (::GetFileSizeEx(file, &size) == FALSE) {
-        error = ::GetLastError();
-        return FileWrite::Failed;
-    }
-    if (fullAt != 0 && static_cast<std::uint64_t>(size.QuadPart) >= fullAt) {
-        return FileWrite::Full;
-    }
-    // A new file gets the mark and the line in one write.
-    std::wstring marked;
-    std::wstring_view data = line;
-    if (size.QuadPart == 0) {
-        marked.reserve(line.size() + 1);
-        marked += kByteOrderMark;
-        marked += line;
-        data = marked;
-    }
-    if (data.empty()) {
-        return FileWrite::Written;
-    }
-    const std::size_t bytes = data.size() * sizeof(wchar_t);
-    if (bytes > MAXDWORD) {
-        error = ERROR_INVALID_PARAMETER;
-        return FileWrite::Failed;
-    }
-    DWORD written = 0;
-    if (::WriteFile(file, data.data(), static_cast<DWORD>(bytes), &written, nullptr) == FALSE) {
-        error = ::GetLastError();
-        return FileWrite::Failed;
-    }
-    if (written != bytes) {
-        error = ERROR_WRITE_FAULT;
-        return FileWrite::Failed;
-    }
-    return FileWrite::Written;
 }
 
 bool AnyValue(int) { return true; }
@@ -357,6 +317,68 @@ std::optional<int> ReadSetting(Fundor::CObfuscatedIniReader& folderIni, Fundor::
 }
 
 }  // namespace
+
+struct CLogging::RecordContext {
+    std::wstring_view line;
+    SYSTEMTIME time{};
+    std::uint32_t options = 0;
+    DWORD threadId = 0;
+    ULONGLONG waitEnds = 0;  // GetTickCount64 time
+
+    // What is left of the record's time for waiting.
+    [[nodiscard]] DWORD WaitLeft() const
+    {
+        const ULONGLONG now = ::GetTickCount64();
+        return now >= waitEnds ? 0 : static_cast<DWORD>(waitEnds - now);
+    }
+};
+
+bool CLogging::LockBackOff::MayWait()
+{
+    std::uint64_t until = m_until.load();
+    if (until == 0) {
+        return true;
+    }
+    const ULONGLONG now = ::GetTickCount64();
+    if (now < until) {
+        return false;
+    }
+    // Over: one record claims the next wait; the others go on trying once until it is done.
+    return m_until.compare_exchange_strong(until, now + kLockWaitMs + kLockBackOffMs);
+}
+
+void CLogging::LockBackOff::Note(bool acquired, bool timedOut)
+{
+    if (acquired) {
+        if (m_until.load(std::memory_order_relaxed) != 0) {
+            m_until = 0;
+        }
+    } else if (timedOut) {
+        m_until = ::GetTickCount64() + kLockBackOffMs;
+    }
+}
+
+// One mutex per log folder for every process on the session: the name is a hash of the folder
+// path (object names cannot hold '\' and are limited in length), taken without case because the
+// file system compares names without case.
+std::wstring CLogging::RotationMutexName(const std::wstring& folder)
+{
+    std::wstring upper(folder);
+    const int mapped = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, folder.c_str(),
+                                       static_cast<int>(folder.size()), upper.data(),
+                                       static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (mapped != static_cast<int>(upper.size())) {
+        upper = folder;
+    }
+    std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
+    for (const wchar_t c : upper) {
+        hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3ull;
+    }
+    wchar_t name[64];
+    (void)Fundor::FormatW(name, std::size(name), L"Local\\TervaneKvLogsRotation_%016llX",
+                          static_cast<unsigned long long>(hash));
+    return name;
+}
 
 bool CLogging::IniStamp::operator==(const IniStamp& other) const
 {
@@ -500,6 +522,8 @@ void CLogging::ResetLocked()
     m_enabled = true;
     m_readiness = Readiness::FolderCheck;
     m_indexCache = IndexCache{};
+    m_fileLockBackOff.Reset();
+    m_rotationBackOff.Reset();
     m_initialised = false;
     // The reference count is the object's lifetime, not its configuration: resetting it here
     // would let a later Release delete a logger that is still held.
@@ -559,14 +583,21 @@ std::uint32_t CLogging::WriteText(const wchar_t* file, const wchar_t* function, 
         return ERROR_INVALID_PARAMETER;
     }
     try {
-        const SYSTEMTIME now = m_clock->LocalTime();
-        const std::uint32_t options = m_options;
-        LineText record;
-        BuildLine(record, now, level, options, m_moduleTag, m_processId, ::GetCurrentThreadId(), file, line, function,
-                  text);
-        const std::uint32_t result = AppendRecord(record.View());
-        if ((options & kOptionDebugger) != 0) {
-            ::OutputDebugStringW(record.c_str());
+        RecordContext record;
+        record.waitEnds = ::GetTickCount64() + kLockWaitMs;
+        record.time = m_clock->LocalTime();
+        record.options = m_options;
+        record.threadId = ::GetCurrentThreadId();
+        LineText recordLine;
+        BuildLine(recordLine, record.time, level, record.options, m_moduleTag, m_processId, record.threadId, file,
+                  line, function, text);
+        record.line = recordLine.View();
+        const std::uint32_t result = AppendRecord(record);
+        if (result == ERROR_LOCK_VIOLATION) {
+            ++m_droppedRecords;
+        }
+        if ((record.options & kOptionDebugger) != 0) {
+            ::OutputDebugStringW(recordLine.c_str());
         }
         return result;
     } catch (...) {
@@ -651,7 +682,7 @@ bool CLogging::EnsureFolder()
     return false;
 }
 
-std::uint32_t CLogging::AppendRecord(std::wstring_view line)
+std::uint32_t CLogging::AppendRecord(const RecordContext& record)
 {
     if (m_folder.empty() || m_baseName.empty() || (m_host && m_host->empty())) {
         return ERROR_INVALID_PARAMETER;
@@ -662,13 +693,13 @@ std::uint32_t CLogging::AppendRecord(std::wstring_view line)
         DWORD error = ERROR_SUCCESS;
         PathText path;
         BuildLogFilePath(path, m_logFilePrefix, index);
-        switch (TryAppend(path.c_str(), line, false, error)) {
+        switch (TryAppend(path.c_str(), record, false, error)) {
         case AppendOutcome::Written: return ERROR_SUCCESS;
         case AppendOutcome::Failed: return error;
         case AppendOutcome::NeedsRotationLock: break;
         }
     }
-    return AppendUnderRotationLock(line);
+    return AppendUnderRotationLock(record);
 }
 
 std::wstring CLogging::LogFilePath(std::uint32_t index) const
@@ -678,36 +709,40 @@ std::wstring CLogging::LogFilePath(std::uint32_t index) const
     return std::wstring(path.View());
 }
 
-std::uint32_t CLogging::AppendUnderRotationLock(std::wstring_view line)
+std::uint32_t CLogging::AppendUnderRotationLock(const RecordContext& record)
 {
-    RotationLock rotation(m_rotationMutex.get());
+    const bool mayWait = m_rotationBackOff.MayWait();
+    RotationLock rotation(m_rotationMutex.get(), mayWait ? record.WaitLeft() : 0);
+    m_rotationBackOff.Note(rotation.owned(), mayWait && rotation.timedOut());
     // Another thread or process may have moved on while this one waited.
     std::uint32_t index = ReadIndexFromIni();
     if (index >= m_maxEntries) {
         index = 0;
-        if (const DWORD error = CreateAnew(LogFilePath(index)); error != ERROR_SUCCESS) {
+        if (const DWORD error = CreateAnew(LogFilePath(index), record); error != ERROR_SUCCESS) {
             return error;
         }
         SaveIndex(index);
     } else {
         const FileState current = QueryFile(LogFilePath(index));
         if (!current.exists) {
-            if (const DWORD error = CreateAnew(LogFilePath(index)); error != ERROR_SUCCESS) {
+            if (const DWORD error = CreateAnew(LogFilePath(index), record); error != ERROR_SUCCESS) {
                 return error;
             }
         } else if (current.size >= m_maxSize) {
             std::uint32_t target = index;
-            if (const std::uint32_t error = MoveToNextFile(index, current, target); error != ERROR_SUCCESS) {
+            if (const std::uint32_t error = MoveToNextFile(index, current, target, record); error != ERROR_SUCCESS) {
                 return error;
             }
             index = target;
         }
     }
     DWORD error = ERROR_SUCCESS;
-    return TryAppend(LogFilePath(index).c_str(), line, true, error) == AppendOutcome::Written ? ERROR_SUCCESS : error;
+    return TryAppend(LogFilePath(index).c_str(), record, true, error) == AppendOutcome::Written ? ERROR_SUCCESS
+                                                                                                 : error;
 }
 
-std::uint32_t CLogging::MoveToNextFile(std::uint32_t index, const FileState& current, std::uint32_t& target)
+std::uint32_t CLogging::MoveToNextFile(std::uint32_t index, const FileState& current, std::uint32_t& target,
+                                       const RecordContext& record)
 {
     const std::uint32_t maxEntries = m_maxEntries;
     const std::uint64_t maxSize = m_maxSize;
@@ -740,14 +775,14 @@ std::uint32_t CLogging::MoveToNextFile(std::uint32_t index, const FileState& cur
         fromState = state;
     }
     target = following(from);
-    if (const DWORD error = CreateAnew(LogFilePath(target)); error != ERROR_SUCCESS) {
+    if (const DWORD error = CreateAnew(LogFilePath(target), record); error != ERROR_SUCCESS) {
         return error;
     }
     SaveIndex(target);
     return ERROR_SUCCESS;
 }
 
-CLogging::AppendOutcome CLogging::TryAppend(const wchar_t* path, std::wstring_view line, bool rotationLocked,
+CLogging::AppendOutcome CLogging::TryAppend(const wchar_t* path, const RecordContext& record, bool rotationLocked,
                                             DWORD& error)
 {
     // Append-only access: a write lands at the end of the file, never over another record.
@@ -759,7 +794,7 @@ CLogging::AppendOutcome CLogging::TryAppend(const wchar_t* path, std::wstring_vi
                                                                 : AppendOutcome::Failed;
     }
     // Outside the rotation lock a full file is left to it; under it the file has been chosen.
-    switch (WriteUnderFileLock(file.get(), line, rotationLocked ? 0 : m_maxSize.load(), error)) {
+    switch (WriteUnderFileLock(file.get(), record, true, rotationLocked ? 0 : m_maxSize.load(), error)) {
     case FileWrite::Written: return AppendOutcome::Written;
     case FileWrite::Full: return AppendOutcome::NeedsRotationLock;
     case FileWrite::Failed: break;
@@ -767,7 +802,7 @@ CLogging::AppendOutcome CLogging::TryAppend(const wchar_t* path, std::wstring_vi
     return AppendOutcome::Failed;
 }
 
-DWORD CLogging::CreateAnew(const std::wstring& path)
+DWORD CLogging::CreateAnew(const std::wstring& path, const RecordContext& record)
 {
     Fundor::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kFileSharing, nullptr,
                                             CREATE_ALWAYS, kFileAttributes, nullptr));
@@ -776,7 +811,86 @@ DWORD CLogging::CreateAnew(const std::wstring& path)
     }
     // Only the mark, and only if no record got in first (it then wrote the mark itself).
     DWORD error = ERROR_SUCCESS;
-    return WriteUnderFileLock(file.get(), std::wstring_view(), 0, error) == FileWrite::Written ? ERROR_SUCCESS : error;
+    return WriteUnderFileLock(file.get(), record, false, 0, error) == FileWrite::Written ? ERROR_SUCCESS : error;
+}
+
+// Takes the file's write lock (the caller closes the handle right afterwards), then writes
+// nothing when the file has reached fullAt bytes (0: no limit), else in one write: the byte-order
+// mark when the file is empty, the line on records dropped before when there were any, and the
+// record's line.
+CLogging::FileWrite CLogging::WriteUnderFileLock(HANDLE file, const RecordContext& record, bool withLine,
+                                                 std::uint64_t fullAt, DWORD& error)
+{
+    const bool mayWait = m_fileLockBackOff.MayWait();
+    const DWORD locked = LockForWriting(file, mayWait ? record.WaitLeft() : 0);
+    m_fileLockBackOff.Note(locked == ERROR_SUCCESS, mayWait && locked == ERROR_LOCK_VIOLATION);
+    if (locked != ERROR_SUCCESS) {
+        error = locked;
+        return FileWrite::Failed;
+    }
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file, &size) == FALSE) {
+        error = ::GetLastError();
+        return FileWrite::Failed;
+    }
+    if (fullAt != 0 && static_cast<std::uint64_t>(size.QuadPart) >= fullAt) {
+        return FileWrite::Full;
+    }
+    const std::wstring_view line = withLine ? record.line : std::wstring_view();
+    // Taken over by this write (two threads may be writing to two files at once), given back when
+    // it fails; records dropped meanwhile by other threads are reported by a later one.
+    const std::uint32_t dropped = withLine && m_droppedRecords.load() != 0 ? m_droppedRecords.exchange(0) : 0;
+    // Gives the count back unless the write went out.
+    struct DroppedClaim {
+        std::atomic<std::uint32_t>& counter;
+        std::uint32_t count;
+        bool reported = false;
+        ~DroppedClaim()
+        {
+            if (!reported && count != 0) {
+                counter += count;
+            }
+        }
+    } claim{m_droppedRecords, dropped};
+    LineText notice;
+    if (dropped > 0) {
+        wchar_t text[128];
+        (void)Fundor::FormatW(text, std::size(text),
+                              L"%u log records were dropped while another process held the log file's lock", dropped);
+        BuildLine(notice, record.time, kLevelWarning, record.options, m_moduleTag, m_processId, record.threadId,
+                  nullptr, 0, nullptr, text);
+    }
+    // A new file gets the mark, and the line on dropped records goes with the record's line: one write.
+    std::wstring joined;
+    std::wstring_view data = line;
+    if (size.QuadPart == 0 || !notice.View().empty()) {
+        joined.reserve(1 + notice.View().size() + line.size());
+        if (size.QuadPart == 0) {
+            joined += kByteOrderMark;
+        }
+        joined += notice.View();
+        joined += line;
+        data = joined;
+    }
+    if (data.empty()) {
+        return FileWrite::Written;
+    }
+    const std::size_t bytes = data.size() * sizeof(wchar_t);
+    if (bytes > MAXDWORD) {
+        error = ERROR_INVALID_PARAMETER;
+        return FileWrite::Failed;
+    }
+    DWORD written = 0;
+    if (::WriteFile(file, data.data(), static_cast<DWORD>(bytes), &written, nullptr) == FALSE) {
+        error = ::GetLastError();
+        return FileWrite::Failed;
+    }
+    if (written != bytes) {
+        error = ERROR_WRITE_FAULT;
+        return FileWrite::Failed;
+    }
+    claim.reported = true;
+    return FileWrite::Written;
 }
 
 CLogging::FileState CLogging::QueryFile(const std::wstring& path) const

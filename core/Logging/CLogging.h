@@ -12,13 +12,23 @@
 //
 // Threads and processes: every record opens the file, appends its line with one write and closes
 // it again; no file handle outlives a record. The write goes through an append-only handle while
-// the record holds an exclusive byte-range lock of the file (one byte far beyond its end, so
-// readers are never blocked), taken by every writer in every process and session: lines of
-// several writers never overwrite each other and stay whole, and the byte-order mark is written
-// only by the writer that finds the file empty. Moving to the next file (reading and saving
-// "LastLogIdx", emptying the next file) happens under a named mutex derived from the folder path,
-// shared by the processes of one session that log into that folder; a record waits for it up to
-// kRotationWaitMs and then goes on without it.
+// the record holds an exclusive byte-range lock of the file (the one byte at kWriteLockOffset, far
+// beyond its end, so readers are never blocked), taken by every writer in every process and
+// session: lines of several writers never overwrite each other and stay whole, and the byte-order
+// mark is written only by the writer that finds the file empty. Moving to the next file (reading
+// and saving "LastLogIdx", emptying the next file) happens under a named mutex derived from the
+// folder path (RotationMutexName), shared by the processes of one session that log into that
+// folder.
+//
+// Waiting on others: any process of the user can hold the file's lock or the mutex, and a hung or
+// suspended writer holds them for good, so no record waits long for them. All the waits of one
+// record together end at most kLockWaitMs after it started. Without the mutex by then the record
+// goes on without it; without the file's lock it is dropped: WriteText answers
+// ERROR_LOCK_VIOLATION and the logger counts it. A wait that ran out starts a back-off for that
+// lock or mutex: for kLockBackOffMs the records try it once without waiting; then one record may
+// wait for it again; a record that gets it ends the back-off. The next record that is written is
+// preceded, in the same write, by a Warning line "<n> log records were dropped while another
+// process held the log file's lock"; the count drops by those n only once that line is written.
 //
 // Calls never throw. Results are Win32-style codes.
 
@@ -53,8 +63,12 @@ public:
     static constexpr std::uint32_t kOptionFunction = 32;    // [function()]$
     // Severity of a logger whose folder cannot be created: no level is ever on again.
     static constexpr std::uint32_t kSilencedSeverity = 10000;
-    // How long a record waits for another thread or process to finish moving to the next file.
-    static constexpr DWORD kRotationWaitMs = 7000;
+    // The byte every writer locks (exclusively, one byte) while it appends to a log file.
+    static constexpr std::uint64_t kWriteLockOffset = 0x7FFFFFFF00000000ull;
+    // The longest a record waits, in all, for the rotation mutex and the file's lock.
+    static constexpr DWORD kLockWaitMs = 250;
+    // After a wait ran out, how long the records try that lock or mutex without waiting.
+    static constexpr DWORD kLockBackOffMs = 2000;
 
     // Production: local time from the system clock, the program-data folder from the shell.
     CLogging();
@@ -83,7 +97,9 @@ public:
     // Writes one line. A record is dropped (result 0) when the logger is disabled or the level is
     // below Severity, before any file is touched. ERROR_INVALID_PARAMETER: null or empty text, a
     // level outside 1 to 6, a logger that is not initialised or whose folder cannot be created;
-    // ERROR_NOT_ENOUGH_MEMORY: out of memory; else the Win32 error of the file operation that failed.
+    // ERROR_NOT_ENOUGH_MEMORY: out of memory; ERROR_LOCK_VIOLATION: the file's lock stayed held by
+    // another writer, the record was dropped and counted; else the Win32 error of the file
+    // operation that failed.
     [[nodiscard]] std::uint32_t WriteText(const wchar_t* file, const wchar_t* function, int line,
                                           LogLevel level, const wchar_t* text) override;  // 9
     // Enabled and level >= Severity.
@@ -103,7 +119,27 @@ public:
     // the buffer holds an empty string when size > 0.
     [[nodiscard]] virtual std::uint32_t GetProgramDataFolder(wchar_t* buffer, std::uint32_t size);  // 24
 
+    // The name of the rotation mutex of a log folder ("Local\..."), the same in every process.
+    [[nodiscard]] static std::wstring RotationMutexName(const std::wstring& folder);
+
 private:
+    // A record on its way into the file: its line, what the dropped-records line is built from,
+    // and when its waits must end.
+    struct RecordContext;
+
+    // The back-off of one lock or mutex (see the header comment). Thread-safe.
+    class LockBackOff {
+    public:
+        // Whether this record may wait for it at all (else one try without waiting).
+        [[nodiscard]] bool MayWait();
+        // After a try: acquired, or timedOut after a wait that was allowed.
+        void Note(bool acquired, bool timedOut);
+        void Reset() { m_until = 0; }
+
+    private:
+        std::atomic<std::uint64_t> m_until{0};  // GetTickCount64 time the back-off ends; 0: none
+    };
+
     enum class Readiness { FolderCheck, Ready, NeverReady };
 
     // "LastLogIdx" as last read or written, with what the folder ini looked like at that time.
@@ -131,13 +167,18 @@ private:
     [[nodiscard]] bool EnsureFolder();
     [[nodiscard]] std::wstring LogFilePath(std::uint32_t index) const;
 
-    [[nodiscard]] std::uint32_t AppendRecord(std::wstring_view line);
-    [[nodiscard]] std::uint32_t AppendUnderRotationLock(std::wstring_view line);
-    [[nodiscard]] AppendOutcome TryAppend(const wchar_t* path, std::wstring_view line, bool rotationLocked,
+    enum class FileWrite { Written, Full, Failed };
+
+    [[nodiscard]] std::uint32_t AppendRecord(const RecordContext& record);
+    [[nodiscard]] std::uint32_t AppendUnderRotationLock(const RecordContext& record);
+    [[nodiscard]] AppendOutcome TryAppend(const wchar_t* path, const RecordContext& record, bool rotationLocked,
                                           DWORD& error);
     [[nodiscard]] std::uint32_t MoveToNextFile(std::uint32_t index, const FileState& current,
-                                               std::uint32_t& target);
-    [[nodiscard]] DWORD CreateAnew(const std::wstring& path);
+                                               std::uint32_t& target, const RecordContext& record);
+    [[nodiscard]] DWORD CreateAnew(const std::wstring& path, const RecordContext& record);
+    // withLine false: only the byte-order mark of an empty file.
+    [[nodiscard]] FileWrite WriteUnderFileLock(HANDLE file, const RecordContext& record, bool withLine,
+                                               std::uint64_t fullAt, DWORD& error);
     [[nodiscard]] FileState QueryFile(const std::wstring& path) const;
     [[nodiscard]] IniStamp StampFolderIni() const;
     [[nodiscard]] std::uint32_t CurrentIndex();
@@ -172,6 +213,11 @@ private:
 
     SRWLOCK m_indexLock = SRWLOCK_INIT;
     IndexCache m_indexCache;  // under m_indexLock
+
+    LockBackOff m_fileLockBackOff;
+    LockBackOff m_rotationBackOff;
+    // Records dropped for the file's lock and not yet reported in the file.
+    std::atomic<std::uint32_t> m_droppedRecords{0};
 };
 
 }  // namespace ETWLogging
