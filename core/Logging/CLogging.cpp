@@ -9,6 +9,7 @@
 #include <knownfolders.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cwchar>
 #include <iterator>
@@ -31,25 +32,69 @@ constexpr std::uint32_t kLargestSeverity = 6;
 using SharedLock = Fundor::SharedSrwLock;
 using ExclusiveLock = Fundor::ExclusiveSrwLock;
 
-// Longest pause between two tries of the file's lock: a writer holds it for one write, so it is
-// usually free again within a millisecond.
-constexpr DWORD kLockPollMaxMs = 10;
+// Pause between two tries of the file's lock after the first (which only yields): a writer holds
+// it for one write, so it is usually free again within a millisecond, and writers that try again
+// at once would otherwise keep taking it first (measured under Wine with four contending writers:
+// pauses growing to 10 ms made the slowest records wait 60 to 240 ms, 1 ms pauses 20 to 150).
+constexpr DWORD kLockPollPauseMs = 1;
+// The rotation mutex is waited for in slices, so that the time the machine did not run this
+// thread can be told apart (see WaitAllowance).
+constexpr DWORD kMutexSliceMs = 50;
+// How much longer than planned a pause may take and still count in full.
+constexpr DWORD kStallAllowanceMs = 20;
 
-// Holds the rotation mutex for one record, waiting at most waitMs for it. A wait that times out
-// goes on without it rather than losing the record; an abandoned mutex (its holder died) is taken
-// over.
+using Clock = std::chrono::steady_clock;
+
+// The waiting one record may still do, kLockWaitMs for all its waits together. A pause counts for
+// the time it took, but for no more than planned plus kStallAllowanceMs: a pause that overran by
+// more means the machine did not run this thread, which held up the lock's holder as much, and
+// is no sign of a stuck holder (measured on a machine loaded far beyond its processors: records
+// of busy writers were otherwise dropped now and then).
+class WaitAllowance {
+public:
+    [[nodiscard]] DWORD LeftMs() const
+    {
+        constexpr std::int64_t allUs = std::int64_t{CLogging::kLockWaitMs} * 1000;
+        return m_spentUs >= allUs ? 0 : static_cast<DWORD>((allUs - m_spentUs + 999) / 1000);
+    }
+    // A pause planned for plannedMs, begun at start, is over.
+    void Spend(Clock::time_point start, DWORD plannedMs)
+    {
+        const std::int64_t tookUs = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+        m_spentUs += std::min<std::int64_t>(tookUs, (std::int64_t{plannedMs} + kStallAllowanceMs) * 1000);
+    }
+
+private:
+    std::int64_t m_spentUs = 0;
+};
+
+// Holds the rotation mutex for one record, waiting for it from allowance (null: one try). A wait
+// that times out goes on without it rather than losing the record; an abandoned mutex (its holder
+// died) is taken over.
 class RotationLock {
 public:
-    RotationLock(HANDLE mutex, DWORD waitMs)
+    RotationLock(HANDLE mutex, WaitAllowance* allowance)
     {
         if (mutex == nullptr) {
             return;
         }
-        const DWORD wait = ::WaitForSingleObject(mutex, waitMs);
-        if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
-            m_owned = mutex;
+        for (;;) {
+            const DWORD slice = allowance != nullptr ? std::min(allowance->LeftMs(), kMutexSliceMs) : 0;
+            const Clock::time_point start = Clock::now();
+            const DWORD wait = ::WaitForSingleObject(mutex, slice);
+            if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+                m_owned = mutex;
+                return;
+            }
+            if (wait != WAIT_TIMEOUT) {
+                return;
+            }
+            if (slice == 0) {
+                m_timedOut = true;
+                return;
+            }
+            allowance->Spend(start, slice);
         }
-        m_timedOut = wait == WAIT_TIMEOUT;
     }
     ~RotationLock()
     {
@@ -255,27 +300,38 @@ void BuildLogFilePath(PathText& out, const std::wstring& prefix, std::uint32_t i
 // to its file object (not inheritable, never duplicated), so closing it releases the lock at once.
 //
 // The handle is synchronous, where a waiting LockFileEx cannot be given a time-out: the lock is
-// tried without waiting, again after short pauses, for at most waitMs (0: once).
-// ERROR_LOCK_VIOLATION when it stayed held.
-[[nodiscard]] DWORD LockForWriting(HANDLE file, DWORD waitMs)
+// tried without waiting, again after short pauses drawn from allowance (null: once).
+// ERROR_LOCK_VIOLATION when it stayed held; fileChanged then tells whether the file's size
+// changed meanwhile, i.e. other writers got the lock in turn and its holder is not stuck.
+[[nodiscard]] DWORD LockForWriting(HANDLE file, WaitAllowance* allowance, bool& fileChanged)
 {
-    const ULONGLONG start = ::GetTickCount64();
-    DWORD pause = 0;
-    for (;;) {
+    fileChanged = false;
+    const auto fileSize = [file]() -> std::int64_t {
+        LARGE_INTEGER size{};
+        return ::GetFileSizeEx(file, &size) != FALSE ? size.QuadPart : -1;
+    };
+    std::optional<std::int64_t> sizeBefore;
+    for (DWORD pause = 0;; pause = kLockPollPauseMs) {
         OVERLAPPED region{};
         region.Offset = static_cast<DWORD>(CLogging::kWriteLockOffset);
         region.OffsetHigh = static_cast<DWORD>(CLogging::kWriteLockOffset >> 32);
         const DWORD status = Fundor::Win32Status(
             ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region));
-        if (status != ERROR_LOCK_VIOLATION) {
+        if (status != ERROR_LOCK_VIOLATION || allowance == nullptr) {
             return status;
         }
-        const ULONGLONG waited = ::GetTickCount64() - start;
-        if (waited >= waitMs) {
+        if (!sizeBefore) {
+            sizeBefore = fileSize();
+        }
+        const DWORD left = allowance->LeftMs();
+        if (left == 0) {
+            fileChanged = fileSize() != *sizeBefore;
             return ERROR_LOCK_VIOLATION;
         }
-        ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, waitMs - waited)));
-        pause = pause == 0 ? 1 : std::min(pause * 2, kLockPollMaxMs);
+        const DWORD planned = std::min(pause, left);
+        const Clock::time_point start = Clock::now();
+        ::Sleep(planned);
+        allowance->Spend(start, planned);
     }
 }
 
@@ -323,14 +379,7 @@ struct CLogging::RecordContext {
     SYSTEMTIME time{};
     std::uint32_t options = 0;
     DWORD threadId = 0;
-    ULONGLONG waitEnds = 0;  // GetTickCount64 time
-
-    // What is left of the record's time for waiting.
-    [[nodiscard]] DWORD WaitLeft() const
-    {
-        const ULONGLONG now = ::GetTickCount64();
-        return now >= waitEnds ? 0 : static_cast<DWORD>(waitEnds - now);
-    }
+    WaitAllowance wait;
 };
 
 bool CLogging::LockBackOff::MayWait()
@@ -584,7 +633,6 @@ std::uint32_t CLogging::WriteText(const wchar_t* file, const wchar_t* function, 
     }
     try {
         RecordContext record;
-        record.waitEnds = ::GetTickCount64() + kLockWaitMs;
         record.time = m_clock->LocalTime();
         record.options = m_options;
         record.threadId = ::GetCurrentThreadId();
@@ -682,7 +730,7 @@ bool CLogging::EnsureFolder()
     return false;
 }
 
-std::uint32_t CLogging::AppendRecord(const RecordContext& record)
+std::uint32_t CLogging::AppendRecord(RecordContext& record)
 {
     if (m_folder.empty() || m_baseName.empty() || (m_host && m_host->empty())) {
         return ERROR_INVALID_PARAMETER;
@@ -693,7 +741,7 @@ std::uint32_t CLogging::AppendRecord(const RecordContext& record)
         DWORD error = ERROR_SUCCESS;
         PathText path;
         BuildLogFilePath(path, m_logFilePrefix, index);
-        switch (TryAppend(path.c_str(), record, false, error)) {
+        switch (TryAppend(path.c_str(), record, AppendMode::FileInUse, error)) {
         case AppendOutcome::Written: return ERROR_SUCCESS;
         case AppendOutcome::Failed: return error;
         case AppendOutcome::NeedsRotationLock: break;
@@ -709,26 +757,31 @@ std::wstring CLogging::LogFilePath(std::uint32_t index) const
     return std::wstring(path.View());
 }
 
-std::uint32_t CLogging::AppendUnderRotationLock(const RecordContext& record)
+std::uint32_t CLogging::AppendUnderRotationLock(RecordContext& record)
 {
     const bool mayWait = m_rotationBackOff.MayWait();
-    RotationLock rotation(m_rotationMutex.get(), mayWait ? record.WaitLeft() : 0);
+    RotationLock rotation(m_rotationMutex.get(), mayWait ? &record.wait : nullptr);
     m_rotationBackOff.Note(rotation.owned(), mayWait && rotation.timedOut());
+    // Without the mutex, which another writer kept past the wait, a record empties no file and
+    // moves to no other one: those writers may be doing just that. It goes into the file in use,
+    // past MaxSize if need be; the next record that gets the mutex moves on. (No mutex at all:
+    // nothing to coordinate with.)
+    const bool mayMove = rotation.owned() || !m_rotationMutex.valid();
     // Another thread or process may have moved on while this one waited.
     std::uint32_t index = ReadIndexFromIni();
     if (index >= m_maxEntries) {
         index = 0;
-        if (const DWORD error = CreateAnew(LogFilePath(index), record); error != ERROR_SUCCESS) {
-            return error;
-        }
-        SaveIndex(index);
-    } else {
-        const FileState current = QueryFile(LogFilePath(index));
-        if (!current.exists) {
+        // Started afresh; without the mutex appended to instead, and saved all the same so that
+        // the next mover does not empty it under the records.
+        if (mayMove) {
             if (const DWORD error = CreateAnew(LogFilePath(index), record); error != ERROR_SUCCESS) {
                 return error;
             }
-        } else if (current.size >= m_maxSize) {
+        }
+        SaveIndex(index);
+    } else if (mayMove) {
+        const FileState current = QueryFile(LogFilePath(index));
+        if (current.exists && current.size >= m_maxSize) {
             std::uint32_t target = index;
             if (const std::uint32_t error = MoveToNextFile(index, current, target, record); error != ERROR_SUCCESS) {
                 return error;
@@ -737,12 +790,13 @@ std::uint32_t CLogging::AppendUnderRotationLock(const RecordContext& record)
         }
     }
     DWORD error = ERROR_SUCCESS;
-    return TryAppend(LogFilePath(index).c_str(), record, true, error) == AppendOutcome::Written ? ERROR_SUCCESS
-                                                                                                 : error;
+    return TryAppend(LogFilePath(index).c_str(), record, AppendMode::Chosen, error) == AppendOutcome::Written
+               ? ERROR_SUCCESS
+               : error;
 }
 
 std::uint32_t CLogging::MoveToNextFile(std::uint32_t index, const FileState& current, std::uint32_t& target,
-                                       const RecordContext& record)
+                                       RecordContext& record)
 {
     const std::uint32_t maxEntries = m_maxEntries;
     const std::uint64_t maxSize = m_maxSize;
@@ -782,19 +836,21 @@ std::uint32_t CLogging::MoveToNextFile(std::uint32_t index, const FileState& cur
     return ERROR_SUCCESS;
 }
 
-CLogging::AppendOutcome CLogging::TryAppend(const wchar_t* path, const RecordContext& record, bool rotationLocked,
+CLogging::AppendOutcome CLogging::TryAppend(const wchar_t* path, RecordContext& record, AppendMode mode,
                                             DWORD& error)
 {
-    // Append-only access: a write lands at the end of the file, never over another record.
+    const bool inUse = mode == AppendMode::FileInUse;
+    // Append-only access: a write lands at the end of the file, never over another record. A
+    // chosen file that is missing is created, never emptied: another writer may have created it
+    // and written to it meanwhile.
     Fundor::ScopedHandle file(::CreateFileW(path, FILE_READ_DATA | FILE_APPEND_DATA, kFileSharing, nullptr,
-                                            OPEN_EXISTING, kFileAttributes, nullptr));
+                                            inUse ? OPEN_EXISTING : OPEN_ALWAYS, kFileAttributes, nullptr));
     if (!file.valid()) {
         error = ::GetLastError();
-        return !rotationLocked && error == ERROR_FILE_NOT_FOUND ? AppendOutcome::NeedsRotationLock
-                                                                : AppendOutcome::Failed;
+        return inUse && error == ERROR_FILE_NOT_FOUND ? AppendOutcome::NeedsRotationLock : AppendOutcome::Failed;
     }
-    // Outside the rotation lock a full file is left to it; under it the file has been chosen.
-    switch (WriteUnderFileLock(file.get(), record, true, rotationLocked ? 0 : m_maxSize.load(), error)) {
+    // A full file in use is left to the rotation; a chosen file takes the record whatever its size.
+    switch (WriteUnderFileLock(file.get(), record, true, inUse ? m_maxSize.load() : 0, error)) {
     case FileWrite::Written: return AppendOutcome::Written;
     case FileWrite::Full: return AppendOutcome::NeedsRotationLock;
     case FileWrite::Failed: break;
@@ -802,7 +858,7 @@ CLogging::AppendOutcome CLogging::TryAppend(const wchar_t* path, const RecordCon
     return AppendOutcome::Failed;
 }
 
-DWORD CLogging::CreateAnew(const std::wstring& path, const RecordContext& record)
+DWORD CLogging::CreateAnew(const std::wstring& path, RecordContext& record)
 {
     Fundor::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kFileSharing, nullptr,
                                             CREATE_ALWAYS, kFileAttributes, nullptr));
@@ -818,12 +874,14 @@ DWORD CLogging::CreateAnew(const std::wstring& path, const RecordContext& record
 // nothing when the file has reached fullAt bytes (0: no limit), else in one write: the byte-order
 // mark when the file is empty, the line on records dropped before when there were any, and the
 // record's line.
-CLogging::FileWrite CLogging::WriteUnderFileLock(HANDLE file, const RecordContext& record, bool withLine,
+CLogging::FileWrite CLogging::WriteUnderFileLock(HANDLE file, RecordContext& record, bool withLine,
                                                  std::uint64_t fullAt, DWORD& error)
 {
     const bool mayWait = m_fileLockBackOff.MayWait();
-    const DWORD locked = LockForWriting(file, mayWait ? record.WaitLeft() : 0);
-    m_fileLockBackOff.Note(locked == ERROR_SUCCESS, mayWait && locked == ERROR_LOCK_VIOLATION);
+    bool fileChanged = false;
+    const DWORD locked = LockForWriting(file, mayWait ? &record.wait : nullptr, fileChanged);
+    // Busy writers that took turns are no reason for the next records not to wait.
+    m_fileLockBackOff.Note(locked == ERROR_SUCCESS, mayWait && locked == ERROR_LOCK_VIOLATION && !fileChanged);
     if (locked != ERROR_SUCCESS) {
         error = locked;
         return FileWrite::Failed;

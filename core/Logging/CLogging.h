@@ -21,14 +21,21 @@
 // folder.
 //
 // Waiting on others: any process of the user can hold the file's lock or the mutex, and a hung or
-// suspended writer holds them for good, so no record waits long for them. All the waits of one
-// record together end at most kLockWaitMs after it started. Without the mutex by then the record
-// goes on without it; without the file's lock it is dropped: WriteText answers
-// ERROR_LOCK_VIOLATION and the logger counts it. A wait that ran out starts a back-off for that
-// lock or mutex: for kLockBackOffMs the records try it once without waiting; then one record may
-// wait for it again; a record that gets it ends the back-off. The next record that is written is
-// preceded, in the same write, by a Warning line "<n> log records were dropped while another
-// process held the log file's lock"; the count drops by those n only once that line is written.
+// suspended writer holds them for good, so no record waits long for them: all the waits of one
+// record together last at most kLockWaitMs (time in which the machine did not run the waiting
+// thread at all, which held up the holder as well, is not counted).
+// - Without the file's lock by then the record is dropped: WriteText answers ERROR_LOCK_VIOLATION
+//   and the logger counts it. The next record that is written is preceded, in the same write, by
+//   a Warning line "<n> log records were dropped while another process held the log file's lock";
+//   the count goes down by those n only once that line is written.
+// - Without the mutex by then the record goes on without it, but empties no file and moves to no
+//   other one (the holder may be doing just that): it appends to the file in use, past MaxSize if
+//   need be (an index out of range names 000, appended to and saved), and the next record that
+//   gets the mutex moves on.
+// - A wait that ran out starts a back-off for that lock or mutex (for the file's lock only when
+//   the file did not change meanwhile: a stuck holder, not writers taking turns): for
+//   kLockBackOffMs records try it once without waiting, then one record may wait again; a record
+//   that gets it ends the back-off.
 //
 // Calls never throw. Results are Win32-style codes.
 
@@ -160,6 +167,9 @@ private:
         ULARGE_INTEGER lastWrite{};
     };
     enum class AppendOutcome { Written, NeedsRotationLock, Failed };
+    // FileInUse: the file "LastLogIdx" names, taken only when it exists and is not full.
+    // Chosen: the file the rotation settled on, created when missing, whatever its size.
+    enum class AppendMode { FileInUse, Chosen };
 
     [[nodiscard]] std::uint32_t InitializeLocked(const wchar_t* group, HMODULE module, const wchar_t* host);
     void ReadConfiguration();
@@ -169,15 +179,15 @@ private:
 
     enum class FileWrite { Written, Full, Failed };
 
-    [[nodiscard]] std::uint32_t AppendRecord(const RecordContext& record);
-    [[nodiscard]] std::uint32_t AppendUnderRotationLock(const RecordContext& record);
-    [[nodiscard]] AppendOutcome TryAppend(const wchar_t* path, const RecordContext& record, bool rotationLocked,
+    [[nodiscard]] std::uint32_t AppendRecord(RecordContext& record);
+    [[nodiscard]] std::uint32_t AppendUnderRotationLock(RecordContext& record);
+    [[nodiscard]] AppendOutcome TryAppend(const wchar_t* path, RecordContext& record, AppendMode mode,
                                           DWORD& error);
     [[nodiscard]] std::uint32_t MoveToNextFile(std::uint32_t index, const FileState& current,
-                                               std::uint32_t& target, const RecordContext& record);
-    [[nodiscard]] DWORD CreateAnew(const std::wstring& path, const RecordContext& record);
+                                               std::uint32_t& target, RecordContext& record);
+    [[nodiscard]] DWORD CreateAnew(const std::wstring& path, RecordContext& record);
     // withLine false: only the byte-order mark of an empty file.
-    [[nodiscard]] FileWrite WriteUnderFileLock(HANDLE file, const RecordContext& record, bool withLine,
+    [[nodiscard]] FileWrite WriteUnderFileLock(HANDLE file, RecordContext& record, bool withLine,
                                                std::uint64_t fullAt, DWORD& error);
     [[nodiscard]] FileState QueryFile(const std::wstring& path) const;
     [[nodiscard]] IniStamp StampFolderIni() const;
