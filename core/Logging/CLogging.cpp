@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdarg>
+#include <cstring>
 #include <cwchar>
 #include <iterator>
 #include <string_view>
@@ -335,6 +336,70 @@ void BuildLogFilePath(PathText& out, const std::wstring& prefix, std::uint32_t i
     }
 }
 
+enum class DebugOutput { Sent, NoMonitor, TimedOut };
+
+// Waits for object from allowance (null: no waiting).
+DWORD WaitFrom(WaitAllowance* allowance, HANDLE object)
+{
+    const DWORD planned = allowance != nullptr ? allowance->LeftMs() : 0;
+    const Clock::time_point start = Clock::now();
+    const DWORD result = ::WaitForSingleObject(object, planned);
+    if (allowance != nullptr && result == WAIT_TIMEOUT) {
+        allowance->Spend(start, planned);
+    }
+    return result;
+}
+
+// Sends text as OutputDebugStringW does, but with its waits bounded. An attached debugger takes
+// it from OutputDebugStringW itself, which then waits for nothing. Else a monitor, when one
+// listens, gets it through its section: this waits for the senders' mutex and for the monitor to
+// be ready from allowance. Anything else of the user's can create or hold those objects.
+DebugOutput SendDebugOutput(const wchar_t* text, const CLogging::DebugMonitorNames& names, WaitAllowance* allowance)
+{
+    if (::IsDebuggerPresent() != FALSE) {
+        ::OutputDebugStringW(text);
+        return DebugOutput::Sent;
+    }
+    const Fundor::ScopedHandle section(::OpenFileMappingW(FILE_MAP_WRITE, FALSE, names.section.c_str()));
+    const Fundor::ScopedHandle bufferReady(::OpenEventW(SYNCHRONIZE, FALSE, names.bufferReady.c_str()));
+    const Fundor::ScopedHandle dataReady(::OpenEventW(EVENT_MODIFY_STATE, FALSE, names.dataReady.c_str()));
+    if (!section.valid() || !bufferReady.valid() || !dataReady.valid()) {
+        return DebugOutput::NoMonitor;
+    }
+    // A view is whole pages: the buffer's bytes are there whatever size the section was made with.
+    const Fundor::ScopedMappedView view(::MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, 0));
+    const Fundor::ScopedHandle senders(::CreateMutexExW(nullptr, names.senderMutex.c_str(), 0, SYNCHRONIZE));
+    if (!view.valid() || !senders.valid()) {
+        return DebugOutput::NoMonitor;
+    }
+    const DWORD locked = WaitFrom(allowance, senders.get());
+    if (locked != WAIT_OBJECT_0 && locked != WAIT_ABANDONED) {
+        return locked == WAIT_TIMEOUT ? DebugOutput::TimedOut : DebugOutput::NoMonitor;
+    }
+    const struct Release {
+        HANDLE mutex;
+        ~Release() { ::ReleaseMutex(mutex); }
+    } release{senders.get()};
+    const DWORD ready = WaitFrom(allowance, bufferReady.get());
+    if (ready != WAIT_OBJECT_0) {
+        return ready == WAIT_TIMEOUT ? DebugOutput::TimedOut : DebugOutput::NoMonitor;
+    }
+    auto* const buffer = static_cast<std::uint8_t*>(view.get());
+    const DWORD processId = ::GetCurrentProcessId();
+    std::memcpy(buffer, &processId, sizeof processId);
+    // Cut to the buffer; a code page of several bytes per character may need a shorter cut.
+    char* const out = reinterpret_cast<char*>(buffer + sizeof processId);
+    constexpr int kRoom = static_cast<int>(CLogging::kDebugMonitorBufferBytes - sizeof processId - 1);
+    int chars = static_cast<int>(std::min<std::size_t>(std::wcslen(text), kRoom));
+    int bytes = 0;
+    while (chars > 0 && (bytes = ::WideCharToMultiByte(CP_ACP, 0, text, chars, out, kRoom, nullptr, nullptr)) == 0) {
+        chars /= 2;
+    }
+    out[bytes] = '\0';
+    (void)::SetEvent(dataReady.get());
+    return DebugOutput::Sent;
+}
+
 bool AnyValue(int) { return true; }
 bool ValidMaxSize(int value)
 {
@@ -438,8 +503,15 @@ bool CLogging::IniStamp::operator==(const IniStamp& other) const
 CLogging::CLogging() : CLogging(nullptr, nullptr) {}
 
 CLogging::CLogging(std::shared_ptr<LogClock> clock, std::shared_ptr<Fundor::ShlObjAPI> shell)
+    : CLogging(std::move(clock), std::move(shell), DebugMonitorNames{})
+{
+}
+
+CLogging::CLogging(std::shared_ptr<LogClock> clock, std::shared_ptr<Fundor::ShlObjAPI> shell,
+                   DebugMonitorNames debugMonitor)
     : m_clock(clock ? std::move(clock) : std::make_shared<LogClock>()),
-      m_shell(shell ? std::move(shell) : std::make_shared<Fundor::ShlObjAPI>())
+      m_shell(shell ? std::move(shell) : std::make_shared<Fundor::ShlObjAPI>()),
+      m_debugMonitor(std::move(debugMonitor))
 {
 }
 
@@ -573,6 +645,7 @@ void CLogging::ResetLocked()
     m_indexCache = IndexCache{};
     m_fileLockBackOff.Reset();
     m_rotationBackOff.Reset();
+    m_debugMonitorBackOff.Reset();
     m_initialised = false;
     // The reference count is the object's lifetime, not its configuration: resetting it here
     // would let a later Release delete a logger that is still held.
@@ -645,7 +718,9 @@ std::uint32_t CLogging::WriteText(const wchar_t* file, const wchar_t* function, 
             ++m_droppedRecords;
         }
         if ((record.options & kOptionDebugger) != 0) {
-            ::OutputDebugStringW(recordLine.c_str());
+            const bool mayWait = m_debugMonitorBackOff.MayWait();
+            const DebugOutput sent = SendDebugOutput(recordLine.c_str(), m_debugMonitor, mayWait ? &record.wait : nullptr);
+            m_debugMonitorBackOff.Note(sent == DebugOutput::Sent, mayWait && sent == DebugOutput::TimedOut);
         }
         return result;
     } catch (...) {

@@ -32,6 +32,10 @@
 //   other one (the holder may be doing just that): it appends to the file in use, past MaxSize if
 //   need be (an index out of range names 000, appended to and saved), and the next record that
 //   gets the mutex moves on.
+// - With kOptionDebugger the line also goes to an attached debugger, or else to a debug-output
+//   monitor through the platform's protocol (DebugMonitorNames). The platform's own call,
+//   OutputDebugStringW, waits for the monitors' mutex without a time-out and then up to 10 s for
+//   the monitor; here both waits draw on the record's allowance and have a back-off of their own.
 // - A wait that ran out starts a back-off for that lock or mutex (for the file's lock only when
 //   the file did not change meanwhile: a stuck holder, not writers taking turns): for
 //   kLockBackOffMs records try it once without waiting, then one record may wait again; a record
@@ -63,7 +67,7 @@ public:
     static constexpr std::uint32_t kDefaultSeverity = 3;
     static constexpr std::uint32_t kDefaultOptions = 16;
     // Options bits.
-    static constexpr std::uint32_t kOptionDebugger = 1;     // also OutputDebugStringW
+    static constexpr std::uint32_t kOptionDebugger = 1;     // also to a debugger or debug-output monitor
     static constexpr std::uint32_t kOptionProcessIds = 4;   // [PID:%5lu TID:%5lu]$
     static constexpr std::uint32_t kOptionSourceFile = 8;   // [file:line]$
     static constexpr std::uint32_t kOptionModuleTag = 16;   // [process file name]$
@@ -79,8 +83,23 @@ public:
 
     // Production: local time from the system clock, the program-data folder from the shell.
     CLogging();
-    // Tests bind their own clock or known-folder call; a null argument binds the production one.
+    // The named objects through which a debug-output monitor takes the text a process sends with
+    // OutputDebugStringW: a section of kDebugMonitorBufferBytes (process id, then the text in the
+    // ANSI code page, terminated), an event the monitor sets when it is ready for text, one this
+    // logger sets when the text is in, and the mutex that senders hold while they send.
+    struct DebugMonitorNames {
+        std::wstring section = L"DBWIN_BUFFER";
+        std::wstring bufferReady = L"DBWIN_BUFFER_READY";
+        std::wstring dataReady = L"DBWIN_DATA_READY";
+        std::wstring senderMutex = L"DBWinMutex";
+    };
+    static constexpr std::uint32_t kDebugMonitorBufferBytes = 4096;
+
+    // Tests bind their own clock, known-folder call or monitor names (which are session-wide); a
+    // null argument binds the production one.
     CLogging(std::shared_ptr<LogClock> clock, std::shared_ptr<Fundor::ShlObjAPI> shell);
+    CLogging(std::shared_ptr<LogClock> clock, std::shared_ptr<Fundor::ShlObjAPI> shell,
+             DebugMonitorNames debugMonitor);
     ~CLogging() override;                                                              // 0
     CLogging(const CLogging&) = delete;
     CLogging& operator=(const CLogging&) = delete;
@@ -224,8 +243,11 @@ private:
     SRWLOCK m_indexLock = SRWLOCK_INIT;
     IndexCache m_indexCache;  // under m_indexLock
 
+    const DebugMonitorNames m_debugMonitor;
+
     LockBackOff m_fileLockBackOff;
     LockBackOff m_rotationBackOff;
+    LockBackOff m_debugMonitorBackOff;
     // Records dropped for the file's lock and not yet reported in the file.
     std::atomic<std::uint32_t> m_droppedRecords{0};
 };
