@@ -344,7 +344,7 @@ DWORD WaitFrom(WaitAllowance* allowance, HANDLE object)
     const DWORD planned = allowance != nullptr ? allowance->LeftMs() : 0;
     const Clock::time_point start = Clock::now();
     const DWORD result = ::WaitForSingleObject(object, planned);
-    if (allowance != nullptr && result == WAIT_TIMEOUT) {
+    if (allowance != nullptr) {
         allowance->Spend(start, planned);
     }
     return result;
