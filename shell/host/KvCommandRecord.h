@@ -39,3 +39,9 @@ void CopyCut(wchar_t* destination, std::size_t capacity, const wchar_t* source) 
 void LowerCaseField(wchar_t* text, std::size_t capacity) noexcept;
 // Whether url begins with "sarn://" (compared as given: callers lower-case first).
 [[nodiscard]] bool IsSarnUrl(const wchar_t* url) noexcept;
+
+// Whether the program's command line goes on to a start with a host ID, by the rules of the
+// module's parse (CKvShellModule::ParseCommandLine): not too long, no registration switch, and an
+// "id:" option with a value. Read before the parse, to begin work that only such a start needs; a
+// wrong answer may cost time, never change what the start does.
+[[nodiscard]] bool CommandLineNamesHostId(const wchar_t* line) noexcept;

@@ -2,6 +2,7 @@
 // and the second start's hand-over to a host event that already exists.
 
 #include "access/tests/KvUtilTestSupport.h"
+#include "core/base/ScopedResource.h"
 #include "shell/tests/host/HostTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -54,6 +55,86 @@ std::optional<DWORD> RunOrdwell(const std::wstring& arguments, DWORD timeout = 3
     }
     CloseHandle(process.hProcess);
     return code;
+}
+
+// The size of the image mapped at base in process, or 0 when its headers cannot be read.
+SIZE_T ImageSize(HANDLE process, ULONG_PTR base)
+{
+    IMAGE_DOS_HEADER dos{};
+    IMAGE_NT_HEADERS64 nt{};
+    SIZE_T read = 0;
+    if (!ReadProcessMemory(process, reinterpret_cast<void*>(base), &dos, sizeof(dos), &read) ||
+        dos.e_magic != IMAGE_DOS_SIGNATURE ||
+        !ReadProcessMemory(process, reinterpret_cast<void*>(base + dos.e_lfanew), &nt, sizeof(nt), &read) ||
+        nt.Signature != IMAGE_NT_SIGNATURE) {
+        return 0;
+    }
+    return nt.OptionalHeader.SizeOfImage;
+}
+
+struct DebuggedRun {
+    DWORD exitCode = 0;
+    int ownThreads = 0;  // threads started at an address in the program's own image
+};
+
+// Runs Ordwell.exe with this process as its debugger, which sees every thread it creates; nullopt
+// when it did not end in time.
+std::optional<DebuggedRun> RunOrdwellDebugged(const std::wstring& arguments)
+{
+    const std::wstring program = ProgramPath();
+    std::wstring line = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{sizeof(startup)};
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
+                        nullptr, &startup, &process)) {
+        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+        return std::nullopt;
+    }
+    const Fundor::ScopedHandle processHandle(process.hProcess);
+    const Fundor::ScopedHandle threadHandle(process.hThread);
+    DebuggedRun run;
+    ULONG_PTR imageBase = 0;
+    ULONG_PTR imageEnd = 0;
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    for (bool ended = false; !ended;) {
+        if (GetTickCount64() >= deadline) {
+            DebugActiveProcessStop(process.dwProcessId);
+            TerminateProcess(process.hProcess, 0xDEAD);
+            return std::nullopt;
+        }
+        DEBUG_EVENT event{};
+        if (!WaitForDebugEvent(&event, 1000)) continue;
+        DWORD how = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            imageBase = reinterpret_cast<ULONG_PTR>(event.u.CreateProcessInfo.lpBaseOfImage);
+            imageEnd = imageBase + ImageSize(process.hProcess, imageBase);
+            if (event.u.CreateProcessInfo.hFile != nullptr) CloseHandle(event.u.CreateProcessInfo.hFile);
+            break;
+        case CREATE_THREAD_DEBUG_EVENT: {
+            const auto start = reinterpret_cast<ULONG_PTR>(event.u.CreateThread.lpStartAddress);
+            if (start >= imageBase && start < imageEnd) ++run.ownThreads;
+            break;
+        }
+        case LOAD_DLL_DEBUG_EVENT:
+            if (event.u.LoadDll.hFile != nullptr) CloseHandle(event.u.LoadDll.hFile);
+            break;
+        case EXCEPTION_DEBUG_EVENT:
+            // The program's own exceptions stay its own; only the first breakpoint is the debugger's.
+            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                how = DBG_EXCEPTION_NOT_HANDLED;
+            }
+            break;
+        case EXIT_PROCESS_DEBUG_EVENT:
+            run.exitCode = event.u.ExitProcess.dwExitCode;
+            ended = true;
+            break;
+        default:
+            break;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, how);
+    }
+    return run;
 }
 
 constexpr wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{F01E4065-20D6-4c86-9076-468AFB1B4156}";
@@ -243,6 +324,31 @@ TEST_F(HostProgramWithUtility, StartUpCodesOfTheUtilityAndEventSteps)
     const ULONGLONG started = GetTickCount64();
     EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + std::wstring(300, L'k') + L" /body:sarn://x", 15000));
     EXPECT_LT(GetTickCount64() - started, 15000u);
+}
+
+// The root-store warm-up is the program's one thread of its own before a host runs: only a start
+// with a host ID, which goes on to a host's or a hand-over's trust checks, begins it. A start that
+// ends without a page has no such thread to wait for at its exit.
+TEST_F(HostProgramWithUtility, OnlyAStartWithAHostIdWarmsTheRootStore)
+{
+    const struct {
+        const char* start;
+        std::wstring arguments;
+        DWORD exitCode;
+        int ownThreads;
+    } cases[] = {
+        {"no option", L"", 0, 0},
+        {"no page option", L"/mode:fake /simulate:x", 0, 0},
+        {"H alone", L"/H", 0x80004005, 0},
+        {"a line too long", L"/id:x /body:" + std::wstring(8400, L'a'), 0, 0},
+        {"a host ID, its body refused", L"/id:" + LowerUniqueName(L"warm") + L" /body:https://x", 0, 1},
+    };
+    for (const auto& c : cases) {
+        const std::optional<DebuggedRun> run = RunOrdwellDebugged(c.arguments);
+        ASSERT_TRUE(run.has_value()) << c.start;
+        EXPECT_EQ(c.exitCode, run->exitCode) << c.start;
+        EXPECT_EQ(c.ownThreads, run->ownThreads) << c.start;
+    }
 }
 
 TEST_F(HostProgramWithUtility, SecondStartHandsItsPageOverToAnExistingHostEvent)
