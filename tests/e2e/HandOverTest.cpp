@@ -33,7 +33,10 @@ SuiteInstall::Layout g_layout;
 
 constexpr DWORD kEventAbort = 0x80004004;
 
+using Fundor::testing::DebugStringsEnd;
 using Fundor::testing::EnvironmentNumber;
+using Fundor::testing::FollowDebugStrings;
+using Fundor::testing::RunProgram;
 using Fundor::testing::UniqueHostId;
 
 using Fundor::testing::Narrow;
@@ -45,7 +48,7 @@ Process StartOrdwell(const std::wstring& hostId, const std::string& body)
 {
     std::wstring arguments = L"/id:" + hostId;
     if (!body.empty()) arguments += L" /body:" + Wide(body);
-    return HostControl::Start(SuiteInstall::ProgramPath(g_layout), arguments);
+    return Process(SuiteInstall::ProgramPath(g_layout), arguments);
 }
 
 // The browser stand-in's records of every process started while it lives.
@@ -195,66 +198,18 @@ void SetLogOptions(int options) { SetLogSetting(L"Options", options); }
 Process StartUntilDebugString(const std::wstring& arguments, const std::string& text,
                               const std::function<void()>& atText, DWORD timeout)
 {
-    const std::wstring program = SuiteInstall::ProgramPath(g_layout);
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
-                        nullptr, &startup, &info)) {
-        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
-        return Process();
+    Process start(SuiteInstall::ProgramPath(g_layout), arguments, {.flags = DEBUG_ONLY_THIS_PROCESS});
+    if (!start.valid()) {
+        ADD_FAILURE() << "the program did not start: " << GetLastError();
+        return start;
     }
-    CloseHandle(info.hThread);
-    DebugSetProcessKillOnExit(FALSE);
-    const ULONGLONG end = GetTickCount64() + timeout;
-    bool seen = false;
-    for (bool running = true; running && !seen && GetTickCount64() < end;) {
-        DEBUG_EVENT event{};
-        if (!WaitForDebugEvent(&event, 1000)) continue;
-        DWORD how = DBG_CONTINUE;
-        switch (event.dwDebugEventCode) {
-        case CREATE_PROCESS_DEBUG_EVENT:
-            if (event.u.CreateProcessInfo.hFile != nullptr) CloseHandle(event.u.CreateProcessInfo.hFile);
-            break;
-        case LOAD_DLL_DEBUG_EVENT:
-            if (event.u.LoadDll.hFile != nullptr) CloseHandle(event.u.LoadDll.hFile);
-            break;
-        case EXCEPTION_DEBUG_EVENT:
-            // The start's own exceptions stay its own; only the first breakpoint is the debugger's.
-            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
-                how = DBG_EXCEPTION_NOT_HANDLED;
-            }
-            break;
-        case OUTPUT_DEBUG_STRING_EVENT: {
-            const OUTPUT_DEBUG_STRING_INFO& string = event.u.DebugString;
-            const SIZE_T bytes = std::min<SIZE_T>(string.nDebugStringLength * (string.fUnicode ? 2 : 1), 16384);
-            std::string raw(bytes, '\0');
-            SIZE_T read = 0;
-            ReadProcessMemory(info.hProcess, string.lpDebugStringData, raw.data(), bytes, &read);
-            raw.resize(read);
-            std::string said = raw;
-            if (string.fUnicode) {
-                said.clear();
-                for (std::size_t i = 0; i + 1 < raw.size(); i += 2) said += raw[i];
-            }
-            if (said.find(text) != std::string::npos) {
-                atText();
-                seen = true;
-            }
-            break;
-        }
-        case EXIT_PROCESS_DEBUG_EVENT:
-            running = false;
-            break;
-        default:
-            break;
-        }
-        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, how);
-    }
-    if (seen) DebugActiveProcessStop(info.dwProcessId);
-    EXPECT_TRUE(seen) << "the program never said " << text;
-    return Process(info.hProcess, info.dwProcessId);
+    const DebugStringsEnd end = FollowDebugStrings(start, timeout, [&](const std::string& said) {
+        if (said.find(text) == std::string::npos) return true;
+        atText();
+        return false;
+    });
+    EXPECT_EQ(DebugStringsEnd::Stopped, end) << "the program never said " << text;
+    return start;
 }
 
 class WholeProgramHandOver : public ::testing::Test {
@@ -347,12 +302,12 @@ TEST_F(WholeProgramHandOver, KilledHostLeavesNoPageForTheNextHost)
     ExpectNoPageLostWithSuccess(seconds, pages);
 
     // The next host: one of the starts, or a new one when none took the place.
-    if (HostControl::HostProcessId(id) == 0) (void)StartOrdwell(id, MainPage("next"));
+    if (HostControl::HostProcessId(id) == 0) StartOrdwell(id, MainPage("next")).Release();
     ASSERT_NE(nullptr, HostControl::WaitUntilShown(id, 60000));
     const DWORD next = HostControl::HostProcessId(id);
     Sleep(1000);
     const std::size_t shownBefore = pages.Navigations()[next].size();
-    EXPECT_EQ(std::optional<DWORD>(0), HostControl::Run(SuiteInstall::ProgramPath(g_layout), L"/id:" + id, 60000));
+    EXPECT_EQ(std::optional<DWORD>(0), RunProgram(SuiteInstall::ProgramPath(g_layout), L"/id:" + id, 60000));
     Sleep(1500);
     const std::vector<std::string> shown = pages.Navigations()[next];
     EXPECT_EQ(shownBefore, shown.size()) << "the next host showed " << shown.back();
@@ -378,9 +333,11 @@ TEST_F(WholeProgramHandOver, StartsRacingTheHostsEndLoseNoPage)
         const std::wstring id = UniqueHostId(L"race");
         const std::string prefix = "race=" + std::to_string(round++) + "&s=";
         std::vector<Racer> racers;
+        // Owned until the round is resolved: the starts race the host's own end, not a kill.
+        Process host;
         switch (ending) {
         case Ending::CloseRequest: {
-            const Process host = ShownHost(id, MainPage("host"));
+            host = ShownHost(id, MainPage("host"));
             HWND window = HostControl::FindHostWindow(id);
             ASSERT_NE(nullptr, window);
             PostMessageW(window, HostControl::kCloseMessage, 0, 0);
@@ -391,7 +348,7 @@ TEST_F(WholeProgramHandOver, StartsRacingTheHostsEndLoseNoPage)
             break;
         }
         case Ending::EventHeldElsewhere: {
-            const Process host = ShownHost(id, MainPage("host"));
+            host = ShownHost(id, MainPage("host"));
             HANDLE held = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, id.c_str());
             ASSERT_NE(nullptr, held);
             HANDLE exitEvent =
@@ -555,8 +512,8 @@ TEST_F(WholeProgramHandOver, ForeignDllPagesAreShownOnlyFromTrustedDlls)
         for (const bool isTrusted : {false, true}) {
             const std::string query = "foreign=" + std::to_string(n++);
             const std::wstring url = spelling.url(isTrusted ? trusted : untrusted) + L"::main.html?" + Wide(query);
-            EXPECT_EQ(std::optional<DWORD>(0), HostControl::Run(SuiteInstall::ProgramPath(g_layout),
-                                                                L"/id:" + id + L" /body:" + url, 60000));
+            EXPECT_EQ(std::optional<DWORD>(0),
+                      RunProgram(SuiteInstall::ProgramPath(g_layout), L"/id:" + id + L" /body:" + url, 60000));
             // Shown: navigated, and the page read from the DLL (no page error).
             bool navigated = false;
             bool pageError = false;
@@ -582,7 +539,7 @@ TEST_F(WholeProgramHandOver, ForeignDllPagesAreShownOnlyFromTrustedDlls)
     const std::string pipeQuery = "foreign=pipe";
     const std::wstring pipeUrl = L"sarn:////" + pipeName + L"::main.html?" + Wide(pipeQuery);
     EXPECT_EQ(std::optional<DWORD>(0),
-              HostControl::Run(SuiteInstall::ProgramPath(g_layout), L"/id:" + id + L" /body:" + pipeUrl, 60000));
+              RunProgram(SuiteInstall::ProgramPath(g_layout), L"/id:" + id + L" /body:" + pipeUrl, 60000));
     Sleep(500);
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(connection.hEvent, 0))
         << "the host connected to another process's pipe";
@@ -593,8 +550,8 @@ TEST_F(WholeProgramHandOver, ForeignDllPagesAreShownOnlyFromTrustedDlls)
 
     // The suite's own forms beside them.
     for (const std::string& url : {MainPage("own=1"), std::string("sarn://@qrnuild.dll::main.html?own=2")}) {
-        EXPECT_EQ(std::optional<DWORD>(0), HostControl::Run(SuiteInstall::ProgramPath(g_layout),
-                                                            L"/id:" + id + L" /body:" + Wide(url), 60000));
+        EXPECT_EQ(std::optional<DWORD>(0),
+                  RunProgram(SuiteInstall::ProgramPath(g_layout), L"/id:" + id + L" /body:" + Wide(url), 60000));
         const std::vector<DWORD> shownBy = pages.ShownBy(url);
         EXPECT_EQ(1, std::count(shownBy.begin(), shownBy.end(), host.id())) << url;
     }

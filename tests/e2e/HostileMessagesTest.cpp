@@ -194,7 +194,7 @@ TEST_F(HostileMessages, JunkInEveryLoopNeitherEndsTheHostNorReachesItsPage)
 {
     const std::wstring hostId = L"hostile-" + std::to_wstring(GetCurrentProcessId());
     const std::wstring program = SuiteInstall::ProgramPath(g_layout);
-    const Process host = HostControl::Start(program, L"/id:" + hostId + L" /body:sarn://hostpages.dll::waits.html");
+    const Process host(program, L"/id:" + hostId + L" /body:sarn://hostpages.dll::waits.html");
     ASSERT_TRUE(host.valid());
 
     // While the page's script waits on the surrogate program, inside the start-up navigation.
@@ -245,7 +245,8 @@ TEST_F(HostileMessages, JunkInEveryLoopNeitherEndsTheHostNorReachesItsPage)
     // A page that lets the window close, handed over by a second start; the close request, junk in
     // its parameters, ends the host with 0.
     EXPECT_EQ(std::optional<DWORD>(0),
-              HostControl::Run(program, L"/id:" + hostId + L" /body:sarn://qrnuild.dll::welcome.html", kTimeout));
+              Fundor::testing::RunProgram(program, L"/id:" + hostId + L" /body:sarn://qrnuild.dll::welcome.html",
+                                          kTimeout));
     EXPECT_TRUE(WaitFor([&] { return !PageRecords(host, " page resource=welcome.html").empty(); }, kTimeout));
     EXPECT_TRUE(PostMessageW(window, kShellClose, 0xDEAD, -1));
     EXPECT_EQ(std::optional<DWORD>(0), host.Wait(kTimeout));

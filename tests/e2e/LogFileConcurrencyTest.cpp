@@ -7,6 +7,7 @@
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
 #include "core/ini/CObfuscatedIniReader.h"
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
@@ -18,11 +19,13 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -109,30 +112,24 @@ protected:
         ASSERT_TRUE(start.valid());
 
         const std::wstring program = ThisFolder() + L"\\OrdwellLogWriter.exe";
-        std::vector<Fundor::ScopedHandle> processes;
+        std::vector<Fundor::testing::ChildProcess> processes;
         for (unsigned p = 0; p < kProcesses; ++p) {
-            wchar_t command[1024];
-            ASSERT_GT(Fundor::FormatW(command, std::size(command), L"\"%s\" %s _host %u %u %s %s", program.c_str(),
-                                      m_group.c_str(), kThreads, kRecords, readyName.c_str(), startName.c_str()),
+            wchar_t arguments[1024];
+            ASSERT_GT(Fundor::FormatW(arguments, std::size(arguments), L"%s _host %u %u %s %s", m_group.c_str(),
+                                      kThreads, kRecords, readyName.c_str(), startName.c_str()),
                       0);
-            STARTUPINFOW startup = {};
-            startup.cb = sizeof(startup);
-            PROCESS_INFORMATION info = {};
-            ASSERT_TRUE(::CreateProcessW(program.c_str(), command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                         &startup, &info))
-                << ::GetLastError();
-            Fundor::ScopedHandle thread(info.hThread);
-            processes.emplace_back(info.hProcess);
+            Fundor::testing::ChildProcess writer(program, arguments);
+            ASSERT_TRUE(writer.valid()) << ::GetLastError();
+            processes.push_back(std::move(writer));
         }
         for (unsigned p = 0; p < kProcesses; ++p) {
             ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(ready.get(), kRunTimeoutMs));
         }
         ASSERT_TRUE(::SetEvent(start.get()));
-        for (auto& process : processes) {
-            ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), kRunTimeoutMs));
-            DWORD exitCode = 1;
-            ASSERT_TRUE(::GetExitCodeProcess(process.get(), &exitCode));
-            EXPECT_EQ(0u, exitCode);
+        for (const auto& process : processes) {
+            const std::optional<DWORD> exitCode = process.Wait(kRunTimeoutMs);
+            ASSERT_TRUE(exitCode.has_value());
+            EXPECT_EQ(0u, *exitCode);
         }
     }
 
@@ -337,20 +334,14 @@ protected:
         const std::wstring mutexName =
             heldCase.mutexHeld ? ETWLogging::CLogging::RotationMutexName(folder) : std::wstring(L"-");
         const std::wstring program = ThisFolder() + L"\\OrdwellLogWriter.exe";
-        wchar_t command[2048];
-        ASSERT_GT(Fundor::FormatW(command, std::size(command), L"\"%s\" hold \"%s\" %s %s %s %lu", program.c_str(),
+        wchar_t arguments[2048];
+        ASSERT_GT(Fundor::FormatW(arguments, std::size(arguments), L"hold \"%s\" %s %s %s %lu",
                                   heldCase.lockHeld ? file.c_str() : L"-", mutexName.c_str(), readyName.c_str(),
                                   releaseName.c_str(), kHoldMs),
                   0);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info = {};
-        ASSERT_TRUE(::CreateProcessW(program.c_str(), command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                     &info))
-            << ::GetLastError();
-        const Fundor::ScopedHandle thread(info.hThread);
-        const Fundor::ScopedHandle holder(info.hProcess);
-        const HANDLE readyOrGone[] = {ready.get(), holder.get()};
+        const Fundor::testing::ChildProcess holder(program, arguments);
+        ASSERT_TRUE(holder.valid()) << ::GetLastError();
+        const HANDLE readyOrGone[] = {ready.get(), holder.handle()};
         ASSERT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(2, readyOrGone, FALSE, kProcessWaitMs))
             << "the holder ended or hung before it held anything";
 
@@ -385,10 +376,9 @@ protected:
             late.ms = Milliseconds(start, end);
         }
         ASSERT_TRUE(::SetEvent(release.get()));
-        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(holder.get(), kProcessWaitMs));
-        DWORD exitCode = 1;
-        ASSERT_TRUE(::GetExitCodeProcess(holder.get(), &exitCode));
-        EXPECT_EQ(0u, exitCode) << "the holder failed at its step " << exitCode;
+        const std::optional<DWORD> exitCode = holder.Wait(kProcessWaitMs);
+        ASSERT_TRUE(exitCode.has_value());
+        EXPECT_EQ(0u, *exitCode) << "the holder failed at its step " << *exitCode;
         ASSERT_EQ(0u, Write(logger, L"after the holder"));
         ASSERT_EQ(0u, Write(logger, L"after the report"));
 

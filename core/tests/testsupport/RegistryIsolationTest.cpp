@@ -1,7 +1,9 @@
 #include "core/testsupport/RegistryIsolation.h"
 
 #include "core/base/ScopedResource.h"
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/Narrow.h"
+#include "core/testsupport/ProgramFolder.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -104,59 +106,27 @@ TEST(RegistryIsolation, ASetUpThatFailsAtAnyStepLeavesNoRedirectAndNoScratchKey)
     }
 }
 
-// A started test program that never runs: a live process other than this one, ended by the owner.
-class SuspendedProcess {
-public:
-    SuspendedProcess()
-    {
-        wchar_t program[MAX_PATH] = {};
-        EXPECT_LT(::GetModuleFileNameW(nullptr, program, MAX_PATH), DWORD{MAX_PATH});
-        std::wstring commandLine = L"\"" + std::wstring(program) + L"\" --gtest_list_tests";
-        STARTUPINFOW startup = {sizeof(startup)};
-        PROCESS_INFORMATION started = {};
-        EXPECT_TRUE(::CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                                     nullptr, &startup, &started))
-            << ::GetLastError();
-        m_process.reset(started.hProcess);
-        m_thread.reset(started.hThread);
-        m_id = started.dwProcessId;
-    }
-    ~SuspendedProcess() { End(); }
-    SuspendedProcess(const SuspendedProcess&) = delete;
-    SuspendedProcess& operator=(const SuspendedProcess&) = delete;
-
-    void End()
-    {
-        if (!m_process) return;
-        ::TerminateProcess(m_process.get(), 9);
-        ::WaitForSingleObject(m_process.get(), 10'000);
-    }
-    void Forget()
-    {
-        End();
-        m_thread.reset();
-        m_process.reset();
-    }
-    [[nodiscard]] DWORD Id() const { return m_id; }
-    [[nodiscard]] HANDLE Handle() const { return m_process.get(); }
-
-private:
-    ScopedHandle m_process;
-    ScopedHandle m_thread;
-    DWORD m_id = 0;
-};
+// A started test program that never runs: a live process other than this one.
+ChildProcess SuspendedProcess()
+{
+    ChildProcess process(ThisProgramPath(), L"--gtest_list_tests", {.flags = CREATE_SUSPENDED});
+    EXPECT_TRUE(process.valid()) << ::GetLastError();
+    return process;
+}
 
 TEST(RegistryIsolationProcess, StaleScratchKeysAreRemovedAndThoseOfLiveProcessesKept)
 {
-    SuspendedProcess live;
-    SuspendedProcess endedHeldOpen;
-    SuspendedProcess endedGone;
-    ASSERT_TRUE(live.Handle() != nullptr && endedHeldOpen.Handle() != nullptr && endedGone.Handle() != nullptr);
-    const ULONGLONG liveStarted = StartedAt(live.Handle());
-    const ULONGLONG heldOpenStarted = StartedAt(endedHeldOpen.Handle());
-    const ULONGLONG goneStarted = StartedAt(endedGone.Handle());
-    endedHeldOpen.End();
-    endedGone.Forget();
+    const ChildProcess live = SuspendedProcess();
+    const ChildProcess endedHeldOpen = SuspendedProcess();
+    ChildProcess endedGone = SuspendedProcess();
+    ASSERT_TRUE(live.valid() && endedHeldOpen.valid() && endedGone.valid());
+    const ULONGLONG liveStarted = StartedAt(live.handle());
+    const ULONGLONG heldOpenStarted = StartedAt(endedHeldOpen.handle());
+    const ULONGLONG goneStarted = StartedAt(endedGone.handle());
+    const DWORD goneId = endedGone.id();
+    endedHeldOpen.Kill(9);
+    endedGone.Kill(9);
+    endedGone = ChildProcess();
 
     FILETIME nowTime = {};
     ::GetSystemTimeAsFileTime(&nowTime);
@@ -167,15 +137,15 @@ TEST(RegistryIsolationProcess, StaleScratchKeysAreRemovedAndThoseOfLiveProcesses
         bool kept;
     };
     const Case cases[] = {
-        {"a live process's key of two days ago", ScratchKeyName(now - 48 * kHour, live.Id(), liveStarted), false},
-        {"a live process's key of 23 hours ago", ScratchKeyName(now - 23 * kHour, live.Id(), liveStarted), true},
+        {"a live process's key of two days ago", ScratchKeyName(now - 48 * kHour, live.id(), liveStarted), false},
+        {"a live process's key of 23 hours ago", ScratchKeyName(now - 23 * kHour, live.id(), liveStarted), true},
         {"a fresh key of this process", ScratchKeyName(now, ::GetCurrentProcessId(), StartedAt(::GetCurrentProcess())),
          true},
-        {"a fresh key of an ended process no longer held", ScratchKeyName(now, endedGone.Id(), goneStarted), false},
-        {"a fresh key of an ended process still held open", ScratchKeyName(now, endedHeldOpen.Id(), heldOpenStarted),
+        {"a fresh key of an ended process no longer held", ScratchKeyName(now, goneId, goneStarted), false},
+        {"a fresh key of an ended process still held open", ScratchKeyName(now, endedHeldOpen.id(), heldOpenStarted),
          false},
         {"a fresh key of an earlier process with a live one's id",
-         ScratchKeyName(now, live.Id(), liveStarted - kHour), false},
+         ScratchKeyName(now, live.id(), liveStarted - kHour), false},
         {"a key of two days ago of another form", L"reg_" + UniqueName(L"Old") + L"_" + Hex16(now - 48 * kHour), true},
     };
 

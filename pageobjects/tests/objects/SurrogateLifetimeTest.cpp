@@ -4,6 +4,9 @@
 // copies of it running the client case below.
 
 #include "core/base/ScopedResource.h"
+#include "core/testsupport/ChildProcess.h"
+#include "core/testsupport/EnvironmentBlock.h"
+#include "core/testsupport/ProgramFolder.h"
 #include "pageobjects/objects/KvSurrogateConnection.h"
 #include "pageobjects/tests/objects/PageObjectTestSupport.h"
 
@@ -73,46 +76,36 @@ long long MillisecondsToEnd(HANDLE process, DWORD bound)
 // Another process holding a provider in the surrogate (the client case below), until ended.
 class ClientProcess {
 public:
-    explicit ClientProcess(const std::wstring& report) : m_report(report)
+    explicit ClientProcess(const std::wstring& report)
+        : m_report(report),
+          m_process(Fundor::testing::ThisProgramPath(),
+                    Fundor::testing::SingleTestArguments(L"SurrogateClient.DISABLED_HoldsAProvider"),
+                    {.environment = Fundor::testing::EnvironmentBlock({{kReportVariable, report}})}),
+          m_id(m_process.id())
     {
-        SetEnvironmentVariableW(kReportVariable, report.c_str());
-        std::wstring command = L"\"" + ProgramPath() +
-                               L"\" --gtest_also_run_disabled_tests --gtest_filter=SurrogateClient.DISABLED_HoldsAProvider";
-        STARTUPINFOW startup = {sizeof(startup)};
-        PROCESS_INFORMATION process = {};
-        const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                            &startup, &process);
-        SetEnvironmentVariableW(kReportVariable, nullptr);
-        EXPECT_TRUE(started);
-        if (!started) return;
-        m_process.reset(process.hProcess);
-        Fundor::ScopedHandle thread(process.hThread);
-        m_id = process.dwProcessId;
+        EXPECT_TRUE(m_process.valid());
     }
-    ~ClientProcess() { End(); }
     // The surrogate process the client reached, 0 if it reported none in time.
     DWORD Server() const
     {
-        for (int attempt = 0; attempt < 200 && m_process; ++attempt) {
+        for (int attempt = 0; attempt < 200 && m_process.valid(); ++attempt) {
             std::ifstream file{std::filesystem::path(m_report)};
             unsigned long server = 0;
             if (file >> server) return static_cast<DWORD>(server);
-            if (WaitForSingleObject(m_process.get(), 100) == WAIT_OBJECT_0) break;
+            if (m_process.Wait(100).has_value()) break;
         }
         return 0;
     }
     void End()
     {
-        if (!m_process) return;
-        TerminateProcess(m_process.get(), 1);
-        WaitForSingleObject(m_process.get(), 10000);
-        m_process.reset();
+        m_process.Kill(1);
+        m_process = Fundor::testing::ChildProcess();
     }
     DWORD Id() const { return m_id; }
 
 private:
     std::wstring m_report;
-    Fundor::ScopedHandle m_process;
+    Fundor::testing::ChildProcess m_process;
     DWORD m_id = 0;
 };
 
