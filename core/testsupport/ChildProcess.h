@@ -204,25 +204,23 @@ private:
     return child.Wait(timeout);
 }
 
-enum class DebugStringsEnd { Stopped, Exited, TimedOut };
+enum class DebugFollowEnd { Stopped, Exited, TimedOut };
 
 // For a child started with DEBUG_ONLY_THIS_PROCESS, on the thread that started it: runs its debug
-// loop and hands each debug string to onString while the child stands still at it (as bytes: the
-// low byte of each character of a wide string; the texts are ASCII). Ends when onString returns
-// false, when the child exits, or at the timeout; a child that still runs is let go undebugged.
-// The child's own exceptions stay its own; only its first breakpoint is the debugger's. The
-// calling thread's end no longer kills the child.
-[[nodiscard]] inline DebugStringsEnd FollowDebugStrings(const ChildProcess& child, DWORD timeout,
-                                                        const std::function<bool(const std::string&)>& onString)
+// loop and hands each event to onEvent while the child stands still at it. Ends when onEvent
+// returns false, when the child exits (its exit event is handed on first), or at the timeout; a
+// child that still runs is let go undebugged. The child's own exceptions stay its own; only its
+// first breakpoint is the debugger's. The calling thread's end no longer kills the child.
+[[nodiscard]] inline DebugFollowEnd FollowDebugEvents(const ChildProcess& child, DWORD timeout,
+                                                       const std::function<bool(const DEBUG_EVENT&)>& onEvent)
 {
-    constexpr std::size_t kLongestDebugString = std::size_t{64} * 1024;  // bytes read of one string
     ::DebugSetProcessKillOnExit(FALSE);
     const ULONGLONG end = ::GetTickCount64() + timeout;
     while (::GetTickCount64() < end) {
         DEBUG_EVENT event = {};
         if (::WaitForDebugEvent(&event, 1000) == FALSE) continue;
         DWORD continueStatus = DBG_CONTINUE;
-        bool stop = false;
+        const bool follow = onEvent(event);
         switch (event.dwDebugEventCode) {
         case CREATE_PROCESS_DEBUG_EVENT: {
             const ScopedHandle image(event.u.CreateProcessInfo.hFile);
@@ -237,31 +235,39 @@ enum class DebugStringsEnd { Stopped, Exited, TimedOut };
                 continueStatus = DBG_EXCEPTION_NOT_HANDLED;
             }
             break;
-        case OUTPUT_DEBUG_STRING_EVENT: {
-            const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
-            const std::size_t unit = info.fUnicode ? sizeof(wchar_t) : sizeof(char);
-            std::string bytes(std::min<std::size_t>(info.nDebugStringLength * unit, kLongestDebugString), '\0');
-            SIZE_T read = 0;
-            if (::ReadProcessMemory(child.handle(), info.lpDebugStringData, bytes.data(), bytes.size(), &read) !=
-                FALSE) {
-                std::string text;
-                for (std::size_t at = 0; at + unit <= read && bytes[at] != '\0'; at += unit) text += bytes[at];
-                stop = !onString(text);
-            }
-            break;
-        }
         default:
             break;
         }
         ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
-        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) return DebugStringsEnd::Exited;
-        if (stop) {
+        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) return DebugFollowEnd::Exited;
+        if (!follow) {
             ::DebugActiveProcessStop(child.id());
-            return DebugStringsEnd::Stopped;
+            return DebugFollowEnd::Stopped;
         }
     }
     ::DebugActiveProcessStop(child.id());
-    return DebugStringsEnd::TimedOut;
+    return DebugFollowEnd::TimedOut;
+}
+
+// FollowDebugEvents for the child's debug strings: each goes to onString (as bytes: the low byte
+// of each character of a wide string; the texts are ASCII); false from it stops following.
+[[nodiscard]] inline DebugFollowEnd FollowDebugStrings(const ChildProcess& child, DWORD timeout,
+                                                        const std::function<bool(const std::string&)>& onString)
+{
+    constexpr std::size_t kLongestDebugString = std::size_t{64} * 1024;  // bytes read of one string
+    return FollowDebugEvents(child, timeout, [&](const DEBUG_EVENT& event) {
+        if (event.dwDebugEventCode != OUTPUT_DEBUG_STRING_EVENT) return true;
+        const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
+        const std::size_t unit = info.fUnicode ? sizeof(wchar_t) : sizeof(char);
+        std::string bytes(std::min<std::size_t>(info.nDebugStringLength * unit, kLongestDebugString), '\0');
+        SIZE_T read = 0;
+        if (::ReadProcessMemory(child.handle(), info.lpDebugStringData, bytes.data(), bytes.size(), &read) == FALSE) {
+            return true;
+        }
+        std::string text;
+        for (std::size_t at = 0; at + unit <= read && bytes[at] != '\0'; at += unit) text += bytes[at];
+        return onString(text);
+    });
 }
 
 }  // namespace Fundor::testing

@@ -33,7 +33,7 @@ SuiteInstall::Layout g_layout;
 
 constexpr DWORD kEventAbort = 0x80004004;
 
-using Fundor::testing::DebugStringsEnd;
+using Fundor::testing::DebugFollowEnd;
 using Fundor::testing::EnvironmentNumber;
 using Fundor::testing::FollowDebugStrings;
 using Fundor::testing::RunProgram;
@@ -203,12 +203,12 @@ Process StartUntilDebugString(const std::wstring& arguments, const std::string& 
         ADD_FAILURE() << "the program did not start: " << GetLastError();
         return start;
     }
-    const DebugStringsEnd end = FollowDebugStrings(start, timeout, [&](const std::string& said) {
+    const DebugFollowEnd end = FollowDebugStrings(start, timeout, [&](const std::string& said) {
         if (said.find(text) == std::string::npos) return true;
         atText();
         return false;
     });
-    EXPECT_EQ(DebugStringsEnd::Stopped, end) << "the program never said " << text;
+    EXPECT_EQ(DebugFollowEnd::Stopped, end) << "the program never said " << text;
     return start;
 }
 

@@ -155,7 +155,7 @@ std::vector<std::string> DebugStringsOfChild(const wchar_t* testName, bool& fini
         return true;
     };
     finished = child.valid() &&
-               Fundor::testing::FollowDebugStrings(child, 60000, collect) == Fundor::testing::DebugStringsEnd::Exited;
+               Fundor::testing::FollowDebugStrings(child, 60000, collect) == Fundor::testing::DebugFollowEnd::Exited;
     return strings;
 }
 

@@ -2,7 +2,7 @@
 // and the second start's hand-over to a host event that already exists.
 
 #include "access/tests/KvUtilTestSupport.h"
-#include "core/base/ScopedResource.h"
+#include "core/testsupport/ChildProcess.h"
 #include "shell/tests/host/HostTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -35,26 +35,7 @@ std::wstring ProgramPath()
 // Runs Ordwell.exe with arguments; the full 32-bit exit code, or nullopt when it did not end in time.
 std::optional<DWORD> RunOrdwell(const std::wstring& arguments, DWORD timeout = 30000)
 {
-    const std::wstring program = ProgramPath();
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{sizeof(startup)};
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
-        return std::nullopt;
-    }
-    CloseHandle(process.hThread);
-    std::optional<DWORD> code;
-    if (WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0) {
-        DWORD exitCode = 0;
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        code = exitCode;
-    } else {
-        TerminateProcess(process.hProcess, 0xDEAD);
-    }
-    CloseHandle(process.hProcess);
-    return code;
+    return Fundor::testing::RunProgram(ProgramPath(), arguments, timeout);
 }
 
 // The size of the image mapped at base in process, or 0 when its headers cannot be read.
@@ -81,59 +62,35 @@ struct DebuggedRun {
 // when it did not end in time.
 std::optional<DebuggedRun> RunOrdwellDebugged(const std::wstring& arguments)
 {
-    const std::wstring program = ProgramPath();
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{sizeof(startup)};
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
-                        nullptr, &startup, &process)) {
-        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+    using Fundor::testing::ChildProcess;
+    const ChildProcess ordwell(ProgramPath(), arguments, {.flags = DEBUG_ONLY_THIS_PROCESS});
+    if (!ordwell.valid()) {
+        ADD_FAILURE() << "Ordwell.exe did not start: " << GetLastError();
         return std::nullopt;
     }
-    const Fundor::ScopedHandle processHandle(process.hProcess);
-    const Fundor::ScopedHandle threadHandle(process.hThread);
     DebuggedRun run;
     ULONG_PTR imageBase = 0;
     ULONG_PTR imageEnd = 0;
-    const ULONGLONG deadline = GetTickCount64() + 30000;
-    for (bool ended = false; !ended;) {
-        if (GetTickCount64() >= deadline) {
-            DebugActiveProcessStop(process.dwProcessId);
-            TerminateProcess(process.hProcess, 0xDEAD);
-            return std::nullopt;
-        }
-        DEBUG_EVENT event{};
-        if (!WaitForDebugEvent(&event, 1000)) continue;
-        DWORD how = DBG_CONTINUE;
+    const auto end = Fundor::testing::FollowDebugEvents(ordwell, 30000, [&](const DEBUG_EVENT& event) {
         switch (event.dwDebugEventCode) {
         case CREATE_PROCESS_DEBUG_EVENT:
             imageBase = reinterpret_cast<ULONG_PTR>(event.u.CreateProcessInfo.lpBaseOfImage);
-            imageEnd = imageBase + ImageSize(process.hProcess, imageBase);
-            if (event.u.CreateProcessInfo.hFile != nullptr) CloseHandle(event.u.CreateProcessInfo.hFile);
+            imageEnd = imageBase + ImageSize(ordwell.handle(), imageBase);
             break;
         case CREATE_THREAD_DEBUG_EVENT: {
             const auto start = reinterpret_cast<ULONG_PTR>(event.u.CreateThread.lpStartAddress);
             if (start >= imageBase && start < imageEnd) ++run.ownThreads;
             break;
         }
-        case LOAD_DLL_DEBUG_EVENT:
-            if (event.u.LoadDll.hFile != nullptr) CloseHandle(event.u.LoadDll.hFile);
-            break;
-        case EXCEPTION_DEBUG_EVENT:
-            // The program's own exceptions stay its own; only the first breakpoint is the debugger's.
-            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
-                how = DBG_EXCEPTION_NOT_HANDLED;
-            }
-            break;
         case EXIT_PROCESS_DEBUG_EVENT:
             run.exitCode = event.u.ExitProcess.dwExitCode;
-            ended = true;
             break;
         default:
             break;
         }
-        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, how);
-    }
+        return true;
+    });
+    if (end != Fundor::testing::DebugFollowEnd::Exited) return std::nullopt;
     return run;
 }
 
