@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr DWORD kUnhandledException = 574;
 constexpr DWORD kInstallDirCharacters = 260;  // the value is read into 520 bytes
 
 struct GlobalMemoryFree {
@@ -142,7 +141,7 @@ DWORD CKvUtilLib::LoadFrom(const wchar_t* folder)
             return Fundor::LastErrorOr(ERROR_MOD_NOT_FOUND);
         }
     } catch (...) {
-        return kUnhandledException;
+        return ERROR_UNHANDLED_EXCEPTION;
     }
     m_exports.fill(nullptr);
     m_module.reset(loaded);

@@ -173,6 +173,13 @@ void CheckedProgramFile::reset() noexcept
     m_locked = false;
 }
 
+bool IsDrivePath(const wchar_t* path) noexcept
+{
+    if (path == nullptr) return false;
+    if (std::wcsncmp(path, L"\\\\?\\", 4) == 0) path += 4;
+    return IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\';
+}
+
 DWORD ShellStart(const wchar_t* verb, const wchar_t* file, const wchar_t* parameters)
 {
     const auto started =

@@ -78,6 +78,11 @@ private:
     bool m_locked = false;
 };
 
+// Whether path is a drive path, "X:\..." or "\\?\X:\...", as GetFullPathNameW gives it: no share,
+// device, pipe or volume path, which opening would reach over the network or in another process.
+// Decided on the text alone, before anything is opened.
+[[nodiscard]] bool IsDrivePath(const wchar_t* path) noexcept;
+
 // ShellExecuteW(no window, verb, file, parameters, no folder, SW_SHOWNORMAL). 0 started; the
 // shell's code (2..32) when not; ERROR_NOT_ENOUGH_MEMORY for the shell's 0 ("out of memory or
 // resources").

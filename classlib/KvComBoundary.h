@@ -13,6 +13,7 @@
 //     }
 
 #include "core/Logging/Logging.h"
+#include "core/base/LastError.h"
 
 #include <windows.h>
 
@@ -56,9 +57,8 @@ template <typename Body>
 }
 
 // The Win32-style result a page reads when its call ended at the boundary: ERROR_OUTOFMEMORY
-// or ERROR_UNHANDLED_EXCEPTION (574, which this platform header lacks).
-inline constexpr long kKvUnhandledException = 574;
+// or ERROR_UNHANDLED_EXCEPTION.
 [[nodiscard]] constexpr long KvPageResultOf(HRESULT failure) noexcept
 {
-    return failure == kKvBoundaryOutOfMemory ? long{ERROR_OUTOFMEMORY} : kKvUnhandledException;
+    return failure == kKvBoundaryOutOfMemory ? long{ERROR_OUTOFMEMORY} : long{ERROR_UNHANDLED_EXCEPTION};
 }

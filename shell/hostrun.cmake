@@ -37,10 +37,15 @@ ordwell_add_test(hostrun_tests LABEL e2e SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tes
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/DelayLoadRunTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/UiSettingsBindingTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/PageObjectsRunTest.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/FirstPageRecordTest.cpp
+    # The host's start run in the test program serves the page objects from these type libraries.
+    ${CMAKE_SOURCE_DIR}/pageobjects/tests/objects/ObjectsTests.rc
     LIBS ordwellhost core_testsupport
-    LOCKED_CASES halvorn_registry "^(HostRun|PageObjectsRun|DelayLoadRun)[.]")
-target_include_directories(hostrun_tests PRIVATE ${HOSTRUN_INCLUDES})
-add_dependencies(hostrun_tests hostrun_parts)
+    LOCKED_CASES halvorn_registry "^(HostRun|HostStartInThisProcess|PageObjectsRun|DelayLoadRun)[.]")
+target_include_directories(hostrun_tests PRIVATE ${HOSTRUN_INCLUDES} ${PAGEOBJECTS_TLB_DIR})
+set_source_files_properties(${CMAKE_SOURCE_DIR}/pageobjects/tests/objects/ObjectsTests.rc PROPERTIES
+    OBJECT_DEPENDS "${PAGEOBJECTS_SESSION_TLB};${PAGEOBJECTS_UNINSTALLER_TLB};${PAGEOBJECTS_TLB_RC}")
+add_dependencies(hostrun_tests hostrun_parts pageobjects_tlb)
 
 # Display mode and DPI are seen by every window of the Wine session: run alone.
 add_executable(hostrun_display_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/hostrun/serial/DisplayRunTest.cpp)

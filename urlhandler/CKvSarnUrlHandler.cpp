@@ -22,7 +22,7 @@ constexpr WORD kHtmlResourceType = 23;
 // Short paths are formed with one character of room beyond the path buffers.
 constexpr unsigned kShortDllPathCharacters = CKvSarnUrlHandler::kPathCharacters + 1;
 
-constexpr std::size_t kUrl = CKvSarnUrlHandler::kUrlCharacters;
+constexpr std::size_t kUrl = Fundor::kUrlBufferCharacters;
 constexpr std::size_t kPath = CKvSarnUrlHandler::kPathCharacters;
 constexpr std::size_t kFolder = CKvSarnUrlHandler::kFolderCharacters;
 

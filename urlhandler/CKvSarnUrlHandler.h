@@ -3,13 +3,14 @@
 // suite's resource DLLs: "sarn://" + DLL path + "::" + resource name. Keeps no state between
 // calls; every call reads the registry and the file system afresh.
 
+#include "core/base/UrlLimits.h"
+
 #include <windows.h>
 
 #include <cstddef>
 
 class CKvSarnUrlHandler {
 public:
-    static constexpr std::size_t kUrlCharacters = 2084;
     static constexpr std::size_t kPathCharacters = 260;
     static constexpr std::size_t kFolderCharacters = 520;
 

@@ -2,6 +2,7 @@
 #include "access/KvUpdateLauncher.h"
 #include "access/tests/KvUtilTestSupport.h"
 #include "access/tests/LaunchTestSupport.h"
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
@@ -295,23 +296,12 @@ TEST_F(RealBinding, NewestVersionFolderUnderCommonFilesIsLoadedAndRemembered)
 // "<Initialize result>\n<bound library path>\n<IsProcessAdmin>,<member but disabled>".
 std::wstring RunProbe(const std::wstring& folder, const std::wstring& report, HANDLE token = nullptr)
 {
-    const std::wstring program = folder + L"\\KvUtilProbe.exe";
-    std::wstring commandLine = L"\"" + program + L"\" \"" + report + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    const BOOL started =
-        token != nullptr
-            ? CreateProcessAsUserW(token, program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                                   CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)
-            : CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                             nullptr, &startup, &process);
-    if (!started) {
+    const Fundor::testing::ChildProcess probe(folder + L"\\KvUtilProbe.exe", L"\"" + report + L"\"",
+                                              {.flags = CREATE_NO_WINDOW, .token = token});
+    if (!probe.valid()) {
         return L"<not started: " + std::to_wstring(GetLastError()) + L">";
     }
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    EXPECT_TRUE(probe.Wait(60000).has_value());
     return ReadWholeFile(report);
 }
 

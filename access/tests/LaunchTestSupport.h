@@ -5,6 +5,7 @@
 
 #include "access/CheckedProgramFile.h"
 #include "core/base/ScopedResource.h"
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
@@ -63,7 +64,7 @@ public:
     explicit FolderLink(std::wstring link) : m_link(std::move(link)) {}
     ~FolderLink()
     {
-        Run(L"/bin/rm -f \"" + HostPath(m_link) + L"\"");
+        Run(L"/bin/rm", L"-f \"" + HostPath(m_link) + L"\"");
         for (int tenth = 0; tenth < 100 && GetFileAttributesW(m_link.c_str()) != INVALID_FILE_ATTRIBUTES; ++tenth)
             Sleep(100);
     }
@@ -75,7 +76,7 @@ public:
     // Points the link at folder; true once the platform resolves it there.
     bool PointAt(const std::wstring& folder) const
     {
-        Run(L"/bin/ln -sfn \"" + HostPath(folder) + L"\" \"" + HostPath(m_link) + L"\"");
+        Run(L"/bin/ln", L"-sfn \"" + HostPath(folder) + L"\" \"" + HostPath(m_link) + L"\"");
         const std::wstring wanted = ResolvedPath(folder);
         for (int tenth = 0; tenth < 200; ++tenth) {
             if (!wanted.empty() && _wcsicmp(ResolvedPath(m_link).c_str(), wanted.c_str()) == 0) return true;
@@ -99,14 +100,9 @@ private:
         return std::wstring(text.begin(), text.end());
     }
     // Wine hands host programs no process handle to wait on: callers wait for the effect.
-    static void Run(std::wstring command)
+    static void Run(const wchar_t* program, const std::wstring& arguments)
     {
-        STARTUPINFOW startup = {sizeof(startup)};
-        PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                   &process));
-        Fundor::ScopedHandle owned(process.hProcess);
-        Fundor::ScopedHandle thread(process.hThread);
+        ASSERT_TRUE(Fundor::testing::ChildProcess(program, arguments).started());
     }
 
     std::wstring m_link;

@@ -8,7 +8,10 @@
 
 #include <knownfolders.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdarg>
+#include <cstring>
 #include <cwchar>
 #include <iterator>
 #include <string_view>
@@ -30,18 +33,68 @@ constexpr std::uint32_t kLargestSeverity = 6;
 using SharedLock = Fundor::SharedSrwLock;
 using ExclusiveLock = Fundor::ExclusiveSrwLock;
 
-// Holds the rotation mutex for one record. A wait that times out goes on without it rather than
-// losing the record; an abandoned mutex (its holder died) is taken over.
+// Pause between two tries of the file's lock after the first (which only yields): a writer holds
+// it for one write, so it is usually free again within a millisecond, and writers that try again
+// at once would otherwise keep taking it first (measured under Wine with four contending writers:
+// pauses growing to 10 ms made the slowest records wait 60 to 240 ms, 1 ms pauses 20 to 150).
+constexpr DWORD kLockPollPauseMs = 1;
+// The rotation mutex is waited for in slices, so that the time the machine did not run this
+// thread can be told apart (see WaitAllowance).
+constexpr DWORD kMutexSliceMs = 50;
+// How much longer than planned a pause may take and still count in full.
+constexpr DWORD kStallAllowanceMs = 20;
+
+using Clock = std::chrono::steady_clock;
+
+// The waiting one record may still do, kLockWaitMs for all its waits together. A pause counts for
+// the time it took, but for no more than planned plus kStallAllowanceMs: a pause that overran by
+// more means the machine did not run this thread, which held up the lock's holder as much, and
+// is no sign of a stuck holder (measured on a machine loaded far beyond its processors: records
+// of busy writers were otherwise dropped now and then).
+class WaitAllowance {
+public:
+    [[nodiscard]] DWORD LeftMs() const
+    {
+        constexpr std::int64_t allUs = std::int64_t{CLogging::kLockWaitMs} * 1000;
+        return m_spentUs >= allUs ? 0 : static_cast<DWORD>((allUs - m_spentUs + 999) / 1000);
+    }
+    // A pause planned for plannedMs, begun at start, is over.
+    void Spend(Clock::time_point start, DWORD plannedMs)
+    {
+        const std::int64_t tookUs = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+        m_spentUs += std::min<std::int64_t>(tookUs, (std::int64_t{plannedMs} + kStallAllowanceMs) * 1000);
+    }
+
+private:
+    std::int64_t m_spentUs = 0;
+};
+
+// Holds the rotation mutex for one record, waiting for it from allowance (null: one try). A wait
+// that times out goes on without it rather than losing the record; an abandoned mutex (its holder
+// died) is taken over.
 class RotationLock {
 public:
-    explicit RotationLock(HANDLE mutex)
+    RotationLock(HANDLE mutex, WaitAllowance* allowance)
     {
         if (mutex == nullptr) {
             return;
         }
-        const DWORD wait = ::WaitForSingleObject(mutex, CLogging::kRotationWaitMs);
-        if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
-            m_owned = mutex;
+        for (;;) {
+            const DWORD slice = allowance != nullptr ? std::min(allowance->LeftMs(), kMutexSliceMs) : 0;
+            const Clock::time_point start = Clock::now();
+            const DWORD wait = ::WaitForSingleObject(mutex, slice);
+            if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+                m_owned = mutex;
+                return;
+            }
+            if (wait != WAIT_TIMEOUT) {
+                return;
+            }
+            if (slice == 0) {
+                m_timedOut = true;
+                return;
+            }
+            allowance->Spend(start, slice);
         }
     }
     ~RotationLock()
@@ -53,8 +106,12 @@ public:
     RotationLock(const RotationLock&) = delete;
     RotationLock& operator=(const RotationLock&) = delete;
 
+    [[nodiscard]] bool owned() const { return m_owned != nullptr; }
+    [[nodiscard]] bool timedOut() const { return m_timedOut; }
+
 private:
     HANDLE m_owned = nullptr;
+    bool m_timedOut = false;
 };
 
 const wchar_t* LevelName(LogLevel level)
@@ -233,28 +290,6 @@ void BuildLogFilePath(PathText& out, const std::wstring& prefix, std::uint32_t i
     out.Append(L".log", 4);
 }
 
-// One mutex per log folder for every process on the session: the name is a hash of the folder
-// path (object names cannot hold '\' and are limited in length), taken without case because the
-// file system compares names without case.
-std::wstring RotationMutexName(const std::wstring& folder)
-{
-    std::wstring upper(folder);
-    const int mapped = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, folder.c_str(),
-                                       static_cast<int>(folder.size()), upper.data(),
-                                       static_cast<int>(upper.size()), nullptr, nullptr, 0);
-    if (mapped != static_cast<int>(upper.size())) {
-        upper = folder;
-    }
-    std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
-    for (const wchar_t c : upper) {
-        hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3ull;
-    }
-    wchar_t name[64];
-    (void)Fundor::FormatW(name, std::size(name), L"Local\\TervaneKvLogsRotation_%016llX",
-                          static_cast<unsigned long long>(hash));
-    return name;
-}
-
 // Every write to a log file, from any thread, process or session, is made while holding an
 // exclusive lock on one byte far beyond the end of any log file. An append-only handle alone is
 // not enough: where end of file is looked up and then written to in two steps (as Wine does),
@@ -264,59 +299,105 @@ std::wstring RotationMutexName(const std::wstring& folder)
 // The lock is held until the handle is closed, which the caller does right after its write: no
 // UnlockFileEx, one round trip to the file system fewer per record. That handle is the only one
 // to its file object (not inheritable, never duplicated), so closing it releases the lock at once.
-[[nodiscard]] DWORD LockForWriting(HANDLE file)
+//
+// The handle is synchronous, where a waiting LockFileEx cannot be given a time-out: the lock is
+// tried without waiting, again after short pauses drawn from allowance (null: once).
+// ERROR_LOCK_VIOLATION when it stayed held; fileChanged then tells whether the file's size
+// changed meanwhile, i.e. other writers got the lock in turn and its holder is not stuck.
+[[nodiscard]] DWORD LockForWriting(HANDLE file, WaitAllowance* allowance, bool& fileChanged)
 {
-    OVERLAPPED region{};
-    region.OffsetHigh = 0x7FFFFFFF;
-    return Fundor::Win32Status(::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region));
+    fileChanged = false;
+    const auto fileSize = [file]() -> std::int64_t {
+        LARGE_INTEGER size{};
+        return ::GetFileSizeEx(file, &size) != FALSE ? size.QuadPart : -1;
+    };
+    std::optional<std::int64_t> sizeBefore;
+    for (DWORD pause = 0;; pause = kLockPollPauseMs) {
+        OVERLAPPED region{};
+        region.Offset = static_cast<DWORD>(CLogging::kWriteLockOffset);
+        region.OffsetHigh = static_cast<DWORD>(CLogging::kWriteLockOffset >> 32);
+        const DWORD status = Fundor::Win32Status(
+            ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region));
+        if (status != ERROR_LOCK_VIOLATION || allowance == nullptr) {
+            return status;
+        }
+        if (!sizeBefore) {
+            sizeBefore = fileSize();
+        }
+        const DWORD left = allowance->LeftMs();
+        if (left == 0) {
+            fileChanged = fileSize() != *sizeBefore;
+            return ERROR_LOCK_VIOLATION;
+        }
+        const DWORD planned = std::min(pause, left);
+        const Clock::time_point start = Clock::now();
+        ::Sleep(planned);
+        allowance->Spend(start, planned);
+    }
 }
 
-enum class FileWrite { Written, Full, Failed };
+enum class DebugOutput { Sent, NoMonitor, TimedOut };
 
-// Takes the file's write lock (the caller closes the handle right afterwards), then writes
-// nothing when the file has reached fullAt bytes (0: no limit), else the byte-order mark when the
-// file is empty and the line, in one write.
-FileWrite WriteUnderFileLock(HANDLE file, std::wstring_view line, std::uint64_t fullAt, DWORD& error)
+// Waits for object from allowance (null: no waiting).
+DWORD WaitFrom(WaitAllowance* allowance, HANDLE object)
 {
-    if (const DWORD locked = LockForWriting(file); locked != ERROR_SUCCESS) {
-        error = locked;
-        return FileWrite::Failed;
+    const DWORD planned = allowance != nullptr ? allowance->LeftMs() : 0;
+    const Clock::time_point start = Clock::now();
+    const DWORD result = ::WaitForSingleObject(object, planned);
+    if (allowance != nullptr) {
+        allowance->Spend(start, planned);
     }
-    LARGE_INTEGER size{};
-    if (::GetFileSizeEx(file, &size) == FALSE) {
-        error = ::GetLastError();
-        return FileWrite::Failed;
+    return result;
+}
+
+// Sends text as OutputDebugStringW does, but with its waits bounded. An attached debugger takes
+// it from OutputDebugStringW itself, which then waits for nothing. Else a monitor, when one
+// listens, gets it through its section: this waits for the senders' mutex and for the monitor to
+// be ready from allowance. Anything else of the user's can create or hold those objects.
+DebugOutput SendDebugOutput(const wchar_t* text, const CLogging::DebugMonitorNames& names, WaitAllowance* allowance)
+{
+    if (::IsDebuggerPresent() != FALSE) {
+        ::OutputDebugStringW(text);
+        return DebugOutput::Sent;
     }
-    if (fullAt != 0 && static_cast<std::uint64_t>(size.QuadPart) >= fullAt) {
-        return FileWrite::Full;
+    const Fundor::ScopedHandle section(::OpenFileMappingW(FILE_MAP_WRITE, FALSE, names.section.c_str()));
+    const Fundor::ScopedHandle bufferReady(::OpenEventW(SYNCHRONIZE, FALSE, names.bufferReady.c_str()));
+    const Fundor::ScopedHandle dataReady(::OpenEventW(EVENT_MODIFY_STATE, FALSE, names.dataReady.c_str()));
+    if (!section.valid() || !bufferReady.valid() || !dataReady.valid()) {
+        return DebugOutput::NoMonitor;
     }
-    // A new file gets the mark and the line in one write.
-    std::wstring marked;
-    std::wstring_view data = line;
-    if (size.QuadPart == 0) {
-        marked.reserve(line.size() + 1);
-        marked += kByteOrderMark;
-        marked += line;
-        data = marked;
+    // A view is whole pages: the buffer's bytes are there whatever size the section was made with.
+    const Fundor::ScopedMappedView view(::MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, 0));
+    const Fundor::ScopedHandle senders(::CreateMutexExW(nullptr, names.senderMutex.c_str(), 0, SYNCHRONIZE));
+    if (!view.valid() || !senders.valid()) {
+        return DebugOutput::NoMonitor;
     }
-    if (data.empty()) {
-        return FileWrite::Written;
+    const DWORD locked = WaitFrom(allowance, senders.get());
+    if (locked != WAIT_OBJECT_0 && locked != WAIT_ABANDONED) {
+        return locked == WAIT_TIMEOUT ? DebugOutput::TimedOut : DebugOutput::NoMonitor;
     }
-    const std::size_t bytes = data.size() * sizeof(wchar_t);
-    if (bytes > MAXDWORD) {
-        error = ERROR_INVALID_PARAMETER;
-        return FileWrite::Failed;
+    const struct Release {
+        HANDLE mutex;
+        ~Release() { ::ReleaseMutex(mutex); }
+    } release{senders.get()};
+    const DWORD ready = WaitFrom(allowance, bufferReady.get());
+    if (ready != WAIT_OBJECT_0) {
+        return ready == WAIT_TIMEOUT ? DebugOutput::TimedOut : DebugOutput::NoMonitor;
     }
-    DWORD written = 0;
-    if (::WriteFile(file, data.data(), static_cast<DWORD>(bytes), &written, nullptr) == FALSE) {
-        error = ::GetLastError();
-        return FileWrite::Failed;
+    auto* const buffer = static_cast<std::uint8_t*>(view.get());
+    const DWORD processId = ::GetCurrentProcessId();
+    std::memcpy(buffer, &processId, sizeof processId);
+    // Cut to the buffer; a code page of several bytes per character may need a shorter cut.
+    char* const out = reinterpret_cast<char*>(buffer + sizeof processId);
+    constexpr int kRoom = static_cast<int>(CLogging::kDebugMonitorBufferBytes - sizeof processId - 1);
+    int chars = static_cast<int>(std::min<std::size_t>(std::wcslen(text), kRoom));
+    int bytes = 0;
+    while (chars > 0 && (bytes = ::WideCharToMultiByte(CP_ACP, 0, text, chars, out, kRoom, nullptr, nullptr)) == 0) {
+        chars /= 2;
     }
-    if (written != bytes) {
-        error = ERROR_WRITE_FAULT;
-        return FileWrite::Failed;
-    }
-    return FileWrite::Written;
+    out[bytes] = '\0';
+    (void)::SetEvent(dataReady.get());
+    return DebugOutput::Sent;
 }
 
 bool AnyValue(int) { return true; }
@@ -358,6 +439,61 @@ std::optional<int> ReadSetting(Fundor::CObfuscatedIniReader& folderIni, Fundor::
 
 }  // namespace
 
+struct CLogging::RecordContext {
+    std::wstring_view line;
+    SYSTEMTIME time{};
+    std::uint32_t options = 0;
+    DWORD threadId = 0;
+    WaitAllowance wait;
+};
+
+bool CLogging::LockBackOff::MayWait()
+{
+    std::uint64_t until = m_until.load();
+    if (until == 0) {
+        return true;
+    }
+    const ULONGLONG now = ::GetTickCount64();
+    if (now < until) {
+        return false;
+    }
+    // Over: one record claims the next wait; the others go on trying once until it is done.
+    return m_until.compare_exchange_strong(until, now + kLockWaitMs + kLockBackOffMs);
+}
+
+void CLogging::LockBackOff::Note(bool acquired, bool timedOut)
+{
+    if (acquired) {
+        if (m_until.load(std::memory_order_relaxed) != 0) {
+            m_until = 0;
+        }
+    } else if (timedOut) {
+        m_until = ::GetTickCount64() + kLockBackOffMs;
+    }
+}
+
+// One mutex per log folder for every process on the session: the name is a hash of the folder
+// path (object names cannot hold '\' and are limited in length), taken without case because the
+// file system compares names without case.
+std::wstring CLogging::RotationMutexName(const std::wstring& folder)
+{
+    std::wstring upper(folder);
+    const int mapped = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, folder.c_str(),
+                                       static_cast<int>(folder.size()), upper.data(),
+                                       static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (mapped != static_cast<int>(upper.size())) {
+        upper = folder;
+    }
+    std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
+    for (const wchar_t c : upper) {
+        hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3ull;
+    }
+    wchar_t name[64];
+    (void)Fundor::FormatW(name, std::size(name), L"Local\\TervaneKvLogsRotation_%016llX",
+                          static_cast<unsigned long long>(hash));
+    return name;
+}
+
 bool CLogging::IniStamp::operator==(const IniStamp& other) const
 {
     return exists == other.exists && lastWrite.dwLowDateTime == other.lastWrite.dwLowDateTime &&
@@ -367,8 +503,15 @@ bool CLogging::IniStamp::operator==(const IniStamp& other) const
 CLogging::CLogging() : CLogging(nullptr, nullptr) {}
 
 CLogging::CLogging(std::shared_ptr<LogClock> clock, std::shared_ptr<Fundor::ShlObjAPI> shell)
+    : CLogging(std::move(clock), std::move(shell), DebugMonitorNames{})
+{
+}
+
+CLogging::CLogging(std::shared_ptr<LogClock> clock, std::shared_ptr<Fundor::ShlObjAPI> shell,
+                   DebugMonitorNames debugMonitor)
     : m_clock(clock ? std::move(clock) : std::make_shared<LogClock>()),
-      m_shell(shell ? std::move(shell) : std::make_shared<Fundor::ShlObjAPI>())
+      m_shell(shell ? std::move(shell) : std::make_shared<Fundor::ShlObjAPI>()),
+      m_debugMonitor(std::move(debugMonitor))
 {
 }
 
@@ -500,6 +643,9 @@ void CLogging::ResetLocked()
     m_enabled = true;
     m_readiness = Readiness::FolderCheck;
     m_indexCache = IndexCache{};
+    m_fileLockBackOff.Reset();
+    m_rotationBackOff.Reset();
+    m_debugMonitorBackOff.Reset();
     m_initialised = false;
     // The reference count is the object's lifetime, not its configuration: resetting it here
     // would let a later Release delete a logger that is still held.
@@ -559,14 +705,22 @@ std::uint32_t CLogging::WriteText(const wchar_t* file, const wchar_t* function, 
         return ERROR_INVALID_PARAMETER;
     }
     try {
-        const SYSTEMTIME now = m_clock->LocalTime();
-        const std::uint32_t options = m_options;
-        LineText record;
-        BuildLine(record, now, level, options, m_moduleTag, m_processId, ::GetCurrentThreadId(), file, line, function,
-                  text);
-        const std::uint32_t result = AppendRecord(record.View());
-        if ((options & kOptionDebugger) != 0) {
-            ::OutputDebugStringW(record.c_str());
+        RecordContext record;
+        record.time = m_clock->LocalTime();
+        record.options = m_options;
+        record.threadId = ::GetCurrentThreadId();
+        LineText recordLine;
+        BuildLine(recordLine, record.time, level, record.options, m_moduleTag, m_processId, record.threadId, file,
+                  line, function, text);
+        record.line = recordLine.View();
+        const std::uint32_t result = AppendRecord(record);
+        if (result == ERROR_LOCK_VIOLATION) {
+            ++m_droppedRecords;
+        }
+        if ((record.options & kOptionDebugger) != 0) {
+            const bool mayWait = m_debugMonitorBackOff.MayWait();
+            const DebugOutput sent = SendDebugOutput(recordLine.c_str(), m_debugMonitor, mayWait ? &record.wait : nullptr);
+            m_debugMonitorBackOff.Note(sent == DebugOutput::Sent, mayWait && sent == DebugOutput::TimedOut);
         }
         return result;
     } catch (...) {
@@ -651,7 +805,7 @@ bool CLogging::EnsureFolder()
     return false;
 }
 
-std::uint32_t CLogging::AppendRecord(std::wstring_view line)
+std::uint32_t CLogging::AppendRecord(RecordContext& record)
 {
     if (m_folder.empty() || m_baseName.empty() || (m_host && m_host->empty())) {
         return ERROR_INVALID_PARAMETER;
@@ -662,13 +816,13 @@ std::uint32_t CLogging::AppendRecord(std::wstring_view line)
         DWORD error = ERROR_SUCCESS;
         PathText path;
         BuildLogFilePath(path, m_logFilePrefix, index);
-        switch (TryAppend(path.c_str(), line, false, error)) {
+        switch (TryAppend(path.c_str(), record, AppendMode::FileInUse, error)) {
         case AppendOutcome::Written: return ERROR_SUCCESS;
         case AppendOutcome::Failed: return error;
         case AppendOutcome::NeedsRotationLock: break;
         }
     }
-    return AppendUnderRotationLock(line);
+    return AppendUnderRotationLock(record);
 }
 
 std::wstring CLogging::LogFilePath(std::uint32_t index) const
@@ -678,36 +832,46 @@ std::wstring CLogging::LogFilePath(std::uint32_t index) const
     return std::wstring(path.View());
 }
 
-std::uint32_t CLogging::AppendUnderRotationLock(std::wstring_view line)
+std::uint32_t CLogging::AppendUnderRotationLock(RecordContext& record)
 {
-    RotationLock rotation(m_rotationMutex.get());
+    const bool mayWait = m_rotationBackOff.MayWait();
+    RotationLock rotation(m_rotationMutex.get(), mayWait ? &record.wait : nullptr);
+    m_rotationBackOff.Note(rotation.owned(), mayWait && rotation.timedOut());
+    // Without the mutex, which another writer kept past the wait, a record empties no file and
+    // moves to no other one: those writers may be doing just that. It goes into the file in use,
+    // past MaxSize if need be; the next record that gets the mutex moves on. (No mutex at all:
+    // nothing to coordinate with.)
+    const bool mayMove = rotation.owned() || !m_rotationMutex.valid();
     // Another thread or process may have moved on while this one waited.
     std::uint32_t index = ReadIndexFromIni();
     if (index >= m_maxEntries) {
         index = 0;
-        if (const DWORD error = CreateAnew(LogFilePath(index)); error != ERROR_SUCCESS) {
-            return error;
-        }
-        SaveIndex(index);
-    } else {
-        const FileState current = QueryFile(LogFilePath(index));
-        if (!current.exists) {
-            if (const DWORD error = CreateAnew(LogFilePath(index)); error != ERROR_SUCCESS) {
+        // Started afresh; without the mutex appended to instead, and saved all the same so that
+        // the next mover does not empty it under the records.
+        if (mayMove) {
+            if (const DWORD error = CreateAnew(LogFilePath(index), record); error != ERROR_SUCCESS) {
                 return error;
             }
-        } else if (current.size >= m_maxSize) {
+        }
+        SaveIndex(index);
+    } else if (mayMove) {
+        const FileState current = QueryFile(LogFilePath(index));
+        if (current.exists && current.size >= m_maxSize) {
             std::uint32_t target = index;
-            if (const std::uint32_t error = MoveToNextFile(index, current, target); error != ERROR_SUCCESS) {
+            if (const std::uint32_t error = MoveToNextFile(index, current, target, record); error != ERROR_SUCCESS) {
                 return error;
             }
             index = target;
         }
     }
     DWORD error = ERROR_SUCCESS;
-    return TryAppend(LogFilePath(index).c_str(), line, true, error) == AppendOutcome::Written ? ERROR_SUCCESS : error;
+    return TryAppend(LogFilePath(index).c_str(), record, AppendMode::Chosen, error) == AppendOutcome::Written
+               ? ERROR_SUCCESS
+               : error;
 }
 
-std::uint32_t CLogging::MoveToNextFile(std::uint32_t index, const FileState& current, std::uint32_t& target)
+std::uint32_t CLogging::MoveToNextFile(std::uint32_t index, const FileState& current, std::uint32_t& target,
+                                       RecordContext& record)
 {
     const std::uint32_t maxEntries = m_maxEntries;
     const std::uint64_t maxSize = m_maxSize;
@@ -740,26 +904,28 @@ std::uint32_t CLogging::MoveToNextFile(std::uint32_t index, const FileState& cur
         fromState = state;
     }
     target = following(from);
-    if (const DWORD error = CreateAnew(LogFilePath(target)); error != ERROR_SUCCESS) {
+    if (const DWORD error = CreateAnew(LogFilePath(target), record); error != ERROR_SUCCESS) {
         return error;
     }
     SaveIndex(target);
     return ERROR_SUCCESS;
 }
 
-CLogging::AppendOutcome CLogging::TryAppend(const wchar_t* path, std::wstring_view line, bool rotationLocked,
+CLogging::AppendOutcome CLogging::TryAppend(const wchar_t* path, RecordContext& record, AppendMode mode,
                                             DWORD& error)
 {
-    // Append-only access: a write lands at the end of the file, never over another record.
+    const bool inUse = mode == AppendMode::FileInUse;
+    // Append-only access: a write lands at the end of the file, never over another record. A
+    // chosen file that is missing is created, never emptied: another writer may have created it
+    // and written to it meanwhile.
     Fundor::ScopedHandle file(::CreateFileW(path, FILE_READ_DATA | FILE_APPEND_DATA, kFileSharing, nullptr,
-                                            OPEN_EXISTING, kFileAttributes, nullptr));
+                                            inUse ? OPEN_EXISTING : OPEN_ALWAYS, kFileAttributes, nullptr));
     if (!file.valid()) {
         error = ::GetLastError();
-        return !rotationLocked && error == ERROR_FILE_NOT_FOUND ? AppendOutcome::NeedsRotationLock
-                                                                : AppendOutcome::Failed;
+        return inUse && error == ERROR_FILE_NOT_FOUND ? AppendOutcome::NeedsRotationLock : AppendOutcome::Failed;
     }
-    // Outside the rotation lock a full file is left to it; under it the file has been chosen.
-    switch (WriteUnderFileLock(file.get(), line, rotationLocked ? 0 : m_maxSize.load(), error)) {
+    // A full file in use is left to the rotation; a chosen file takes the record whatever its size.
+    switch (WriteUnderFileLock(file.get(), record, true, inUse ? m_maxSize.load() : 0, error)) {
     case FileWrite::Written: return AppendOutcome::Written;
     case FileWrite::Full: return AppendOutcome::NeedsRotationLock;
     case FileWrite::Failed: break;
@@ -767,7 +933,7 @@ CLogging::AppendOutcome CLogging::TryAppend(const wchar_t* path, std::wstring_vi
     return AppendOutcome::Failed;
 }
 
-DWORD CLogging::CreateAnew(const std::wstring& path)
+DWORD CLogging::CreateAnew(const std::wstring& path, RecordContext& record)
 {
     Fundor::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kFileSharing, nullptr,
                                             CREATE_ALWAYS, kFileAttributes, nullptr));
@@ -776,7 +942,88 @@ DWORD CLogging::CreateAnew(const std::wstring& path)
     }
     // Only the mark, and only if no record got in first (it then wrote the mark itself).
     DWORD error = ERROR_SUCCESS;
-    return WriteUnderFileLock(file.get(), std::wstring_view(), 0, error) == FileWrite::Written ? ERROR_SUCCESS : error;
+    return WriteUnderFileLock(file.get(), record, false, 0, error) == FileWrite::Written ? ERROR_SUCCESS : error;
+}
+
+// Takes the file's write lock (the caller closes the handle right afterwards), then writes
+// nothing when the file has reached fullAt bytes (0: no limit), else in one write: the byte-order
+// mark when the file is empty, the line on records dropped before when there were any, and the
+// record's line.
+CLogging::FileWrite CLogging::WriteUnderFileLock(HANDLE file, RecordContext& record, bool withLine,
+                                                 std::uint64_t fullAt, DWORD& error)
+{
+    const bool mayWait = m_fileLockBackOff.MayWait();
+    bool fileChanged = false;
+    const DWORD locked = LockForWriting(file, mayWait ? &record.wait : nullptr, fileChanged);
+    // Busy writers that took turns are no reason for the next records not to wait.
+    m_fileLockBackOff.Note(locked == ERROR_SUCCESS, mayWait && locked == ERROR_LOCK_VIOLATION && !fileChanged);
+    if (locked != ERROR_SUCCESS) {
+        error = locked;
+        return FileWrite::Failed;
+    }
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file, &size) == FALSE) {
+        error = ::GetLastError();
+        return FileWrite::Failed;
+    }
+    if (fullAt != 0 && static_cast<std::uint64_t>(size.QuadPart) >= fullAt) {
+        return FileWrite::Full;
+    }
+    const std::wstring_view line = withLine ? record.line : std::wstring_view();
+    // Taken over by this write (two threads may be writing to two files at once), given back when
+    // it fails; records dropped meanwhile by other threads are reported by a later one.
+    const std::uint32_t dropped = withLine && m_droppedRecords.load() != 0 ? m_droppedRecords.exchange(0) : 0;
+    // Gives the count back unless the write went out.
+    struct DroppedClaim {
+        std::atomic<std::uint32_t>& counter;
+        std::uint32_t count;
+        bool reported = false;
+        ~DroppedClaim()
+        {
+            if (!reported && count != 0) {
+                counter += count;
+            }
+        }
+    } claim{m_droppedRecords, dropped};
+    LineText notice;
+    if (dropped > 0) {
+        wchar_t text[128];
+        (void)Fundor::FormatW(text, std::size(text),
+                              L"%u log records were dropped while another process held the log file's lock", dropped);
+        BuildLine(notice, record.time, kLevelWarning, record.options, m_moduleTag, m_processId, record.threadId,
+                  nullptr, 0, nullptr, text);
+    }
+    // A new file gets the mark, and the line on dropped records goes with the record's line: one write.
+    std::wstring joined;
+    std::wstring_view data = line;
+    if (size.QuadPart == 0 || !notice.View().empty()) {
+        joined.reserve(1 + notice.View().size() + line.size());
+        if (size.QuadPart == 0) {
+            joined += kByteOrderMark;
+        }
+        joined += notice.View();
+        joined += line;
+        data = joined;
+    }
+    if (data.empty()) {
+        return FileWrite::Written;
+    }
+    const std::size_t bytes = data.size() * sizeof(wchar_t);
+    if (bytes > MAXDWORD) {
+        error = ERROR_INVALID_PARAMETER;
+        return FileWrite::Failed;
+    }
+    DWORD written = 0;
+    if (::WriteFile(file, data.data(), static_cast<DWORD>(bytes), &written, nullptr) == FALSE) {
+        error = ::GetLastError();
+        return FileWrite::Failed;
+    }
+    if (written != bytes) {
+        error = ERROR_WRITE_FAULT;
+        return FileWrite::Failed;
+    }
+    claim.reported = true;
+    return FileWrite::Written;
 }
 
 CLogging::FileState CLogging::QueryFile(const std::wstring& path) const

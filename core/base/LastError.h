@@ -8,6 +8,12 @@
 
 #include <windows.h>
 
+// The platform's code for "an unhandled exception occurred" (574), which this toolchain's
+// winerror.h lacks: what a boundary that caught an exception reports.
+#ifndef ERROR_UNHANDLED_EXCEPTION
+#define ERROR_UNHANDLED_EXCEPTION 574L
+#endif
+
 namespace Fundor {
 
 // The thread's last error, or fallback when a failed call left none (some calls fail with 0).

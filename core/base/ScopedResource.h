@@ -102,11 +102,19 @@ struct CoTaskMemoryTraits {
     static void close(type value) noexcept { ::CoTaskMemFree(value); }
 };
 
+struct MappedViewTraits {
+    using type = void*;
+    static type empty() noexcept { return nullptr; }
+    static bool valid(type value) noexcept { return value != nullptr; }
+    static void close(type value) noexcept { ::UnmapViewOfFile(value); }
+};
+
 using ScopedHandle = ScopedResource<KernelHandleTraits>;
 using ScopedRegKey = ScopedResource<RegKeyTraits>;
 using ScopedModule = ScopedResource<ModuleTraits>;
 using ScopedFindHandle = ScopedResource<FindHandleTraits>;
 using ScopedLocalMemory = ScopedResource<LocalMemoryTraits>;
 using ScopedCoTaskMemory = ScopedResource<CoTaskMemoryTraits>;
+using ScopedMappedView = ScopedResource<MappedViewTraits>;
 
 }  // namespace Fundor

@@ -1,6 +1,6 @@
 #pragma once
-// The folder of this test program (the build's bin folder), where the programs, stand-ins and
-// files a test uses are built beside it.
+// This test program's path, and its folder (the build's bin folder), where the programs,
+// stand-ins and files a test uses are built beside it.
 
 #include <windows.h>
 
@@ -8,12 +8,17 @@
 
 namespace Fundor::testing {
 
-[[nodiscard]] inline std::wstring ProgramFolder()
+[[nodiscard]] inline std::wstring ThisProgramPath()
 {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::wstring text(path, length);
-    return text.substr(0, text.find_last_of(L'\\'));
+    return std::wstring(path, length);
+}
+
+[[nodiscard]] inline std::wstring ProgramFolder()
+{
+    const std::wstring path = ThisProgramPath();
+    return path.substr(0, path.find_last_of(L'\\'));
 }
 
 }  // namespace Fundor::testing

@@ -1,6 +1,7 @@
 #include "pageobjects/objects/KvSurrogateConnection.h"
 
 #include "access/CheckedCreation.h"
+#include "core/base/ScopedComValues.h"
 
 #include <wrl/client.h>
 
@@ -20,8 +21,7 @@ HRESULT ConnectToSurrogate(bool checked, IKvSurrogate** surrogate, SurrogateStep
     if (raw == nullptr) return E_NOINTERFACE;
     // The class object's creation hands back a plain IUnknown when it crossed a process: only
     // its first three slots can be trusted until it is asked for the helper's interface.
-    ComPtr<IUnknown> created;
-    created.Attach(static_cast<IUnknown*>(raw));
+    ComPtr<IUnknown> created = Fundor::AdoptComPtr(static_cast<IUnknown*>(raw));
     ComPtr<IKvSurrogateHelper> helper;
     hr = created->QueryInterface(IID_IKvSurrogateHelper, reinterpret_cast<void**>(helper.GetAddressOf()));
     if (FAILED(hr)) return hr;
@@ -33,7 +33,10 @@ HRESULT ConnectToSurrogate(bool checked, IKvSurrogate** surrogate, SurrogateStep
     if (!loader) return E_POINTER;
 
     *failedStep = SurrogateStep::QuerySurrogate;
-    return loader->QueryInterface(IID_IKvSurrogate, reinterpret_cast<void**>(surrogate));
+    hr = loader->QueryInterface(IID_IKvSurrogate, reinterpret_cast<void**>(surrogate));
+    // What a failing query leaves is not trusted to be a pointer: forgotten, not released.
+    if (FAILED(hr)) *surrogate = nullptr;
+    return hr;
 }
 
 HRESULT CreateInSurrogate(IKvSurrogate* surrogate, REFCLSID clsid, REFIID iid, void** object) noexcept

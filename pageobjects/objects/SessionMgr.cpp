@@ -4,6 +4,7 @@
 #include "core/Logging/Logging.h"
 #include "core/base/ScopedComValues.h"
 #include "core/base/ScopedResource.h"
+#include "core/base/UrlLimits.h"
 #include "core/loading/RtMui.h"
 #include "classlib/KvComBoundary.h"
 #include "pageobjects/objects/KvPageArguments.h"
@@ -43,8 +44,6 @@ constexpr long kWaitInProgress = ERROR_BUSY;                  // 170
 constexpr DWORD kAppIdCacheCharacters = 8;                    // with the terminator
 constexpr DWORD kProductNameStringId = 86094;
 constexpr UINT kManifestStringId = 1000;
-// A URL lives in a buffer of 2084 characters; the shell's own buffers overflow not far above.
-constexpr UINT kUrlCharacters = 2084;                         // with the terminator
 
 // Every VARIANT out: an old value released, then VT_EMPTY.
 void ResetOut(VARIANT* value) noexcept
@@ -745,7 +744,7 @@ HRESULT CSessionMgr2::OpenBrowser(BSTR url, BSTR query, long* result)
             // together must fit a URL buffer (the shell's own buffers overflow not far above it).
             const UINT queryLength = ::SysStringLen(query);
             if (KvHasEmbeddedNul(url) || KvHasEmbeddedNul(query) ||
-                ::SysStringLen(url) + (queryLength != 0 ? queryLength + 1 : 0) >= kUrlCharacters) {
+                ::SysStringLen(url) + (queryLength != 0 ? queryLength + 1 : 0) >= Fundor::kUrlBufferCharacters) {
                 ETWLOG(ETWLogging::kLevelError, kSource, function,
                        L"The URL or query holds a zero character or is too long");
                 *result = ERROR_INVALID_PARAMETER;
@@ -769,7 +768,7 @@ HRESULT CSessionMgr2::OpenBrowserAsIs(BSTR url, long* result)
         kSource, function,
         [&] {
             ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"enter, bstrUrl = %s", url != nullptr ? url : L"");
-            if (KvHasEmbeddedNul(url) || ::SysStringLen(url) >= kUrlCharacters) {
+            if (KvHasEmbeddedNul(url) || ::SysStringLen(url) >= Fundor::kUrlBufferCharacters) {
                 ETWLOG(ETWLogging::kLevelError, kSource, function, L"The URL holds a zero character or is too long");
                 *result = ERROR_INVALID_PARAMETER;
                 return S_OK;

@@ -1,5 +1,6 @@
 #include "pageobjects/services/KvReportWait.h"
 
+#include "core/base/ScopedComValues.h"
 #include "core/base/ScopedResource.h"
 #include "shell/host/CNAVMSGDATA.h"
 #include "shell/host/ShellMessages.h"
@@ -9,8 +10,7 @@
 void KvShowReportAndWait(HWND window, bool& waiting) noexcept
 {
     ::ShowWindow(window, SW_HIDE);
-    Microsoft::WRL::ComPtr<CNAVMSGDATA> navigation;
-    navigation.Attach(CreateNavMsgData(kKvReportPage));
+    Microsoft::WRL::ComPtr<CNAVMSGDATA> navigation = Fundor::AdoptComPtr(CreateNavMsgData(kKvReportPage));
     if (navigation) (void)SendNavigateMessage(window, navigation.Get());
     navigation.Reset();
     Fundor::ScopedHandle event(::CreateEventW(nullptr, TRUE, FALSE, kKvReportSyncEvent));

@@ -8,6 +8,7 @@
 #include "core/Logging/Logging.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
+#include "core/base/UrlLimits.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -22,10 +23,8 @@ namespace {
 
 constexpr wchar_t kSource[] = L"qrncmn";
 constexpr DWORD kProgramCharacters = 500;
-constexpr DWORD kArgumentCharacters = 2084;
-// The longest URL the platform's URL functions take (INTERNET_MAX_URL_LENGTH). ShellExecuteW
-// overflows its stack on longer names and the process dies: longer URLs are refused first.
-constexpr std::size_t kUrlCharacters = 2083;
+// The updater's argument is built in a URL buffer.
+constexpr std::size_t kArgumentCharacters = Fundor::kUrlBufferCharacters;
 // A name ShellExecuteW resolves by itself (a URL whose scheme names no program of its own).
 constexpr std::size_t kShellNameCharacters = MAX_PATH;
 
@@ -286,9 +285,11 @@ DWORD KvShellExecute(const wchar_t* url)
 {
     if (url == nullptr || *url == L'\0') return ERROR_INVALID_PARAMETER;
     constexpr wchar_t kFunction[] = L"CKvUtil::KvShellExecute";
-    if (wcsnlen(url, kUrlCharacters + 1) > kUrlCharacters) {
+    // The longest URL the platform's URL functions take. ShellExecuteW overflows its stack on longer
+    // names and the process dies: longer URLs are refused first.
+    if (wcsnlen(url, Fundor::kMaxUrlCharacters + 1) > Fundor::kMaxUrlCharacters) {
         ETWLOG(ETWLogging::kLevelError, kSource, kFunction, L"The URL is longer than %d characters",
-               int{kUrlCharacters});
+               static_cast<int>(Fundor::kMaxUrlCharacters));
         return ERROR_INVALID_PARAMETER;
     }
     try {

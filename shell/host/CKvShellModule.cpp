@@ -1,12 +1,16 @@
 #include "shell/host/CKvShellModule.h"
 
 #include "access/CheckedCreation.h"
+#include "access/CheckedProgramFile.h"
 #include "access/InstallFolders.h"
 #include "access/ModuleTrust.h"
 #include "access/message/MessageBusClient.h"
 #include "core/Logging/Logging.h"
+#include "core/base/LastError.h"
 #include "core/base/ScopedComValues.h"
+#include "core/base/SrwLockGuard.h"
 #include "core/base/StringFormat.h"
+#include "pageobjects/objects/KvSurrogateConnection.h"
 #include "shell/config/VistrelHelper.h"
 #include "shell/host/CNAVMSGDATA.h"
 #include "shell/host/CShellMainWnd.h"
@@ -18,7 +22,6 @@
 #include <shobjidl.h>
 
 #include <cwchar>
-#include <cwctype>
 #include <new>
 #include <string>
 #include <utility>
@@ -110,12 +113,12 @@ bool CKvShellModule::ParseCommandLine(const wchar_t* line, HRESULT* result)
         } else if (_wcsnicmp(option, L"header:", 7) == 0) {
             record.flags |= kCommandFlagPageOption;
             if (option[7] != L'\0') {
-                CopyCut(record.headerUrl, kUrlCharacters, option + 7);
+                CopyCut(record.headerUrl, Fundor::kUrlBufferCharacters, option + 7);
                 record.headerGiven = 1;
             }
         } else if (_wcsnicmp(option, L"body:", 5) == 0) {
             record.flags |= kCommandFlagPageOption;
-            if (option[5] != L'\0') CopyCut(record.bodyUrl, kUrlCharacters, option + 5);
+            if (option[5] != L'\0') CopyCut(record.bodyUrl, Fundor::kUrlBufferCharacters, option + 5);
         } else if (_wcsnicmp(option, L"id:", 3) == 0) {
             record.flags |= kCommandFlagPageOption;
             if (option[3] != L'\0') {
@@ -209,7 +212,7 @@ HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
                L"The Host with the given ID: %s did not end in time. Its page was not handed over", record.hostId);
         return kHandOverNotTaken;
     }
-    const std::size_t length = wcsnlen(record.bodyUrl, kUrlCharacters - 1);
+    const std::size_t length = wcsnlen(record.bodyUrl, Fundor::kUrlBufferCharacters - 1);
     LONG written = ERROR_SUCCESS;
     // Nothing to hand over: the running host is only brought to the front.
     if (length > 0) {
@@ -226,6 +229,9 @@ HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
         const DWORD error = ::GetLastError();
         ETWLOG(ETWLogging::kLevelError, kSource, function,
                L"Could not set the event of the Host with the given ID: %s. Error: 0x%x", record.hostId, error);
+        // Reported as not handed over: not to be shown later by a host woken for another start.
+        LONG takeBackError = ERROR_SUCCESS;
+        if (written == ERROR_SUCCESS && length > 0) (void)m_handOver->TakeBack(record.bodyUrl, length, &takeBackError);
         return HRESULT_FROM_WIN32(error);
     }
     if (written != ERROR_SUCCESS) return HRESULT_FROM_WIN32(written);
@@ -238,11 +244,26 @@ HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
                    L"The Host with the given ID: %s ended without taking the page", record.hostId);
             *hostGone = true;
             return S_FALSE;
-        case HandOverChannel::Outcome::TimedOut:
-            ETWLOG(ETWLogging::kLevelError, kSource, function,
-                   L"The Host with the given ID: %s did not take the page in %d ms", record.hostId,
-                   static_cast<int>(kHandOverMilliseconds));
-            return kHandOverNotTaken;
+        case HandOverChannel::Outcome::TimedOut: {
+            // The start reports the page as not handed over: the host must not show it later.
+            LONG takeBackError = ERROR_SUCCESS;
+            switch (m_handOver->TakeBack(record.bodyUrl, length, &takeBackError)) {
+            case HandOverChannel::TakeBackResult::AlreadyTaken:
+                break;  // the host took it at the last moment
+            case HandOverChannel::TakeBackResult::TakenBack:
+                ETWLOG(ETWLogging::kLevelError, kSource, function,
+                       L"The Host with the given ID: %s did not take the page in %d ms. The page was taken back",
+                       record.hostId, static_cast<int>(kHandOverMilliseconds));
+                return kHandOverNotTaken;
+            case HandOverChannel::TakeBackResult::Failed:
+                ETWLOG(ETWLogging::kLevelError, kSource, function,
+                       L"The Host with the given ID: %s did not take the page in %d ms. The page could not be taken "
+                       L"back. Error: 0x%x",
+                       record.hostId, static_cast<int>(kHandOverMilliseconds), static_cast<DWORD>(takeBackError));
+                return kHandOverNotTaken;
+            }
+            break;
+        }
         }
     }
     ETWLOG(ETWLogging::kLevelNormal, kSource, function,
@@ -354,12 +375,28 @@ HRESULT CKvShellModule::TakeHostPlace(SECURITY_ATTRIBUTES* attributes, bool* isH
     m_handOver.reset(new (std::nothrow) HandOverChannel(hostEventName));
     if (!m_handOver) return E_OUTOFMEMORY;
     const ULONGLONG deadline = ::GetTickCount64() + kHandOverMilliseconds;
-    // A name no lock can have cannot name a host event either: the event's creation says so below.
-    if (m_handOver->Lock(attributes, deadline) == HandOverChannel::LockResult::TimedOut) {
+    const HandOverChannel::LockResult lock = m_handOver->Lock(attributes, deadline);
+    switch (lock) {
+    case HandOverChannel::LockResult::Locked:
+        break;
+    case HandOverChannel::LockResult::TimedOut:
         ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop,
                L"The hand-over lock of the Host with the given ID: %s was not free in %d ms", record.hostId,
                static_cast<int>(kHandOverMilliseconds));
         return kHandOverNotTaken;
+    case HandOverChannel::LockResult::NameInvalid:
+    case HandOverChannel::LockResult::NameHeld: {
+        // Without the lock nothing is written and no host runs: pages would overwrite each other.
+        const bool nameHeld = lock == HandOverChannel::LockResult::NameHeld;
+        const DWORD error = Fundor::LastErrorOr(ERROR_ACCESS_DENIED);
+        ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop,
+               nameHeld ? L"The hand-over lock of the Host with the given ID: %s cannot be held: another object "
+                          L"holds its name. Error: 0x%x. Nothing was handed over"
+                        : L"The hand-over lock of the Host with the given ID: %s cannot be made. Error: 0x%x",
+               record.hostId, error);
+        // A name that no object can have cannot name a host event either.
+        return nameHeld ? HRESULT_FROM_WIN32(error) : E_ABORT;
+    }
     }
     for (;;) {
         switch (OpenOrCreateHostEvent(hostEventName, attributes, !idTooLong, m_hostEvent)) {
@@ -368,8 +405,14 @@ HRESULT CKvShellModule::TakeHostPlace(SECURITY_ATTRIBUTES* attributes, bool* isH
             // one are written only after the lock is given back.
             m_handOver->RemoveValue();
             if (!m_handOver->ClaimHost(attributes)) {
+                // No start could tell whether this host reads: it would be a host nobody can reach.
+                const DWORD error = Fundor::LastErrorOr(ERROR_ACCESS_DENIED);
                 ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop,
-                       L"Could not take the host token. Error: 0x%x", ::GetLastError());
+                       L"Could not take the host token. Error: 0x%x. Cannot run as the Host with the given ID: %s",
+                       error, record.hostId);
+                m_hostEvent.reset();
+                m_handOver->Unlock();
+                return HRESULT_FROM_WIN32(error);
             }
             m_handOver->Unlock();
             *isHost = true;
@@ -409,11 +452,15 @@ HRESULT CKvShellModule::TakeHostPlace(SECURITY_ATTRIBUTES* attributes, bool* isH
 HRESULT CKvShellModule::CreateExitEventAndSecurity(SECURITY_ATTRIBUTES* attributes)
 {
     (void)Fundor::FormatW(m_exitEventName, 520, L"%s_%s", kExitEventPrefix, m_commandRecord->hostId);
-    m_exitEvent.reset(::CreateEventW(attributes, TRUE, FALSE, m_exitEventName));
-    if (!m_exitEvent) {
+    Fundor::ScopedHandle exitEvent(::CreateEventW(attributes, TRUE, FALSE, m_exitEventName));
+    if (!exitEvent) {
         ETWLOG(ETWLogging::kLevelCritical, kSource, kPreMessageLoop,
                L"Could not create the shell exit event. Error: 0x%x", ::GetLastError());
         return E_FAIL;
+    }
+    {
+        const Fundor::ExclusiveSrwLock guard(m_exitEventLock);
+        m_exitEvent = std::move(exitEvent);
     }
     const HRESULT security = ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                                     RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
@@ -425,7 +472,7 @@ HRESULT CKvShellModule::CheckPageUrls()
     KvCommandRecord& record = *m_commandRecord;
     if ((record.flags & kCommandFlagPageOption) == 0) return S_OK;
     if (record.headerGiven == 1) {
-        LowerCaseField(record.headerUrl, kUrlCharacters);
+        LowerCaseField(record.headerUrl, Fundor::kUrlBufferCharacters);
         if (!IsSarnUrl(record.headerUrl)) {
             ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop, L"Header URL did not begin with 'sarn::'.");
             if (record.headerUrl[0] != L'\0')
@@ -433,7 +480,7 @@ HRESULT CKvShellModule::CheckPageUrls()
             record.headerGiven = 0;
         }
     }
-    LowerCaseField(record.bodyUrl, kUrlCharacters);
+    LowerCaseField(record.bodyUrl, Fundor::kUrlBufferCharacters);
     if (!IsSarnUrl(record.bodyUrl)) {
         ETWLOG(ETWLogging::kLevelError, kSource, kPreMessageLoop, L"Body URL did not begin with 'sarn::'.");
         if (record.bodyUrl[0] != L'\0')
@@ -484,8 +531,7 @@ void CKvShellModule::NavigateToFirstPage()
 {
     const HWND window = GetMainWindowHandle();
     ::SendMessageW(window, WM_SHELL_INIT, 0, 0);
-    Microsoft::WRL::ComPtr<CNAVMSGDATA> navigation;
-    navigation.Attach(CreateNavMsgData(m_commandRecord->bodyUrl));
+    Microsoft::WRL::ComPtr<CNAVMSGDATA> navigation = Fundor::AdoptComPtr(CreateNavMsgData(m_commandRecord->bodyUrl));
     if (navigation) (void)SendNavigateMessage(window, navigation.Get());
     navigation.Reset();
     if (m_mainWindow) m_mainWindow->StartZoomTimer();
@@ -494,7 +540,10 @@ void CKvShellModule::NavigateToFirstPage()
 void CKvShellModule::CloseEvents() noexcept
 {
     // The exit event first: a next host of this ID makes it anew once the host event is gone.
-    m_exitEvent.reset();
+    {
+        const Fundor::ExclusiveSrwLock guard(m_exitEventLock);
+        m_exitEvent.reset();
+    }
     m_hostEvent.reset();
     // Last: a start that sees the token free finds the host event gone and takes the host's place.
     if (m_handOver) {
@@ -593,13 +642,14 @@ BOOL CKvShellModule::PreTranslateMessage(MSG* message, HWND secondWindow)
 
 namespace {
 
-// The handed-over URL to navigate, or false when it must not be shown (*verdict: the trust check's
-// answer when it was asked). A URL whose DLL comes from a folder it names itself is shown only when
-// that DLL passes the module trust check. It is then written with the full path the file system
-// gives the file opened, which is held open, neither writable nor deletable, until the navigation
-// is over: the DLL checked is the DLL the browser control loads, however it reads slashes, "..",
-// short names or case.
-bool CheckHandedOverUrl(const wchar_t* url, std::wstring& navigate, Fundor::ScopedHandle& held, DWORD* verdict)
+// The handed-over URL to navigate, or false when it must not be shown (*verdict: why). A URL whose
+// DLL comes from a folder it names itself is shown only when that DLL is a file on a drive that
+// passes the module trust check. Its path is judged as text first: a share, device, pipe or stream
+// is refused before anything is opened (opening one reaches another process or the network).
+// The URL is then written with the final path of the file opened, which is held open, neither
+// writable nor deletable, until the navigation is over: the DLL checked is the DLL the browser
+// control loads, however it reads slashes, "..", short names or case.
+bool CheckHandedOverUrl(const wchar_t* url, std::wstring& navigate, CheckedProgramFile& dll, DWORD* verdict)
 {
     *verdict = ERROR_SUCCESS;
     const SarnDllReference reference = ReadSarnDllReference(url);
@@ -610,28 +660,20 @@ bool CheckHandedOverUrl(const wchar_t* url, std::wstring& navigate, Fundor::Scop
     std::wstring path = reference.dll;
     if (reference.kind == SarnDllReference::Kind::BelowInstallFolder) {
         wchar_t folder[520] = {};
-        if (GetProductInstallDir(folder, 520, 1) != ERROR_SUCCESS) return false;
+        *verdict = GetProductInstallDir(folder, 520, 1);
+        if (*verdict != ERROR_SUCCESS) return false;
         path = folder + path;
     }
     wchar_t full[MAX_PATH] = {};
     const DWORD fullLength = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-    if (fullLength == 0 || fullLength >= MAX_PATH) return false;
-    held.reset(::CreateFileW(full, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                             nullptr));
-    if (!held) return false;
-    wchar_t opened[MAX_PATH + 8] = {};
-    const DWORD openedLength = ::GetFinalPathNameByHandleW(held.get(), opened, MAX_PATH + 8, 0);
-    if (openedLength == 0 || openedLength >= MAX_PATH + 8) return false;
-    const wchar_t* file = std::wcsncmp(opened, L"\\\\?\\", 4) == 0 ? opened + 4 : opened;
-    // A file on a drive, nothing else: no share, device or stream.
-    if (!std::iswalpha(file[0]) || file[1] != L':' || file[2] != L'\\' || std::wcschr(file + 2, L':') != nullptr ||
-        std::wcslen(file) >= MAX_PATH) {
-        return false;
-    }
-    *verdict = ValidateModulePath(file);
+    *verdict = ERROR_BAD_PATHNAME;
+    if (fullLength == 0 || fullLength >= MAX_PATH || !IsDrivePath(full)) return false;
+    *verdict = dll.Check(full);
+    // The final path may still lead elsewhere (a link to a share).
+    if (*verdict == ERROR_SUCCESS && !IsDrivePath(dll.path().c_str())) *verdict = ERROR_BAD_PATHNAME;
     if (*verdict != ERROR_SUCCESS) return false;
-    navigate = L"sarn://" + std::wstring(file) + reference.resource;
-    return navigate.size() < kUrlCharacters;
+    navigate = L"sarn://" + dll.path() + reference.resource;
+    return navigate.size() < Fundor::kUrlBufferCharacters;
 }
 
 }  // namespace
@@ -641,43 +683,59 @@ void CKvShellModule::DoNavigation()
     const wchar_t* const function = L"CKvShellModule::DoNavigation";
     const std::wstring valueName =
         HandOverValueName(HostEventNameOf(m_commandRecord != nullptr ? m_commandRecord->hostId : L""));
-    wchar_t url[kUrlCharacters] = {};
+    wchar_t url[Fundor::kUrlBufferCharacters] = {};
     DWORD size = sizeof(url);
     LONG status =
         ::RegGetValueW(HKEY_CURRENT_USER, kHandOverKey, valueName.c_str(), RRF_RT_REG_SZ, nullptr, url, &size);
     // The value is written without a terminator. One that fills the buffer comes back without one
     // (the platform terminates only where there is room): it is longer than a URL may be.
-    if (status == ERROR_SUCCESS && wcsnlen(url, kUrlCharacters) == kUrlCharacters) status = ERROR_MORE_DATA;
+    if (status == ERROR_SUCCESS && wcsnlen(url, Fundor::kUrlBufferCharacters) == Fundor::kUrlBufferCharacters) status = ERROR_MORE_DATA;
+    // Removed in every case. Only a removal of this host's decides that the page is taken: a start
+    // that gave up waiting removes its page itself, and the one that removes it first decides.
+    LONG removed = ERROR_FILE_NOT_FOUND;
     Fundor::ScopedRegKey key;
     if (::RegOpenKeyExW(HKEY_CURRENT_USER, kHandOverKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
-        ::RegDeleteValueW(key.get(), valueName.c_str());
+        removed = ::RegDeleteValueW(key.get(), valueName.c_str());
     }
     if (status != ERROR_SUCCESS) {
         ETWLOG(ETWLogging::kLevelError, kSource, function,
                L"Failed to read second instance param value from registry - error 0x%x", status);
         return;
     }
-    url[kUrlCharacters - 1] = L'\0';
+    url[Fundor::kUrlBufferCharacters - 1] = L'\0';
+    if (removed != ERROR_SUCCESS) {
+        ETWLOG(ETWLogging::kLevelError, kSource, function,
+               L"Handed-over URL was taken back by its start (0x%x) and is not shown: '%s'", removed, url);
+        return;
+    }
     // Any process of the user can write the value: only the suite's own pages are shown.
-    wchar_t lowered[kUrlCharacters] = {};
-    CopyCut(lowered, kUrlCharacters, url);
-    LowerCaseField(lowered, kUrlCharacters);
+    wchar_t lowered[Fundor::kUrlBufferCharacters] = {};
+    CopyCut(lowered, Fundor::kUrlBufferCharacters, url);
+    LowerCaseField(lowered, Fundor::kUrlBufferCharacters);
     if (!IsSarnUrl(lowered)) {
         ETWLOG(ETWLogging::kLevelError, kSource, function,
                L"Handed-over URL did not begin with 'sarn::' and is ignored: '%s'", url);
         return;
     }
     std::wstring checked;
-    Fundor::ScopedHandle heldDll;
+    CheckedProgramFile heldDll;
     DWORD verdict = ERROR_SUCCESS;
     if (!CheckHandedOverUrl(url, checked, heldDll, &verdict)) {
         ETWLOG(ETWLogging::kLevelError, kSource, function,
-               L"Handed-over URL names a DLL that is missing or not trusted (0x%x) and is ignored: '%s'", verdict, url);
+               L"Handed-over URL names a DLL that is missing, not a file on a drive or not trusted (0x%x) and is "
+               L"ignored: '%s'",
+               verdict, url);
         return;
     }
-    CopyCut(url, kUrlCharacters, checked.c_str());
+    CopyCut(url, Fundor::kUrlBufferCharacters, checked.c_str());
+    bool navigated = false;
     if (const auto navigation = Fundor::AdoptComPtr(CreateNavMsgData(url))) {
         (void)SendNavigateMessage(GetMainWindowHandle(), navigation.Get());
+        // The window signals the record once it has acted on it.
+        navigated = ::WaitForSingleObject(navigation->DoneEvent(), 0) == WAIT_OBJECT_0;
+    }
+    if (!navigated) {
+        ETWLOG(ETWLogging::kLevelError, kSource, function, L"Handed-over URL was taken but not navigated: '%s'", url);
     }
 }
 
@@ -718,9 +776,10 @@ LONG CKvShellModule::ModuleRelease(int reason)
 
 void CKvShellModule::SetExitEvent()
 {
-    if (m_exitEventName[0] == L'\0') return;
-    Fundor::ScopedHandle exitEvent(::OpenEventW(EVENT_MODIFY_STATE, FALSE, m_exitEventName));
-    if (exitEvent) ::SetEvent(exitEvent.get());
+    // Through the handle this host made, never by name: once the host gave its events up, a start
+    // that took its place may have made an exit event of the same name.
+    const Fundor::ExclusiveSrwLock guard(m_exitEventLock);
+    if (m_exitEvent) ::SetEvent(m_exitEvent.get());
 }
 
 HRESULT CKvShellModule::GetDispatch(DWORD type, IDispatch** object)
@@ -869,51 +928,22 @@ HRESULT CKvShellModule::GetSurrogateObject(REFCLSID clsid, REFIID iid, void** ob
     }
 
     if (!m_surrogate) {
-        // Only IUnknown's slots can be trusted on what a local server hands back: each pointer is
-        // asked for the interface it is used as.
-        ComPtr<IUnknown> created;
-        HRESULT hr = CreateInstanceNoAuth(CLSID_KvSurrogateHelper, CLSCTX_LOCAL_SERVER, IID_IKvSurrogateHelper,
-                                          reinterpret_cast<void**>(created.GetAddressOf()));
-        ComPtr<IKvSurrogateHelper> helper;
-        if (SUCCEEDED(hr)) {
-            hr = created ? created->QueryInterface(IID_IKvSurrogateHelper, reinterpret_cast<void**>(helper.GetAddressOf()))
-                         : E_NOINTERFACE;
-        }
-        created.Reset();
+        SurrogateStep step = SurrogateStep::CreateHelper;
+        HRESULT hr = ConnectToSurrogate(false, m_surrogate.ReleaseAndGetAddressOf(), &step);
+        if (SUCCEEDED(hr) && !m_surrogate) hr = E_NOINTERFACE;
         if (FAILED(hr)) {
-            ETWLOG(ETWLogging::kLevelError, kSource, function,
-                   L"We failed in KvCreateInstanceNoAuth for surrogate helper with Error %x", hr);
-            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
-            return hr;
-        }
-        ComPtr<IUnknown> loader;
-        hr = helper->LoadSurrogate(::GetCurrentProcessId(), loader.GetAddressOf());
-        helper.Reset();
-        if (SUCCEEDED(hr) && !loader) hr = E_POINTER;
-        if (FAILED(hr)) {
-            loader.Reset();
-            ETWLOG(ETWLogging::kLevelError, kSource, function, L"We failed in LoadSurrogate Error %x", hr);
-            ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
-            return hr;
-        }
-        hr = loader->QueryInterface(IID_IKvSurrogate, reinterpret_cast<void**>(m_surrogate.GetAddressOf()));
-        loader.Reset();
-        if (FAILED(hr) || !m_surrogate) {
-            // A failing query's pointer is not trusted to be one: forgotten, not released.
-            (void)m_surrogate.Detach();
-            if (SUCCEEDED(hr)) hr = E_NOINTERFACE;
-            ETWLOG(ETWLogging::kLevelError, kSource, function, L"We failed in CreateObject for surrogate with Error %x",
-                   hr);
+            const wchar_t* format = L"We failed in CreateObject for surrogate with Error %x";
+            if (step == SurrogateStep::CreateHelper) {
+                format = L"We failed in KvCreateInstanceNoAuth for surrogate helper with Error %x";
+            } else if (step == SurrogateStep::LoadSurrogate) {
+                format = L"We failed in LoadSurrogate Error %x";
+            }
+            ETWLOG(ETWLogging::kLevelError, kSource, function, format, hr);
             ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
             return hr;
         }
     }
-
-    // Across processes the object arrives as IUnknown whatever was asked: query it for iid.
-    ComPtr<IUnknown> created;
-    HRESULT hr = m_surrogate->CreateObject(&clsid, &iid, created.GetAddressOf());
-    if (SUCCEEDED(hr)) hr = created ? created->QueryInterface(iid, object) : E_NOINTERFACE;
-    created.Reset();
+    const HRESULT hr = CreateInSurrogate(m_surrogate.Get(), clsid, iid, object);
     ETWLOG(ETWLogging::kLevelNormal, kSource, function, L"Exitting....");
     return hr;
 }
@@ -942,7 +972,7 @@ HRESULT CKvShellModule::CallScriptMethod(IDispatch* script, const wchar_t* metho
         ETWLOG(ETWLogging::kLevelWarning, kSource, L"CKvShellModule::CallScriptMethod",
                L"There was an exception while calling the script interface");
         // A failure code: the bare 574 would read as success to every SUCCEEDED test.
-        return HRESULT_FROM_WIN32(574);  // unhandled exception
+        return HRESULT_FROM_WIN32(ERROR_UNHANDLED_EXCEPTION);
     }
 }
 

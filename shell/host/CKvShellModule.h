@@ -66,6 +66,7 @@ public:
     void DoNavigation();
     LONG ModuleAddRef(int reason);
     LONG ModuleRelease(int reason);
+    // Sets the exit event through the handle this host made; nothing once the host gave it up.
     void SetExitEvent();
 
     [[nodiscard]] HRESULT GetDispatch(DWORD type, IDispatch** object) override;
@@ -162,6 +163,9 @@ private:
     std::unique_ptr<KvBrwsr2Lib> m_browserLib;
     std::unique_ptr<BYTE[]> m_sarnProtocolBuffer;
     HINSTANCE m_instance = nullptr;
+    // Set by the last module reference, which may be dropped on any thread; given up with the host
+    // event (CloseEvents), after which nothing sets it.
+    SRWLOCK m_exitEventLock = SRWLOCK_INIT;
     Fundor::ScopedHandle m_exitEvent;
     CKvUtilLib m_utilLib;
     DWORD m_adminQueryResult = 0;

@@ -41,11 +41,6 @@ private:
 
 }  // namespace
 
-bool IsSameThreadSend() noexcept
-{
-    return ::InSendMessageEx(nullptr) == ISMEX_NOSEND;
-}
-
 CShellMainWnd::CShellMainWnd(CKvShellModule& module, BrowserObjectFactory factory, IDisplayEnvironment* display)
     : CWinDPIAware(display),
       CBrowserHelp(module, factory ? std::move(factory) : ModuleBrowserFactory(module)),
@@ -184,7 +179,10 @@ LRESULT CShellMainWnd::OnInit(UINT, WPARAM, LPARAM, BOOL&)
 LRESULT CShellMainWnd::OnNavigate(UINT, WPARAM wParam, LPARAM, BOOL&)
 {
     const wchar_t* const function = L"CShellMainWnd::OnNavigate";
-    if (!IsSameThreadSend() || !TakeRegisteredPointer(WM_SHELL_NAVIGATE, wParam)) {
+    // Decided by the pointer this thread's sender registered alone: whether the platform says the
+    // thread is inside another process's send is no help (it can say so for good after a send from
+    // another process went wrong), and a foreign send never carries a registered pointer.
+    if (!TakeRegisteredPointer(WM_SHELL_NAVIGATE, wParam)) {
         ETWLOG(ETWLogging::kLevelError, kSource, function,
                L"Navigation request not sent by this thread's sender ignored (wParam %p)",
                reinterpret_cast<void*>(wParam));
@@ -224,7 +222,7 @@ LRESULT CShellMainWnd::OnCloseRequest(UINT, WPARAM, LPARAM, BOOL&)
 
 LRESULT CShellMainWnd::OnGetCurrNavURL(UINT, WPARAM wParam, LPARAM, BOOL&)
 {
-    if (!IsSameThreadSend() || !TakeRegisteredPointer(WM_SHELL_GET_CURRENT_URL, wParam)) {
+    if (!TakeRegisteredPointer(WM_SHELL_GET_CURRENT_URL, wParam)) {
         ETWLOG(ETWLogging::kLevelError, kSource, L"CShellMainWnd::OnGetCurrNavURL",
                L"URL request not sent by this thread's sender ignored (wParam %p)", reinterpret_cast<void*>(wParam));
         return 0;

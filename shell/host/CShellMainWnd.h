@@ -82,8 +82,3 @@ private:
     unsigned m_navigationDepth = 0;
     bool m_destroyAfterNavigation = false;
 };
-
-// Whether a message comes from this thread: a send from this thread or a posted message (which
-// any process can make); never another thread's or process's send. Pointer messages need more:
-// the pointer their sender registered (ShellMessages.h).
-[[nodiscard]] bool IsSameThreadSend() noexcept;

@@ -24,7 +24,7 @@ DWORD Remaining(ULONGLONG deadline)
 
 // Creates the mutex, or opens it when it exists: creation asks for full access, which the host's
 // access list denies (WRITE_DAC and DELETE) once another process made it. *created tells whether this
-// call made it (and then owns it when initialOwner is set).
+// call made it (and then owns it when initialOwner is set). Null with the reason in the last error.
 HANDLE CreateOrOpenMutex(const std::wstring& name, SECURITY_ATTRIBUTES* attributes, BOOL initialOwner, bool* created)
 {
     *created = false;
@@ -33,11 +33,22 @@ HANDLE CreateOrOpenMutex(const std::wstring& name, SECURITY_ATTRIBUTES* attribut
             *created = ::GetLastError() != ERROR_ALREADY_EXISTS;
             return mutex;
         }
+        const DWORD createError = ::GetLastError();
         if (HANDLE mutex = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str())) return mutex;
         // Refused while it existed, gone when opened: try again.
-        if (::GetLastError() != ERROR_FILE_NOT_FOUND) break;
+        if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
+            // The creation's reason tells more (another kind of object, a name that cannot be).
+            if (createError != ERROR_ACCESS_DENIED) ::SetLastError(createError);
+            break;
+        }
     }
     return nullptr;
+}
+
+bool IsNameThatCannotBe(DWORD error)
+{
+    return error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME || error == ERROR_BAD_PATHNAME ||
+           error == ERROR_FILENAME_EXCED_RANGE;
 }
 
 bool Acquired(DWORD waitResult) { return waitResult == WAIT_OBJECT_0 || waitResult == WAIT_ABANDONED; }
@@ -77,7 +88,11 @@ HandOverChannel::LockResult HandOverChannel::Lock(SECURITY_ATTRIBUTES* attribute
     if (!m_lock) {
         bool created = false;
         m_lock.reset(CreateOrOpenMutex(m_lockName, attributes, FALSE, &created));
-        if (!m_lock) return LockResult::Unavailable;
+        if (!m_lock) {
+            const DWORD error = Fundor::LastErrorOr(ERROR_ACCESS_DENIED);
+            ::SetLastError(error);
+            return IsNameThatCannotBe(error) ? LockResult::NameInvalid : LockResult::NameHeld;
+        }
     }
     m_locked = Acquired(::WaitForSingleObject(m_lock.get(), Remaining(deadline)));
     return m_locked ? LockResult::Locked : LockResult::TimedOut;
@@ -94,7 +109,10 @@ bool HandOverChannel::ClaimHost(SECURITY_ATTRIBUTES* attributes)
     ReleaseHost();
     bool created = false;
     m_token.reset(CreateOrOpenMutex(m_tokenName, attributes, TRUE, &created));
-    if (!m_token) return false;
+    if (!m_token) {
+        ::SetLastError(Fundor::LastErrorOr(ERROR_ACCESS_DENIED));
+        return false;
+    }
     // Still there from an earlier host: free once that host ended, or held for an instant by a start.
     const DWORD waited = created ? WAIT_OBJECT_0 : ::WaitForSingleObject(m_token.get(), kClaimWaitMilliseconds);
     // A timed-out wait leaves the last error as the create found the mutex (ERROR_ALREADY_EXISTS).
@@ -207,4 +225,21 @@ HandOverChannel::Outcome HandOverChannel::WaitUntilTaken(const wchar_t* page, st
             ::Sleep(slice);
         }
     }
+}
+
+HandOverChannel::TakeBackResult HandOverChannel::TakeBack(const wchar_t* page, std::size_t length, LONG* error)
+{
+    *error = ERROR_SUCCESS;
+    Fundor::ScopedRegKey key;
+    LONG status = ::RegOpenKeyExW(HKEY_CURRENT_USER, kHandOverKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put());
+    if (status == ERROR_FILE_NOT_FOUND) return TakeBackResult::AlreadyTaken;
+    if (status == ERROR_SUCCESS) {
+        if (!ValueHolds(key.get(), page, length)) return TakeBackResult::AlreadyTaken;
+        // The host's removal and this one cannot both succeed: the first decides.
+        status = ::RegDeleteValueW(key.get(), m_valueName.c_str());
+        if (status == ERROR_SUCCESS) return TakeBackResult::TakenBack;
+        if (status == ERROR_FILE_NOT_FOUND) return TakeBackResult::AlreadyTaken;
+    }
+    *error = status;
+    return TakeBackResult::Failed;
 }

@@ -7,7 +7,12 @@
 //   page has been taken or refused. Pages reach a host one at a time (none is overwritten unread),
 //   and a new host removes what an earlier host left behind before any page can be written for it.
 // - the host token: owned by the running host from its start until it stops reading. A start that
-//   waits for its page learns at once when the host ended or died with the page unread.
+//   waits for its page learns at once when the host ended or died with the page unread. A process
+//   that cannot own the token does not run as a host: no start could reach it.
+// Whoever removes the value decides what became of the page: the host shows a page only when its
+// own removal of the value succeeded, and a start whose host did not take the page in time takes
+// it back by removing it while it still holds its text. A page is thus either shown and reported
+// handed over, or reported as not handed over and never shown.
 // Every name begins with upper-case letters while host event names are lower-case (the ID is), and
 // kernel object names are compared with case: the names never meet a host event of another ID.
 
@@ -29,8 +34,12 @@ inline constexpr wchar_t kHandOverValuePrefix[] = L"Ordwellsecinst";
 
 class HandOverChannel {
 public:
-    enum class LockResult { Locked, TimedOut, Unavailable };
+    // NameInvalid: no object can have the name (nor can the host event: its creation says so).
+    // NameHeld: another object holds the name (of another kind, or with an access list that
+    // refuses this start); the reason is in the last error.
+    enum class LockResult { Locked, TimedOut, NameInvalid, NameHeld };
     enum class Outcome { Taken, HostGone, TimedOut };
+    enum class TakeBackResult { TakenBack, AlreadyTaken, Failed };
 
     explicit HandOverChannel(const std::wstring& hostEventName);
     // Gives back the lock and the token when held (on the thread that took them).
@@ -42,14 +51,14 @@ public:
     // made by one start (elevated or not) can be used by every other start of the user.
 
     // Takes the hand-over lock, waiting at most until deadline (a GetTickCount64 time). An abandoned
-    // lock is taken as well: its start died, and what it left is judged like any other value.
-    // Unavailable: no such lock can exist under this name (the host event cannot either) or the name
-    // is held by an object of another kind.
+    // lock is taken as well: its start died, and what it left is judged like any other value. A
+    // start that cannot hold the lock must write nothing.
     [[nodiscard]] LockResult Lock(SECURITY_ATTRIBUTES* attributes, ULONGLONG deadline);
     void Unlock() noexcept;
 
     // Makes the calling thread the running host's token owner; false when the token cannot be had,
-    // with the reason in the last error (ERROR_TIMEOUT while another host keeps the token).
+    // with the reason in the last error (ERROR_TIMEOUT while another process keeps the token,
+    // ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED when another object holds its name).
     [[nodiscard]] bool ClaimHost(SECURITY_ATTRIBUTES* attributes);
     void ReleaseHost() noexcept;
 
@@ -68,6 +77,10 @@ public:
     // page still there (HostGone), or until deadline (TimedOut). Only a host takes the value away
     // while the caller holds the lock and keeps the host event open.
     [[nodiscard]] Outcome WaitUntilTaken(const wchar_t* page, std::size_t length, ULONGLONG deadline);
+    // Removes the value while it still holds page (the caller holds the lock): TakenBack, the page
+    // will not be shown; AlreadyTaken, the host removed it first (or it holds another text);
+    // Failed, it could not be removed (*error says why) and may still be shown.
+    [[nodiscard]] TakeBackResult TakeBack(const wchar_t* page, std::size_t length, LONG* error);
 
     [[nodiscard]] const std::wstring& ValueName() const noexcept { return m_valueName; }
 

@@ -6,6 +6,8 @@
 // table behind it; the window-procedure listener is a third side of the same object. Slots that
 // the host never calls are reserved and keep the numbering of the operations that it does call.
 
+#include "core/base/UrlLimits.h"
+
 #include <windows.h>
 #include <oaidl.h>
 #include <exdisp.h>
@@ -68,7 +70,7 @@ struct IKvBrowserOperations {
 struct IKvBrowser2 : IKvBrowserUnknown, IKvBrowserOperations, IKvBrowserWndProcListner {};
 
 // The URL-notification handler (the "QrnBrwNfHandler" export of the URL library): notification
-// code and a caller-owned buffer of 2,084 characters rewritten in place.
+// code and a caller-owned buffer of Fundor::kUrlBufferCharacters (2,084) rewritten in place.
 using KvBrwNfHandler = DWORD(WINAPI*)(int code, wchar_t* url);
 
 // Exports of "KvBrwsr2.dll", bound by name.
@@ -80,4 +82,3 @@ using PFN_KvGetBrwObject2 = BOOL(WINAPI*)(IKvBrowser2** browser);
 using PFN_KvGetBrwObject2Ex = BOOL(WINAPI*)(IKvBrowser2** browser, DWORD flags);
 }
 
-inline constexpr int kKvBrwUrlBufferCharacters = 2084;

@@ -1,5 +1,10 @@
 #include "shell/host/KvCommandRecord.h"
 
+#include "classlib/KvExeModule.h"
+#include "core/base/ScopedResource.h"
+
+#include <shellapi.h>
+
 #include <cwchar>
 #include <cwctype>
 #include <limits>
@@ -53,4 +58,20 @@ void LowerCaseField(wchar_t* text, std::size_t capacity) noexcept
 bool IsSarnUrl(const wchar_t* url) noexcept
 {
     return url != nullptr && std::wcsncmp(url, L"sarn://", 7) == 0;
+}
+
+bool CommandLineNamesHostId(const wchar_t* line) noexcept
+{
+    if (line == nullptr || std::wcslen(line) > kCommandLineCharacters - 1) return false;
+    if (FindRegistrationSwitch(line) != KvRegistrationSwitch::None) return false;
+    int argumentCount = 0;
+    const Fundor::ScopedLocalMemory arguments(::CommandLineToArgvW(line, &argumentCount));
+    if (!arguments) return false;
+    wchar_t* const* argv = static_cast<wchar_t**>(arguments.get());
+    for (int index = 1; index < argumentCount; ++index) {
+        // An option is the text after the argument's first "-" or "/", as the parse reads it.
+        const wchar_t* option = argv[index] != nullptr ? std::wcspbrk(argv[index], L"-/") : nullptr;
+        if (option != nullptr && _wcsnicmp(option + 1, L"id:", 3) == 0 && option[4] != L'\0') return true;
+    }
+    return false;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // The host's command record: the options of the command line, kept for the whole run.
 
+#include "core/base/UrlLimits.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -11,15 +13,14 @@ inline constexpr std::uint32_t kCommandFlagPageOption = 8;  // "header:", "body:
 
 inline constexpr std::size_t kProgramPathCharacters = 260;
 inline constexpr std::size_t kCommandLineCharacters = 8336;
-inline constexpr std::size_t kUrlCharacters = 2084;
 inline constexpr std::size_t kHostIdCharacters = 520;
 
 struct KvCommandRecord {
     std::uint32_t flags;
     wchar_t programPath[kProgramPathCharacters];
     wchar_t commandLine[kCommandLineCharacters];
-    wchar_t headerUrl[kUrlCharacters];
-    wchar_t bodyUrl[kUrlCharacters];
+    wchar_t headerUrl[Fundor::kUrlBufferCharacters];
+    wchar_t bodyUrl[Fundor::kUrlBufferCharacters];
     wchar_t hostId[kHostIdCharacters];
     std::uint32_t headerGiven;  // 1 when a non-empty header URL was stored and not refused
 };
@@ -38,3 +39,9 @@ void CopyCut(wchar_t* destination, std::size_t capacity, const wchar_t* source) 
 void LowerCaseField(wchar_t* text, std::size_t capacity) noexcept;
 // Whether url begins with "sarn://" (compared as given: callers lower-case first).
 [[nodiscard]] bool IsSarnUrl(const wchar_t* url) noexcept;
+
+// Whether the program's command line goes on to a start with a host ID, by the rules of the
+// module's parse (CKvShellModule::ParseCommandLine): not too long, no registration switch, and an
+// "id:" option with a value. Read before the parse, to begin work that only such a start needs; a
+// wrong answer may cost time, never change what the start does.
+[[nodiscard]] bool CommandLineNamesHostId(const wchar_t* line) noexcept;

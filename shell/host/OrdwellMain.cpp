@@ -7,15 +7,16 @@
 
 #include <windows.h>
 
+#include <optional>
+
 class KvPlatformNet;
 extern KvPlatformNet g_kvPlatformNet;
 
 namespace {
 
-// Constructed before every other static object of the program and destroyed after them: the
-// platform builds its root store while the program starts, and the process waits for that thread
-// before it is torn down.
-__attribute__((init_priority(101))) RootStoreWarmUp g_rootStoreWarmUp;
+// Destroyed after every other static object of the program: the process waits for the warm-up's
+// thread before it is torn down. Started first thing in wWinMain, for a start that needs it.
+__attribute__((init_priority(101))) std::optional<RootStoreWarmUp> g_rootStoreWarmUp;
 
 // The module object exists before the entry point runs, as the page objects expect of it.
 [[maybe_unused]] CKvShellModule& g_module = GetShellModule();
@@ -29,6 +30,11 @@ __attribute__((used)) KvPlatformNet* const g_networkModuleAnchor = &g_kvPlatform
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
 {
     try {
+        // Only a start with a host ID reaches the trust checks of a host or a hand-over: the
+        // platform builds its root store for them while the rest of the start goes on. A start
+        // without one (no page option, "H" alone, a refused line, a registration switch) ends
+        // without a page and would wait for the warm-up at its exit.
+        if (CommandLineNamesHostId(::GetCommandLineW())) g_rootStoreWarmUp.emplace();
         CKvShellModule& module = GetShellModule();
         module.StartupMarker().Start(L"Ordwell Startup");
         module.SetInstance(instance);

@@ -391,12 +391,12 @@ private:
     {
         Record(L"navigate url=" + asked);
         if (m_closed) return E_UNEXPECTED;
-        if (asked.empty() || asked.size() >= static_cast<std::size_t>(kKvBrwUrlBufferCharacters)) return E_INVALIDARG;
+        if (asked.empty() || asked.size() >= static_cast<std::size_t>(Fundor::kUrlBufferCharacters)) return E_INVALIDARG;
 
         std::wstring url = asked;
         if (StartsWithSarn(asked)) {
             if (const KvBrwNfHandler handler = CurrentHandler(); handler != nullptr) {
-                std::vector<wchar_t> buffer(kKvBrwUrlBufferCharacters, L'\0');
+                std::vector<wchar_t> buffer(Fundor::kUrlBufferCharacters, L'\0');
                 std::copy(asked.begin(), asked.end(), buffer.begin());
                 const DWORD handled = handler(1, buffer.data());
                 buffer.back() = L'\0';  // a handler that filled the buffer must not run us past it

@@ -1,5 +1,6 @@
 #include "standins/KvBrwsr2/PageScript.h"
 
+#include "core/base/ScopedComValues.h"
 #include "standins/KvBrwsr2/StandInLog.h"
 
 #include <atomic>
@@ -204,10 +205,9 @@ PageScript::~PageScript() { Close(); }
 HRESULT PageScript::Start(const PageObjects& objects)
 {
     Close();
-    ComPtr<IDispatch> document;
-    document.Attach(new PageDocument(m_output));
-    ComPtr<ScriptSite> site;
-    site.Attach(new ScriptSite(m_objectId, objects, document.Get()));
+    // Both are made with their first reference.
+    ComPtr<IDispatch> document = Fundor::AdoptComPtr<IDispatch>(new PageDocument(m_output));
+    ComPtr<ScriptSite> site = Fundor::AdoptComPtr(new ScriptSite(m_objectId, objects, document.Get()));
 
     ComPtr<IActiveScript> engine;
     HRESULT result = CoCreateInstance(kClsidJScript, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveScript, &engine);

@@ -18,8 +18,7 @@
 // reference.
 [[nodiscard]] HRESULT CreateStandInClassObject(REFCLSID clsid, IUnknown** classObject) noexcept;
 
-// Live stand-in objects (class objects not counted, nor a helper once LoadSurrogate has handed
-// out its loader), IClassFactory::LockServer locks, and the
+// Live stand-in objects (class objects not counted), IClassFactory::LockServer locks, and the
 // objects made since the process started. The callback is called when objects and locks both
 // fall back to zero, on the thread whose release or unlock did it.
 [[nodiscard]] LONG StandInObjectCount() noexcept;

@@ -58,12 +58,11 @@ protected:
         DeleteFileW(pageLog.c_str());
         SetEnvironmentVariableW(L"ORDWELL_KVBRWSR2_LOG", pageLog.c_str());
         const std::wstring program = SuiteInstall::ProgramPath(g_layout);
-        const Process host = HostControl::Start(program, std::wstring(L"/id:") + hostId +
-                                                             L" /body:sarn://qrnuild.dll::welcome.html");
+        const Process host(program, std::wstring(L"/id:") + hostId + L" /body:sarn://qrnuild.dll::welcome.html");
         EXPECT_TRUE(host.valid());
         EXPECT_NE(nullptr, HostControl::WaitUntilShown(hostId, 60000));
         const ULONGLONG began = GetTickCount64();
-        outcome.secondStart = HostControl::Run(
+        outcome.secondStart = Fundor::testing::RunProgram(
             program, std::wstring(L"/id:") + hostId + L" /body:sarn://qrnuild.dll::" + page, 60000);
         if (host.valid()) outcome.host = host.Wait(60000);
         outcome.endedAfterMs = GetTickCount64() - began;

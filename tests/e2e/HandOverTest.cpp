@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,7 +33,10 @@ SuiteInstall::Layout g_layout;
 
 constexpr DWORD kEventAbort = 0x80004004;
 
+using Fundor::testing::DebugFollowEnd;
 using Fundor::testing::EnvironmentNumber;
+using Fundor::testing::FollowDebugStrings;
+using Fundor::testing::RunProgram;
 using Fundor::testing::UniqueHostId;
 
 using Fundor::testing::Narrow;
@@ -44,7 +48,7 @@ Process StartOrdwell(const std::wstring& hostId, const std::string& body)
 {
     std::wstring arguments = L"/id:" + hostId;
     if (!body.empty()) arguments += L" /body:" + Wide(body);
-    return HostControl::Start(SuiteInstall::ProgramPath(g_layout), arguments);
+    return Process(SuiteInstall::ProgramPath(g_layout), arguments);
 }
 
 // The browser stand-in's records of every process started while it lives.
@@ -144,7 +148,8 @@ void ExpectNoPageLostWithSuccess(const std::vector<Racer>& racers, const PageLog
 {
     static const wchar_t* const kNotHandedOver[] = {L"did not end in time", L"did not take the page",
                                                     L"was not free in", L"its place could not be taken",
-                                                    L"Could not set the event of the Host"};
+                                                    L"Could not set the event of the Host",
+                                                    L"Could not take the host token"};
     for (const Racer& racer : racers) {
         const std::vector<DWORD> shownBy = pages.ShownBy(racer.page);
         ASSERT_TRUE(racer.exitCode || racer.becameHost) << racer.page << " neither ended nor became the host";
@@ -178,79 +183,33 @@ void EndHostOf(const std::wstring& hostId)
     }
 }
 
-// The file logger's options for Ordwell.exe; bit 1 also sends each record to a debugger.
-void SetLogOptions(int options)
+// The file logger's settings for Ordwell.exe, read by each start: "Options" bit 1 also sends each
+// record to a debugger; "Severity" is the lowest level written.
+void SetLogSetting(const wchar_t* key, int value)
 {
     Fundor::CObfuscatedIniReader ini;
     (void)ini.Load(SuiteInstall::OrdwellLogFolder() + L"\\log.ini");
-    ASSERT_TRUE(ini.WriteInt(L"Config", L"Options", options));
+    ASSERT_TRUE(ini.WriteInt(L"Config", key, value));
 }
+void SetLogOptions(int options) { SetLogSetting(L"Options", options); }
 
 // Starts the program under this thread's debugger and lets it run until it sends a debug string
 // holding text; calls atText while the program stands still there, then lets it go.
 Process StartUntilDebugString(const std::wstring& arguments, const std::string& text,
                               const std::function<void()>& atText, DWORD timeout)
 {
-    const std::wstring program = SuiteInstall::ProgramPath(g_layout);
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
-                        nullptr, &startup, &info)) {
-        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
-        return Process();
+    Process start(SuiteInstall::ProgramPath(g_layout), arguments, {.flags = DEBUG_ONLY_THIS_PROCESS});
+    if (!start.valid()) {
+        ADD_FAILURE() << "the program did not start: " << GetLastError();
+        return start;
     }
-    CloseHandle(info.hThread);
-    DebugSetProcessKillOnExit(FALSE);
-    const ULONGLONG end = GetTickCount64() + timeout;
-    bool seen = false;
-    for (bool running = true; running && !seen && GetTickCount64() < end;) {
-        DEBUG_EVENT event{};
-        if (!WaitForDebugEvent(&event, 1000)) continue;
-        DWORD how = DBG_CONTINUE;
-        switch (event.dwDebugEventCode) {
-        case CREATE_PROCESS_DEBUG_EVENT:
-            if (event.u.CreateProcessInfo.hFile != nullptr) CloseHandle(event.u.CreateProcessInfo.hFile);
-            break;
-        case LOAD_DLL_DEBUG_EVENT:
-            if (event.u.LoadDll.hFile != nullptr) CloseHandle(event.u.LoadDll.hFile);
-            break;
-        case EXCEPTION_DEBUG_EVENT:
-            // The start's own exceptions stay its own; only the first breakpoint is the debugger's.
-            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
-                how = DBG_EXCEPTION_NOT_HANDLED;
-            }
-            break;
-        case OUTPUT_DEBUG_STRING_EVENT: {
-            const OUTPUT_DEBUG_STRING_INFO& string = event.u.DebugString;
-            const SIZE_T bytes = std::min<SIZE_T>(string.nDebugStringLength * (string.fUnicode ? 2 : 1), 16384);
-            std::string raw(bytes, '\0');
-            SIZE_T read = 0;
-            ReadProcessMemory(info.hProcess, string.lpDebugStringData, raw.data(), bytes, &read);
-            raw.resize(read);
-            std::string said = raw;
-            if (string.fUnicode) {
-                said.clear();
-                for (std::size_t i = 0; i + 1 < raw.size(); i += 2) said += raw[i];
-            }
-            if (said.find(text) != std::string::npos) {
-                atText();
-                seen = true;
-            }
-            break;
-        }
-        case EXIT_PROCESS_DEBUG_EVENT:
-            running = false;
-            break;
-        default:
-            break;
-        }
-        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, how);
-    }
-    if (seen) DebugActiveProcessStop(info.dwProcessId);
-    EXPECT_TRUE(seen) << "the program never said " << text;
-    return Process(info.hProcess, info.dwProcessId);
+    const DebugFollowEnd end = FollowDebugStrings(start, timeout, [&](const std::string& said) {
+        if (said.find(text) == std::string::npos) return true;
+        atText();
+        return false;
+    });
+    EXPECT_EQ(DebugFollowEnd::Stopped, end) << "the program never said " << text;
+    return start;
 }
 
 class WholeProgramHandOver : public ::testing::Test {
@@ -343,12 +302,12 @@ TEST_F(WholeProgramHandOver, KilledHostLeavesNoPageForTheNextHost)
     ExpectNoPageLostWithSuccess(seconds, pages);
 
     // The next host: one of the starts, or a new one when none took the place.
-    if (HostControl::HostProcessId(id) == 0) (void)StartOrdwell(id, MainPage("next"));
+    if (HostControl::HostProcessId(id) == 0) StartOrdwell(id, MainPage("next")).Release();
     ASSERT_NE(nullptr, HostControl::WaitUntilShown(id, 60000));
     const DWORD next = HostControl::HostProcessId(id);
     Sleep(1000);
     const std::size_t shownBefore = pages.Navigations()[next].size();
-    EXPECT_EQ(std::optional<DWORD>(0), HostControl::Run(SuiteInstall::ProgramPath(g_layout), L"/id:" + id, 60000));
+    EXPECT_EQ(std::optional<DWORD>(0), RunProgram(SuiteInstall::ProgramPath(g_layout), L"/id:" + id, 60000));
     Sleep(1500);
     const std::vector<std::string> shown = pages.Navigations()[next];
     EXPECT_EQ(shownBefore, shown.size()) << "the next host showed " << shown.back();
@@ -374,9 +333,11 @@ TEST_F(WholeProgramHandOver, StartsRacingTheHostsEndLoseNoPage)
         const std::wstring id = UniqueHostId(L"race");
         const std::string prefix = "race=" + std::to_string(round++) + "&s=";
         std::vector<Racer> racers;
+        // Owned until the round is resolved: the starts race the host's own end, not a kill.
+        Process host;
         switch (ending) {
         case Ending::CloseRequest: {
-            const Process host = ShownHost(id, MainPage("host"));
+            host = ShownHost(id, MainPage("host"));
             HWND window = HostControl::FindHostWindow(id);
             ASSERT_NE(nullptr, window);
             PostMessageW(window, HostControl::kCloseMessage, 0, 0);
@@ -387,7 +348,7 @@ TEST_F(WholeProgramHandOver, StartsRacingTheHostsEndLoseNoPage)
             break;
         }
         case Ending::EventHeldElsewhere: {
-            const Process host = ShownHost(id, MainPage("host"));
+            host = ShownHost(id, MainPage("host"));
             HANDLE held = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, id.c_str());
             ASSERT_NE(nullptr, held);
             HANDLE exitEvent =
@@ -425,6 +386,58 @@ TEST_F(WholeProgramHandOver, StartsRacingTheHostsEndLoseNoPage)
         ExpectNoPageLostWithSuccess(racers, pages);
         EndHostOf(id);
     }
+}
+
+// A host asked from outside to end, whose teardown is slow: a start that waited for it takes its
+// place meanwhile. The old host's last reference, dropped once its successor has made its own exit
+// event under the same name, leaves the successor running: it shows its page and stays.
+TEST_F(WholeProgramHandOver, AnEndingHostLeavesItsSuccessorRunning)
+{
+    const PageLog pages;
+    const std::wstring id = UniqueHostId(L"successor");
+    const std::wstring exitEventName = L"F0230C9FDB504518A1CC2EF2EDD4FE77_" + id;
+    SetLogOptions(21);
+    SetLogSetting(L"Severity", 1);
+    Process old;
+    bool successorsEventSeen = false;
+    // The old host runs under a debugger thread, which holds it still at its window's destruction
+    // (after it gave its events up) until the successor has made its exit event.
+    std::thread debugger([&] {
+        old = StartUntilDebugString(L"/id:" + id + L" /body:" + Wide(MainPage("old")), "Destroy child windows",
+                                    [&] {
+                                        const ULONGLONG end = GetTickCount64() + 60000;
+                                        while (!successorsEventSeen && GetTickCount64() < end) {
+                                            HANDLE made = OpenEventW(SYNCHRONIZE, FALSE, exitEventName.c_str());
+                                            successorsEventSeen = made != nullptr;
+                                            if (made != nullptr) CloseHandle(made);
+                                            Sleep(20);
+                                        }
+                                    },
+                                    120000);
+    });
+    const bool oldShown = HostControl::WaitUntilShown(id, 60000) != nullptr;
+    HANDLE exitEvent = OpenEventW(EVENT_MODIFY_STATE, FALSE, exitEventName.c_str());
+    EXPECT_TRUE(oldShown && exitEvent != nullptr);
+    Process successor;
+    if (exitEvent != nullptr) {
+        SetEvent(exitEvent);
+        CloseHandle(exitEvent);
+        successor = StartOrdwell(id, MainPage("successor"));
+    }
+    debugger.join();
+    SetLogOptions(20);
+    SetLogSetting(L"Severity", 3);
+    ASSERT_TRUE(successor.valid());
+    EXPECT_TRUE(successorsEventSeen) << "the successor never made its exit event";
+    EXPECT_EQ(std::optional<DWORD>(0), old.Wait(30000));
+
+    ASSERT_NE(nullptr, HostControl::WaitUntilShown(id, 60000)) << "the successor ended without showing its page";
+    EXPECT_EQ(successor.id(), HostControl::HostProcessId(id));
+    Sleep(1000);
+    EXPECT_EQ(std::nullopt, successor.Wait(0)) << "the successor ended";
+    const std::vector<DWORD> shownBy = pages.ShownBy(MainPage("successor"));
+    EXPECT_EQ(1, std::count(shownBy.begin(), shownBy.end(), successor.id()));
+    CloseAndExpectZero(successor, id);
 }
 
 // Pages handed over from DLLs in folders of their own: shown when the DLL is one the validation
@@ -481,6 +494,13 @@ TEST_F(WholeProgramHandOver, ForeignDllPagesAreShownOnlyFromTrustedDlls)
         {L"share",
          [](const std::wstring& dll) { return L"sarn:////\\\\localhost\\" + dll.substr(0, 1) + L"$" + dll.substr(2); },
          false},
+        {L"share behind the long path prefix",
+         [](const std::wstring& dll) {
+             return L"sarn:////\\\\?\\UNC\\localhost\\" + dll.substr(0, 1) + L"$" + dll.substr(2);
+         },
+         false},
+        {L"device path", [](const std::wstring& dll) { return L"sarn:////\\\\.\\" + dll; }, false},
+        {L"stream", [](const std::wstring& dll) { return L"sarn://" + dll + L":page"; }, false},
     };
 
     const PageLog pages;
@@ -492,8 +512,8 @@ TEST_F(WholeProgramHandOver, ForeignDllPagesAreShownOnlyFromTrustedDlls)
         for (const bool isTrusted : {false, true}) {
             const std::string query = "foreign=" + std::to_string(n++);
             const std::wstring url = spelling.url(isTrusted ? trusted : untrusted) + L"::main.html?" + Wide(query);
-            EXPECT_EQ(std::optional<DWORD>(0), HostControl::Run(SuiteInstall::ProgramPath(g_layout),
-                                                                L"/id:" + id + L" /body:" + url, 60000));
+            EXPECT_EQ(std::optional<DWORD>(0),
+                      RunProgram(SuiteInstall::ProgramPath(g_layout), L"/id:" + id + L" /body:" + url, 60000));
             // Shown: navigated, and the page read from the DLL (no page error).
             bool navigated = false;
             bool pageError = false;
@@ -506,10 +526,32 @@ TEST_F(WholeProgramHandOver, ForeignDllPagesAreShownOnlyFromTrustedDlls)
                 << Narrow(spelling.name) << (isTrusted ? " trusted: " : " untrusted: ") << Narrow(url);
         }
     }
+    // A pipe of another process named as the DLL: refused before it is opened, so the pipe's server
+    // never sees the host connect (on a share that would be a logon over the network).
+    const std::wstring pipeName = L"\\\\.\\pipe\\" + UniqueHostId(L"foreign-pipe");
+    HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1, 4096,
+                                   4096, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    OVERLAPPED connection{};
+    connection.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_FALSE(ConnectNamedPipe(pipe, &connection));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
+    const std::string pipeQuery = "foreign=pipe";
+    const std::wstring pipeUrl = L"sarn:////" + pipeName + L"::main.html?" + Wide(pipeQuery);
+    EXPECT_EQ(std::optional<DWORD>(0),
+              RunProgram(SuiteInstall::ProgramPath(g_layout), L"/id:" + id + L" /body:" + pipeUrl, 60000));
+    Sleep(500);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(connection.hEvent, 0))
+        << "the host connected to another process's pipe";
+    EXPECT_TRUE(pages.LinesWith(pipeQuery).empty());
+    CancelIo(pipe);
+    CloseHandle(connection.hEvent);
+    CloseHandle(pipe);
+
     // The suite's own forms beside them.
     for (const std::string& url : {MainPage("own=1"), std::string("sarn://@qrnuild.dll::main.html?own=2")}) {
-        EXPECT_EQ(std::optional<DWORD>(0), HostControl::Run(SuiteInstall::ProgramPath(g_layout),
-                                                            L"/id:" + id + L" /body:" + Wide(url), 60000));
+        EXPECT_EQ(std::optional<DWORD>(0),
+                  RunProgram(SuiteInstall::ProgramPath(g_layout), L"/id:" + id + L" /body:" + Wide(url), 60000));
         const std::vector<DWORD> shownBy = pages.ShownBy(url);
         EXPECT_EQ(1, std::count(shownBy.begin(), shownBy.end(), host.id())) << url;
     }

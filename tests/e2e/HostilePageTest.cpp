@@ -196,10 +196,9 @@ protected:
         SetEnvironmentVariableW(L"ORDWELL_SURROGATE_LOG", surrogateLog.c_str());
 
         const std::wstring hostId = L"hostile-" + tag;
-        const HostControl::Process host =
-            HostControl::Start(SuiteInstall::ProgramPath(g_layout),
-                               L"/id:" + hostId + L" /body:sarn://hostilepages.dll::hostile.html /mode:fake "
-                                                  L"/simulate:uninstall_survey /ngmdata:survey");
+        const HostControl::Process host(SuiteInstall::ProgramPath(g_layout),
+                                        L"/id:" + hostId + L" /body:sarn://hostilepages.dll::hostile.html /mode:fake "
+                                                           L"/simulate:uninstall_survey /ngmdata:survey");
         SetEnvironmentVariableW(L"ORDWELL_KVBRWSR2_LOG", nullptr);
         SetEnvironmentVariableW(L"ORDWELL_SURROGATE_LOG", nullptr);
         EXPECT_TRUE(host.valid());

@@ -1,10 +1,13 @@
 // Two writer processes with two threads each log into one folder at once, through the
 // production file logger. No record may be lost, and the files may hold only whole lines.
+// Another process that holds the file's lock or the rotation mutex never makes a record wait long.
 
+#include "core/Logging/CLogging.h"
 #include "core/base/FileSystemHelpers.h"
 #include "core/base/ScopedResource.h"
 #include "core/base/StringFormat.h"
 #include "core/ini/CObfuscatedIniReader.h"
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +15,17 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iostream>
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -104,30 +112,24 @@ protected:
         ASSERT_TRUE(start.valid());
 
         const std::wstring program = ThisFolder() + L"\\OrdwellLogWriter.exe";
-        std::vector<Fundor::ScopedHandle> processes;
+        std::vector<Fundor::testing::ChildProcess> processes;
         for (unsigned p = 0; p < kProcesses; ++p) {
-            wchar_t command[1024];
-            ASSERT_GT(Fundor::FormatW(command, std::size(command), L"\"%s\" %s _host %u %u %s %s", program.c_str(),
-                                      m_group.c_str(), kThreads, kRecords, readyName.c_str(), startName.c_str()),
+            wchar_t arguments[1024];
+            ASSERT_GT(Fundor::FormatW(arguments, std::size(arguments), L"%s _host %u %u %s %s", m_group.c_str(),
+                                      kThreads, kRecords, readyName.c_str(), startName.c_str()),
                       0);
-            STARTUPINFOW startup = {};
-            startup.cb = sizeof(startup);
-            PROCESS_INFORMATION info = {};
-            ASSERT_TRUE(::CreateProcessW(program.c_str(), command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                         &startup, &info))
-                << ::GetLastError();
-            Fundor::ScopedHandle thread(info.hThread);
-            processes.emplace_back(info.hProcess);
+            Fundor::testing::ChildProcess writer(program, arguments);
+            ASSERT_TRUE(writer.valid()) << ::GetLastError();
+            processes.push_back(std::move(writer));
         }
         for (unsigned p = 0; p < kProcesses; ++p) {
             ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(ready.get(), kRunTimeoutMs));
         }
         ASSERT_TRUE(::SetEvent(start.get()));
-        for (auto& process : processes) {
-            ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), kRunTimeoutMs));
-            DWORD exitCode = 1;
-            ASSERT_TRUE(::GetExitCodeProcess(process.get(), &exitCode));
-            EXPECT_EQ(0u, exitCode);
+        for (const auto& process : processes) {
+            const std::optional<DWORD> exitCode = process.Wait(kRunTimeoutMs);
+            ASSERT_TRUE(exitCode.has_value());
+            EXPECT_EQ(0u, *exitCode);
         }
     }
 
@@ -238,6 +240,244 @@ TEST_F(LogFileConcurrency, TwoProcessesWithTwoThreadsEachRotateTogetherAndLoseNo
     int last = -1;
     EXPECT_TRUE(ini.ReadInt(L"Config", L"LastLogIdx", last));
     EXPECT_EQ(static_cast<int>(files - 1), last);
+}
+
+// ---- Another process holds the file's lock or the rotation mutex ----
+
+// The file's text after its byte-order mark, cut into lines without their "\r\n"; one line
+// "<no mark>" when the file does not start with one, "<cut>" after a last line without an end.
+std::vector<std::wstring> ReadLines(const std::wstring& path)
+{
+    const std::vector<std::uint8_t> bytes = ReadBytes(path);
+    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE || bytes.size() % 2 != 0) {
+        return {L"<no mark>"};
+    }
+    std::wstring text((bytes.size() - 2) / 2, L'\0');
+    std::memcpy(text.data(), bytes.data() + 2, bytes.size() - 2);
+    std::vector<std::wstring> lines;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const std::size_t end = text.find(L"\r\n", begin);
+        if (end == std::wstring::npos) {
+            lines.push_back(L"<cut>");
+            break;
+        }
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end + 2;
+    }
+    return lines;
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
+{
+    LARGE_INTEGER frequency{};
+    (void)::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to.QuadPart - from.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+struct HeldCase {
+    const char* name;
+    bool lockHeld;         // the holder takes the file's write lock
+    bool mutexHeld;        // the holder owns the folder's rotation mutex
+    bool indexOutOfRange;  // "LastLogIdx" 7 of 3 files: every record goes through the rotation mutex
+    unsigned threads;
+    unsigned recordsPerThread;
+    bool afterBackOff;  // one more record once the back-off is over: it waits again
+};
+
+struct Call {
+    std::uint32_t result = 0xFFFFFFFF;
+    double ms = 0;
+};
+
+class LogFileLockHeld : public ::testing::Test {
+protected:
+    static constexpr DWORD kHoldMs = 5000;    // the holder lets go by itself: a logger that waits fails, not hangs
+    // Scheduling under Wine on a busy machine; far below the holder's 5 s that a record waiting for
+    // it would take.
+    static constexpr double kSlackMs = 2000;
+    static constexpr DWORD kProcessWaitMs = 20000;
+
+    void TearDown() override
+    {
+        for (const std::wstring& folder : m_groupFolders) {
+            (void)Fundor::RemoveDirectoryPath(folder.c_str());
+        }
+    }
+
+    void RunCase(const HeldCase& heldCase, unsigned caseNumber)
+    {
+        const std::wstring programData = ProgramData();
+        ASSERT_FALSE(programData.empty());
+        const std::wstring group = UniqueName(L"e2eheld");
+        m_groupFolders.push_back(programData + L"\\Tervane\\KVLOGS\\" + group);
+        const std::wstring folder = m_groupFolders.back() + L"\\e2e_tests";
+        const std::wstring file = folder + L"\\e2e_tests_held000.log";
+
+        ETWLogging::CLogging logger;
+        ASSERT_EQ(0u, logger.Initialize(group.c_str(), ::GetModuleHandleW(nullptr), L"held", nullptr));
+        ASSERT_EQ(0u, Write(logger, L"before the holder"));
+        if (heldCase.indexOutOfRange) {
+            Fundor::CObfuscatedIniReader ini;
+            (void)ini.Load(folder + L"\\log.ini");
+            ASSERT_TRUE(ini.WriteInt(L"Config", L"LastLogIdx", 7));
+        }
+
+        // The holder takes what it is told to and says so.
+        const std::wstring readyName = UniqueName(L"held-ready");
+        const std::wstring releaseName = UniqueName(L"held-release");
+        Fundor::ScopedHandle ready(::CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+        Fundor::ScopedHandle release(::CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str()));
+        ASSERT_TRUE(ready.valid() && release.valid());
+        const std::wstring mutexName =
+            heldCase.mutexHeld ? ETWLogging::CLogging::RotationMutexName(folder) : std::wstring(L"-");
+        const std::wstring program = ThisFolder() + L"\\OrdwellLogWriter.exe";
+        wchar_t arguments[2048];
+        ASSERT_GT(Fundor::FormatW(arguments, std::size(arguments), L"hold \"%s\" %s %s %s %lu",
+                                  heldCase.lockHeld ? file.c_str() : L"-", mutexName.c_str(), readyName.c_str(),
+                                  releaseName.c_str(), kHoldMs),
+                  0);
+        const Fundor::testing::ChildProcess holder(program, arguments);
+        ASSERT_TRUE(holder.valid()) << ::GetLastError();
+        const HANDLE readyOrGone[] = {ready.get(), holder.handle()};
+        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(2, readyOrGone, FALSE, kProcessWaitMs))
+            << "the holder ended or hung before it held anything";
+
+        // Every thread writes its records one after another, each call timed.
+        std::vector<std::vector<Call>> calls(heldCase.threads, std::vector<Call>(heldCase.recordsPerThread));
+        std::vector<std::thread> writers;
+        for (unsigned t = 0; t < heldCase.threads; ++t) {
+            writers.emplace_back([&, t] {
+                for (unsigned n = 0; n < heldCase.recordsPerThread; ++n) {
+                    wchar_t text[64];
+                    (void)Fundor::FormatW(text, std::size(text), L"held T%u N%u", t, n);
+                    LARGE_INTEGER start{};
+                    LARGE_INTEGER end{};
+                    (void)::QueryPerformanceCounter(&start);
+                    calls[t][n].result = Write(logger, text);
+                    (void)::QueryPerformanceCounter(&end);
+                    calls[t][n].ms = Milliseconds(start, end);
+                }
+            });
+        }
+        for (std::thread& writer : writers) {
+            writer.join();
+        }
+        Call late;
+        if (heldCase.afterBackOff) {
+            ::Sleep(ETWLogging::CLogging::kLockBackOffMs + 100);
+            LARGE_INTEGER start{};
+            LARGE_INTEGER end{};
+            (void)::QueryPerformanceCounter(&start);
+            late.result = Write(logger, L"held T0 late");
+            (void)::QueryPerformanceCounter(&end);
+            late.ms = Milliseconds(start, end);
+        }
+        ASSERT_TRUE(::SetEvent(release.get()));
+        const std::optional<DWORD> exitCode = holder.Wait(kProcessWaitMs);
+        ASSERT_TRUE(exitCode.has_value());
+        EXPECT_EQ(0u, *exitCode) << "the holder failed at its step " << *exitCode;
+        ASSERT_EQ(0u, Write(logger, L"after the holder"));
+        ASSERT_EQ(0u, Write(logger, L"after the report"));
+
+        // Each call ends within the bound; while the back-off lasts no thread waits twice, and
+        // each waits at least once; a record that could not get the file's lock is dropped.
+        const std::uint32_t expected = heldCase.lockHeld ? ERROR_LOCK_VIOLATION : ERROR_SUCCESS;
+        // A record that waited for the holder took the whole bound; one that did not would need a
+        // stall of the machine nearly as long to count as one.
+        const double longCall = ETWLogging::CLogging::kLockWaitMs * 0.9;
+        double longest = 0;
+        double longestUnwaited = 0;
+        unsigned waited = 0;
+        for (unsigned t = 0; t < heldCase.threads; ++t) {
+            for (unsigned n = 0; n < heldCase.recordsPerThread; ++n) {
+                const Call& call = calls[t][n];
+                EXPECT_EQ(expected, call.result) << "thread " << t << " record " << n;
+                EXPECT_LT(call.ms, ETWLogging::CLogging::kLockWaitMs + kSlackMs) << "thread " << t << " record " << n;
+                longest = std::max(longest, call.ms);
+                if (call.ms >= longCall) {
+                    ++waited;
+                } else {
+                    longestUnwaited = std::max(longestUnwaited, call.ms);
+                }
+            }
+        }
+        EXPECT_GE(waited, 1u);
+        EXPECT_LE(waited, heldCase.threads);
+        if (heldCase.threads == 1) {
+            EXPECT_GE(calls[0][0].ms, longCall) << "the first record did not wait for the holder";
+        }
+        if (heldCase.afterBackOff) {
+            EXPECT_EQ(expected, late.result);
+            EXPECT_GE(late.ms, longCall) << "no record waits again after the back-off";
+            EXPECT_LT(late.ms, ETWLogging::CLogging::kLockWaitMs + kSlackMs);
+            longest = std::max(longest, late.ms);
+        }
+        std::cout << "[ held     ] " << heldCase.name << ": longest record " << longest << " ms, " << waited
+                  << " of " << heldCase.threads * heldCase.recordsPerThread << " records waited, the others at most "
+                  << longestUnwaited << " ms";
+        if (heldCase.afterBackOff) {
+            std::cout << ", the one after the back-off " << late.ms << " ms";
+        }
+        std::cout << std::endl;
+        RecordProperty("longest_record_ms_case_" + std::to_string(caseNumber), std::to_string(longest));
+
+        // The record written after the holder let go comes right after one line with the exact
+        // count of dropped records, stamped as it is, and the next record after none; no dropped
+        // record got into the file.
+        const std::vector<std::wstring> lines = ReadLines(file);
+        ASSERT_GE(lines.size(), 3u) << (lines.empty() ? std::string("no line") : Narrow(lines.front()));
+        // Nothing was emptied: without the rotation mutex the out-of-range index only names 000.
+        EXPECT_EQ(lines.front().substr(0, 22) + L"$ -- (Information)$  before the holder", lines.front());
+        const std::wstring& after = lines[lines.size() - 2];
+        ASSERT_GE(after.size(), 22u);
+        EXPECT_EQ(after.substr(0, 22) + L"$ -- (Information)$  after the holder", after);
+        EXPECT_EQ(lines.back().substr(0, 22) + L"$ -- (Information)$  after the report", lines.back());
+        const unsigned records = heldCase.threads * heldCase.recordsPerThread + (heldCase.afterBackOff ? 1 : 0);
+        const auto dropLines = std::count_if(lines.begin(), lines.end(), [](const std::wstring& line) {
+            return line.find(L"dropped") != std::wstring::npos;
+        });
+        std::vector<std::wstring> held;
+        std::copy_if(lines.begin(), lines.end(), std::back_inserter(held),
+                     [](const std::wstring& line) { return line.find(L"held T") != std::wstring::npos; });
+        if (heldCase.lockHeld) {
+            EXPECT_EQ(1, dropLines);
+            EXPECT_EQ(after.substr(0, 22) + L"$ -- (Warning)$  " + std::to_wstring(records) +
+                          L" log records were dropped while another process held the log file's lock",
+                      lines[lines.size() - 3]);
+            EXPECT_TRUE(held.empty()) << Narrow(held.front());
+        } else {
+            EXPECT_EQ(0, dropLines);
+            ASSERT_EQ(records, held.size());
+            for (unsigned n = 0; n < heldCase.recordsPerThread; ++n) {
+                EXPECT_EQ(L"held T0 N" + std::to_wstring(n), held[n].substr(held[n].find(L"held T"))) << n;
+            }
+        }
+    }
+
+    static std::uint32_t Write(ETWLogging::CLogging& logger, const wchar_t* text)
+    {
+        return logger.WriteText(L"src\\LockHeld.cpp", L"LockHeld::Write", 1, ETWLogging::kLevelInformation, text);
+    }
+
+    std::vector<std::wstring> m_groupFolders;
+};
+
+TEST_F(LogFileLockHeld, RecordsWaitBoundedAndOnceThenDropAndCountWhileAnotherProcessHoldsTheLock)
+{
+    const HeldCase cases[] = {
+        {"file lock, one thread", true, false, false, 1, 20, true},
+        {"file lock, four threads", true, false, false, 4, 5, false},
+        {"file lock and rotation mutex, index out of range", true, true, true, 1, 10, false},
+        {"rotation mutex, index out of range", false, true, true, 1, 5, false},
+    };
+    unsigned caseNumber = 0;
+    for (const HeldCase& heldCase : cases) {
+        SCOPED_TRACE(heldCase.name);
+        RunCase(heldCase, ++caseNumber);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,12 @@
 // record's text is "P<process id> T<thread number> N<record number>" and a fixed padding, and
 // its line number is the record number. The writer releases the semaphore once it is ready and
 // starts writing when the event is set. Exit code: 0, or the first failing WriteText result.
+//
+//   OrdwellLogWriter.exe hold <log file, or -> <rotation mutex name, or -> <ready event> <release event> <most ms>
+//
+// Holds what a writer holds while it writes (the file's write lock, the rotation mutex: each when
+// named) as a hung writer would: sets the ready event once it holds them and lets go when the
+// release event is set or after the given time. Exit code: 0, or 5 to 8 for the step that failed.
 
 #include "core/Logging/CLogging.h"
 #include "core/base/ScopedResource.h"
@@ -15,6 +21,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cwchar>
 #include <thread>
 #include <vector>
 
@@ -22,10 +29,50 @@ namespace {
 
 constexpr DWORD kStartTimeoutMs = 60000;
 
+int Hold(const wchar_t* path, const wchar_t* mutexName, const wchar_t* readyName, const wchar_t* releaseName,
+         DWORD holdMs)
+{
+    // Opened as the logger opens it; closing it at exit lets go of the lock.
+    Fundor::ScopedHandle file;
+    if (std::wcscmp(path, L"-") != 0) {
+        file.reset(::CreateFileW(path, FILE_READ_DATA | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+        if (!file.valid()) {
+            return 5;
+        }
+        OVERLAPPED region{};
+        region.Offset = static_cast<DWORD>(ETWLogging::CLogging::kWriteLockOffset);
+        region.OffsetHigh = static_cast<DWORD>(ETWLogging::CLogging::kWriteLockOffset >> 32);
+        if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region) == FALSE) {
+            return 6;
+        }
+    }
+    Fundor::ScopedHandle mutex;
+    if (std::wcscmp(mutexName, L"-") != 0) {
+        mutex.reset(::CreateMutexW(nullptr, FALSE, mutexName));
+        if (!mutex.valid() || ::WaitForSingleObject(mutex.get(), 0) != WAIT_OBJECT_0) {
+            return 7;
+        }
+    }
+    const Fundor::ScopedHandle ready(::OpenEventW(EVENT_MODIFY_STATE, FALSE, readyName));
+    const Fundor::ScopedHandle release(::OpenEventW(SYNCHRONIZE, FALSE, releaseName));
+    if (!ready.valid() || !release.valid() || ::SetEvent(ready.get()) == FALSE) {
+        return 8;
+    }
+    (void)::WaitForSingleObject(release.get(), holdMs);
+    if (mutex.valid()) {
+        (void)::ReleaseMutex(mutex.get());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 7 && std::wcscmp(argv[1], L"hold") == 0) {
+        return Hold(argv[2], argv[3], argv[4], argv[5], std::wcstoul(argv[6], nullptr, 10));
+    }
     if (argc != 7) {
         return 2;
     }

@@ -45,7 +45,8 @@ int Install()
 
 int Run(DWORD timeout, const std::wstring& arguments)
 {
-    const std::optional<DWORD> code = HostControl::Run(SuiteInstall::ProgramPath(Layout()), arguments, timeout);
+    const std::optional<DWORD> code =
+        Fundor::testing::RunProgram(SuiteInstall::ProgramPath(Layout()), arguments, timeout);
     if (!code) {
         Print(L"Ordwell.exe " + arguments + L": did not end in time");
         return 1;

@@ -33,7 +33,7 @@ std::wstring PageUrl(const wchar_t* page) { return std::wstring(L"sarn://qrnuild
 
 Process StartHost(const std::wstring& hostId, const std::wstring& body)
 {
-    return HostControl::Start(SuiteInstall::ProgramPath(g_layout), L"/id:" + hostId + L" /body:" + body);
+    return Process(SuiteInstall::ProgramPath(g_layout), L"/id:" + hostId + L" /body:" + body);
 }
 
 // The browser stand-in's records, one UTF-8 line each.

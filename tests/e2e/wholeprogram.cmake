@@ -35,7 +35,8 @@ endforeach()
 
 # Hand-overs between starts: each case alone, since the races and the kill take their time.
 foreach(case IN ITEMS EachHostShowsThePagesOfItsOwnIdOnly KilledHostLeavesNoPageForTheNextHost
-        StartsRacingTheHostsEndLoseNoPage ForeignDllPagesAreShownOnlyFromTrustedDlls)
+        StartsRacingTheHostsEndLoseNoPage AnEndingHostLeavesItsSuccessorRunning
+        ForeignDllPagesAreShownOnlyFromTrustedDlls)
     add_test(NAME whole_program.HandOver.${case}
         COMMAND ${E2E_RUN} ${E2E_COPIES}/whole_program.HandOver.${case}
                 env ${E2E_WINE_ENV} ${WINE64_LOADER} $<TARGET_FILE:whole_program_tests>

@@ -4,7 +4,8 @@
 
 #include "tests/fuzz/FuzzHarness.h"
 
-#include "core/base/ScopedResource.h"
+#include "core/testsupport/ChildProcess.h"
+#include "core/testsupport/ProgramFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -96,46 +97,13 @@ TEST(FuzzHarness, InputsAreReproducibleEndAtTheGuardAndReachTheLimits)
     EXPECT_LT(sameAcrossSeeds, 300u);
 }
 
-// Runs OrdwellFuzz.exe beside this program; returns its exit code and what it wrote to stderr.
+// Runs OrdwellFuzz.exe beside this program; returns its exit code (0xFFFFFFFE when it did not
+// start or end within a minute) and what it wrote to stderr.
 DWORD RunFuzzProgram(const std::wstring& arguments, std::string& errors)
 {
-    wchar_t self[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring program(self, length);
-    program = program.substr(0, program.find_last_of(L'\\') + 1) + L"OrdwellFuzz.exe";
-    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (::CreatePipe(&readEnd, &writeEnd, &inherit, 0) == FALSE) return 0xFFFFFFFF;
-    Fundor::ScopedHandle reader(readEnd);
-    Fundor::ScopedHandle writer(writeEnd);
-    (void)::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    PROCESS_INFORMATION process{};
-    if (::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                         &process) == FALSE) {
-        return 0xFFFFFFFF;
-    }
-    Fundor::ScopedHandle processHandle(process.hProcess);
-    Fundor::ScopedHandle threadHandle(process.hThread);
-    writer.reset();
-    char chunk[512];
-    DWORD got = 0;
-    while (::ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) != FALSE && got > 0) errors.append(chunk, got);
-    if (::WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
-        ::TerminateProcess(process.hProcess, 0xFFFFFFFE);
-        return 0xFFFFFFFE;
-    }
-    DWORD code = 0;
-    (void)::GetExitCodeProcess(process.hProcess, &code);
-    return code;
+    return Fundor::testing::RunProgram(Fundor::testing::ProgramFolder() + L"\\OrdwellFuzz.exe", arguments, 60000,
+                                       {.output = &errors})
+        .value_or(0xFFFFFFFE);
 }
 
 TEST(FuzzHarness, AReadPastTheInputOrAnInputOverTheTimeLimitEndsTheRunNamingInputAndSeed)

@@ -9,15 +9,19 @@
 #include <knownfolders.h>
 #include <windows.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ETWLogging {
 namespace {
 
 using Fundor::testing::ScratchFolder;
+using Fundor::testing::UniqueName;
 
 // The program-data folder handed to the logger.
 class FakeKnownFolder : public Fundor::ShlObjAPI {
@@ -583,6 +587,140 @@ TEST_F(RotationTest, AnExistingFileIsAppendedToAndAnEmptyOneGetsTheMark)
     ASSERT_EQ(0u, logger->Initialize(L"g", m_exe, L"h", nullptr));
     Write(*logger, 3, 3);
     EXPECT_EQ(Lines(1, 3), ReadLog(File(0)));
+}
+
+// A debug-output monitor of the test's own: names of its own, so that no other program's output
+// lands in it and no other program waits for it.
+class TestMonitor {
+public:
+    TestMonitor()
+        : names{UniqueName(L"dbwin-section"), UniqueName(L"dbwin-ready"), UniqueName(L"dbwin-data"),
+                UniqueName(L"dbwin-senders")}
+    {
+        section.reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                           CLogging::kDebugMonitorBufferBytes, names.section.c_str()));
+        bufferReady.reset(::CreateEventW(nullptr, FALSE, FALSE, names.bufferReady.c_str()));
+        dataReady.reset(::CreateEventW(nullptr, FALSE, FALSE, names.dataReady.c_str()));
+        view.reset(::MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0));
+    }
+    [[nodiscard]] bool valid() const
+    {
+        return section.valid() && bufferReady.valid() && dataReady.valid() && view.valid();
+    }
+    // The process id and the text in the buffer.
+    [[nodiscard]] std::pair<DWORD, std::string> Received() const
+    {
+        DWORD processId = 0;
+        std::memcpy(&processId, view.get(), sizeof processId);
+        return {processId, std::string(static_cast<const char*>(view.get()) + sizeof processId)};
+    }
+
+    CLogging::DebugMonitorNames names;
+    Fundor::ScopedHandle section;
+    Fundor::ScopedHandle bufferReady;
+    Fundor::ScopedHandle dataReady;
+    Fundor::ScopedMappedView view;
+};
+
+// Owns a mutex on a thread of its own until it is destroyed, as another sender that hangs.
+class MutexHolder {
+public:
+    explicit MutexHolder(const std::wstring& name)
+    {
+        const Fundor::ScopedHandle owned(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        m_thread = std::thread([this, name, event = owned.get()] {
+            const Fundor::ScopedHandle mutex(::CreateMutexW(nullptr, TRUE, name.c_str()));
+            m_owned = mutex.valid() && ::GetLastError() != ERROR_ALREADY_EXISTS;
+            ::SetEvent(event);
+            (void)::WaitForSingleObject(m_release.get(), 10000);
+            (void)::ReleaseMutex(mutex.get());
+        });
+        (void)::WaitForSingleObject(owned.get(), 10000);
+    }
+    ~MutexHolder()
+    {
+        ::SetEvent(m_release.get());
+        m_thread.join();
+    }
+    MutexHolder(const MutexHolder&) = delete;
+    MutexHolder& operator=(const MutexHolder&) = delete;
+    [[nodiscard]] bool owned() const { return m_owned; }
+
+private:
+    Fundor::ScopedHandle m_release{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<bool> m_owned{false};
+    std::thread m_thread;
+};
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// With kOptionDebugger each line goes to a listening monitor as the platform sends it, and a
+// monitor whose senders' mutex is held, or that is never ready, costs one record the bounded wait
+// and the next ones (during the back-off) none; every record still reaches the file.
+TEST_F(FileLoggerTest, DebugOutputReachesAMonitorAndNeverWaitsLongForOne)
+{
+    const struct {
+        const char* name;
+        bool monitor;      // the monitor's objects exist
+        bool ready;        // it is ready for text before each record
+        bool sendersHeld;  // another thread holds the senders' mutex
+        bool sent;
+        bool firstWaits;
+    } cases[] = {
+        {"a ready monitor", true, true, false, true, false},
+        {"senders' mutex held", true, true, true, false, true},
+        {"a monitor never ready", true, false, false, false, true},
+        {"no monitor", false, false, false, false, false},
+    };
+    // Scheduling under Wine on a busy machine. A record that waited took the whole bound; one that
+    // did not would need a stall of the machine nearly as long to count as one.
+    constexpr double kSlackMs = 2000;
+    const double longCall = CLogging::kLockWaitMs * 0.9;
+    int caseNumber = 0;
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const std::wstring group = L"dbg" + std::to_wstring(++caseNumber);
+        WriteEnciphered(Folder(group) + L"\\log.ini", L"Options", static_cast<int>(CLogging::kOptionDebugger));
+        TestMonitor monitor;
+        ASSERT_TRUE(monitor.valid());
+        CLogging::DebugMonitorNames names = monitor.names;
+        if (!row.monitor) {
+            names.section = UniqueName(L"dbwin-none");
+        }
+        std::unique_ptr<MutexHolder> holder;
+        if (row.sendersHeld) {
+            holder = std::make_unique<MutexHolder>(names.senderMutex);
+            ASSERT_TRUE(holder->owned());
+        }
+        CLogging logger(m_clock, std::make_shared<FakeKnownFolder>(m_programData.Path()), names);
+        ASSERT_EQ(0u, logger.Initialize(group.c_str(), m_exe, nullptr, nullptr));
+
+        std::wstring expected;
+        for (int record = 0; record < 5; ++record) {
+            const std::wstring text = L"debug " + std::to_wstring(record);
+            const std::wstring line = L"12/08/2026 07:05:09 AM$ -- (Error)$ " + text + L"\r\n";
+            expected += line;
+            if (row.ready) {
+                ASSERT_TRUE(::SetEvent(monitor.bufferReady.get()));
+            }
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(0u, logger.WriteText(L"f", L"g", 1, kLevelError, text.c_str())) << record;
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            EXPECT_LT(ms, CLogging::kLockWaitMs + kSlackMs) << record;
+            if (record == 0 && row.firstWaits) {
+                EXPECT_GE(ms, longCall) << "the first record did not wait for the monitor";
+            } else {
+                EXPECT_LT(ms, longCall) << record << ": waited again during the back-off";
+            }
+            const bool arrived = ::WaitForSingleObject(monitor.dataReady.get(), 0) == WAIT_OBJECT_0;
+            EXPECT_EQ(row.sent, arrived) << record;
+            if (row.sent && arrived) {
+                EXPECT_EQ(std::make_pair(::GetCurrentProcessId(), Narrow(line)), monitor.Received()) << record;
+            }
+        }
+        EXPECT_EQ(expected, ReadLog(Folder(group, L"core_tests") + L"\\core_tests000.log"));
+    }
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 
 #include "core/Logging/CDefaultLoggingHandler.h"
 #include "core/Logging/CLogger.h"
-#include "core/base/ScopedResource.h"
+#include "core/testsupport/ChildProcess.h"
+#include "core/testsupport/ProgramFolder.h"
 #include "core/tests/Logging/LoggingTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -145,63 +146,16 @@ TEST(FundorLoggerProcess, DISABLED_LogsBeforeAnyHandlerIsRegistered)
 // Runs this program's child test under the debugger API and collects its debug strings.
 std::vector<std::string> DebugStringsOfChild(const wchar_t* testName, bool& finished)
 {
-    wchar_t programPath[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, programPath, MAX_PATH);
-    const std::wstring program(programPath, length);
-    std::wstring commandLine = L"\"" + program + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + testName;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
+    const Fundor::testing::ChildProcess child(Fundor::testing::ThisProgramPath(),
+                                              Fundor::testing::SingleTestArguments(testName),
+                                              {.flags = DEBUG_ONLY_THIS_PROCESS});
     std::vector<std::string> strings;
-    finished = false;
-    if (::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
-                         nullptr, nullptr, &startup, &process) == FALSE) {
-        return strings;
-    }
-    Fundor::ScopedHandle processHandle(process.hProcess);
-    Fundor::ScopedHandle threadHandle(process.hThread);
-    const ULONGLONG deadline = ::GetTickCount64() + 60000;
-    while (::GetTickCount64() < deadline) {
-        DEBUG_EVENT event = {};
-        if (::WaitForDebugEvent(&event, 1000) == FALSE) continue;
-        DWORD continueStatus = DBG_CONTINUE;
-        switch (event.dwDebugEventCode) {
-        case CREATE_PROCESS_DEBUG_EVENT: {
-            Fundor::ScopedHandle imageFile(event.u.CreateProcessInfo.hFile);
-            break;
-        }
-        case LOAD_DLL_DEBUG_EVENT: {
-            Fundor::ScopedHandle imageFile(event.u.LoadDll.hFile);
-            break;
-        }
-        case EXCEPTION_DEBUG_EVENT:
-            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
-                continueStatus = DBG_EXCEPTION_NOT_HANDLED;
-            }
-            break;
-        case OUTPUT_DEBUG_STRING_EVENT: {
-            const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
-            const std::size_t unit = info.fUnicode ? sizeof(wchar_t) : sizeof(char);
-            std::string bytes(info.nDebugStringLength * unit, '\0');
-            SIZE_T read = 0;
-            if (::ReadProcessMemory(processHandle.get(), info.lpDebugStringData, bytes.data(), bytes.size(), &read) != FALSE) {
-                std::string text;
-                for (std::size_t at = 0; at + unit <= read; at += unit) text += bytes[at];  // ASCII texts
-                strings.push_back(text.substr(0, text.find('\0')));
-            }
-            break;
-        }
-        default:
-            break;
-        }
-        const bool exited = event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT;
-        ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
-        if (exited) {
-            finished = true;
-            break;
-        }
-    }
-    if (!finished) ::TerminateProcess(processHandle.get(), 1);
+    const auto collect = [&strings](const std::string& text) {
+        strings.push_back(text);
+        return true;
+    };
+    finished = child.valid() &&
+               Fundor::testing::FollowDebugStrings(child, 60000, collect) == Fundor::testing::DebugFollowEnd::Exited;
     return strings;
 }
 

@@ -1,13 +1,15 @@
 #include "core/tests/Logging/LoggingTestSupport.h"
 
-#include "core/base/ScopedResource.h"
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/EnvironmentBlock.h"
 #include "core/testsupport/Narrow.h"
+#include "core/testsupport/ProgramFolder.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <windows.h>
 
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -135,46 +137,21 @@ ChildRun RunTestChild(const wchar_t* testName, const std::vector<std::pair<std::
 {
     Fundor::testing::ScratchFolder scratch;
     const std::wstring reportPath = scratch.File(L"report.txt");
-    const std::wstring outputPath = scratch.File(L"output.txt");
 
     // This process's environment with the report path and the given variables added.
     Fundor::testing::EnvironmentChanges changes(variables.begin(), variables.end());
     changes.emplace_back(L"ORDWELL_LOGGING_REPORT", reportPath);
-    std::wstring block = Fundor::testing::EnvironmentBlock(changes);
 
-    wchar_t programPath[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, programPath, MAX_PATH);
-    const std::wstring program(programPath, length);
-    std::wstring commandLine = L"\"" + program + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + testName;
-
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    Fundor::ScopedHandle output(::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
-                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output.get();
-    startup.hStdError = output.get();
-    PROCESS_INFORMATION process = {};
     ChildRun run;
-    if (::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                         block.data(), nullptr, &startup, &process) != FALSE) {
-        Fundor::ScopedHandle processHandle(process.hProcess);
-        Fundor::ScopedHandle threadHandle(process.hThread);
-        if (::WaitForSingleObject(processHandle.get(), timeoutMilliseconds) == WAIT_OBJECT_0) {
-            run.finished = true;
-            ::GetExitCodeProcess(processHandle.get(), &run.exitCode);
-        } else {
-            ::TerminateProcess(processHandle.get(), 1);
-            ::WaitForSingleObject(processHandle.get(), 10000);
-        }
-    }
-    output.reset();
+    const std::optional<DWORD> exitCode = Fundor::testing::RunProgram(
+        Fundor::testing::ThisProgramPath(), Fundor::testing::SingleTestArguments(testName), timeoutMilliseconds,
+        {.environment = Fundor::testing::EnvironmentBlock(changes), .output = &run.output});
+    run.finished = exitCode.has_value();
+    run.exitCode = exitCode.value_or(run.exitCode);
     std::istringstream lines(ReadWholeFile(reportPath));
     for (std::string line; std::getline(lines, line);) {
         run.report.push_back(Wide(line));
     }
-    run.output = ReadWholeFile(outputPath);
     return run;
 }
 

@@ -1,4 +1,5 @@
 #include "core/base/FileSystemHelpers.h"
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/RegistryIsolation.h"
 
 #include <gtest/gtest.h>
@@ -42,21 +43,12 @@ private:
     bool m_changed = false;
 };
 
-// Runs a program of the host system in folder and waits until done() holds (a host program's
-// process handle cannot be waited on under Wine).
+// Runs a program of the host system in folder and waits until done() holds (Wine starts a host
+// program without a process handle to wait on).
 template <typename Done>
-bool RunHostCommand(const std::wstring& commandLine, const std::wstring& folder, Done done)
+bool RunHostCommand(const wchar_t* program, const std::wstring& arguments, const std::wstring& folder, Done done)
 {
-    std::wstring command = commandLine;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                          &process)) {
-        return false;
-    }
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
+    if (!testing::ChildProcess(program, arguments, {.folder = folder}).started()) return false;
     for (int i = 0; i < 250 && !done(); ++i) ::Sleep(20);
     return done();
 }
@@ -84,14 +76,15 @@ bool MakeFolderLink(const std::wstring& folder, const wchar_t* linkName, const w
     for (wchar_t& c : hostTarget) {
         if (c == L'\\') c = L'/';
     }
-    return RunHostCommand(L"Z:\\bin\\ln -s " + hostTarget + L" " + linkName, folder, [&] { return IsFolderLink(link); });
+    return RunHostCommand(L"Z:\\bin\\ln", L"-s " + hostTarget + L" " + linkName, folder,
+                          [&] { return IsFolderLink(link); });
 }
 
 void RemoveHostLink(const std::wstring& folder, const wchar_t* linkName)
 {
     // Unconditionally: a link whose target is gone no longer shows.
     const std::wstring link = folder + L"\\" + linkName;
-    RunHostCommand(std::wstring(L"Z:\\bin\\rm -f ") + linkName, folder, [&] { return !Exists(link); });
+    RunHostCommand(L"Z:\\bin\\rm", std::wstring(L"-f ") + linkName, folder, [&] { return !Exists(link); });
 }
 
 TEST(FileSystemHelpers, FileAndFolderTests)
@@ -357,7 +350,7 @@ TEST(FileSystemHelpers, RemoveDirectoryPathRefusesADriveRoot)
     const wchar_t lower = static_cast<wchar_t>(std::towlower(letter));
     const std::wstring device = std::wstring(prefix) + L"/dosdevices/" + lower + L":";
     const std::wstring root = std::wstring(1, letter) + L":\\";
-    ASSERT_TRUE(RunHostCommand(L"Z:\\bin\\ln -s " + scratchHost + L" " + device, scratch.Path(),
+    ASSERT_TRUE(RunHostCommand(L"Z:\\bin\\ln", L"-s " + scratchHost + L" " + device, scratch.Path(),
                                [&] { return Exists(root + L"precious.txt"); }));
 
     const bool rootRemoved = RemoveDirectoryPath(root.c_str());
@@ -373,7 +366,7 @@ TEST(FileSystemHelpers, RemoveDirectoryPathRefusesADriveRoot)
     ::SetCurrentDirectoryW(savedDirectory);
     const bool insideGone = !Exists(below + L"\\inside.txt");
     const bool preciousKept = Exists(root + L"precious.txt");
-    RunHostCommand(L"Z:\\bin\\rm " + device, scratch.Path(), [&] { return !Exists(root); });
+    RunHostCommand(L"Z:\\bin\\rm", device, scratch.Path(), [&] { return !Exists(root); });
 
     EXPECT_FALSE(rootRemoved);
     EXPECT_FALSE(bareRemoved);

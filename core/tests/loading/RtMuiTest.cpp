@@ -2,6 +2,7 @@
 #include "core/loading/RtMui.h"
 #include "core/loading/RtMuiImpl.h"
 #include "core/loading/SafeLoading.h"
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/EnvironmentBlock.h"
 #include "core/testsupport/EnvironmentVariable.h"
 #include "core/testsupport/Narrow.h"
@@ -334,7 +335,6 @@ struct ChildRun {
 ChildRun RunChild(const ScratchFolder& scratch, const ChildSetup& setup)
 {
     const std::wstring reportPath = scratch.File(L"report.txt");
-    const std::wstring outputPath = scratch.File(L"child-output.txt");
     ::DeleteFileW(reportPath.c_str());
     std::wstring block = Fundor::testing::EnvironmentBlock({
         {kReportVariable, reportPath},
@@ -343,33 +343,12 @@ ChildRun RunChild(const ScratchFolder& scratch, const ChildSetup& setup)
         {kOverrideVariable, setup.overridePath},
         {kLogVariable, setup.log},
     });
-
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    ScopedHandle output(::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    const std::wstring program = BinFile(L"core_tests.exe");
-    std::wstring commandLine = L"\"" + program + L"\" --gtest_also_run_disabled_tests"
-                               L" --gtest_filter=RtMuiProcess.DISABLED_ReportSingleBinding";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output.get();
-    startup.hStdError = output.get();
-    PROCESS_INFORMATION process = {};
     ChildRun run;
-    if (::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                         block.data(), nullptr, &startup, &process) == TRUE) {
-        ScopedHandle processHandle(process.hProcess);
-        ScopedHandle threadHandle(process.hThread);
-        if (::WaitForSingleObject(processHandle.get(), 60000) == WAIT_OBJECT_0) {
-            ::GetExitCodeProcess(processHandle.get(), &run.exitCode);
-        } else {
-            ::TerminateProcess(processHandle.get(), 1);
-        }
-    }
-    output.reset();
+    const std::optional<DWORD> exitCode = Fundor::testing::RunProgram(
+        BinFile(L"core_tests.exe"), Fundor::testing::SingleTestArguments(L"RtMuiProcess.DISABLED_ReportSingleBinding"),
+        60000, {.environment = std::move(block), .output = &run.output});
+    run.exitCode = exitCode.value_or(run.exitCode);
     run.report = ReadFile(reportPath);
-    run.output = ReadFile(outputPath);
     return run;
 }
 

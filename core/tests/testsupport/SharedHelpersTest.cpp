@@ -1,11 +1,16 @@
+#include "core/base/ScopedResource.h"
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/EnvironmentBlock.h"
 #include "core/testsupport/Narrow.h"
+#include "core/testsupport/ProgramFolder.h"
 #include "core/testsupport/RunnerLocks.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cwchar>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -94,6 +99,62 @@ TEST(EnvironmentBlock, SetsReplacesAndRemovesVariablesWhateverTheirCaseAndKeepsT
               ours);
     for (std::size_t i = 1; i < entries.size(); ++i) {
         EXPECT_LE(::_wcsicmp(entries[i - 1].c_str(), entries[i].c_str()), 0) << Narrow(entries[i]);
+    }
+}
+
+// The children of this process that still run, by id.
+std::vector<DWORD> RunningChildren()
+{
+    std::vector<DWORD> children;
+    const ScopedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID == ::GetCurrentProcessId()) children.push_back(entry.th32ProcessID);
+    }
+    return children;
+}
+
+TEST(ChildProcessProcess, WhatStillRunsIsKilledWhenItsOwnerGoesOrItsRunTimesOutUnlessReleased)
+{
+    // A suspended child never ends by itself.
+    const ChildOptions suspended = {.flags = CREATE_SUSPENDED};
+    struct Case {
+        const char* what;
+        std::function<void()> step;
+        bool runsOn;
+    };
+    const Case cases[] = {
+        {"an owner that goes while its child runs",
+         [&] {
+             const ChildProcess child(ThisProgramPath(), L"--gtest_list_tests", suspended);
+             EXPECT_TRUE(child.Running());
+             EXPECT_EQ(std::nullopt, child.Wait(100));
+         },
+         false},
+        {"RunProgram past its time-out",
+         [&] { EXPECT_EQ(std::nullopt, RunProgram(ThisProgramPath(), L"--gtest_list_tests", 200, suspended)); },
+         false},
+        {"a released child",
+         [&] {
+             ChildProcess child(ThisProgramPath(), L"--gtest_list_tests", suspended);
+             EXPECT_TRUE(child.Running());
+             child.Release();
+             EXPECT_FALSE(child.valid());
+         },
+         true},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        ASSERT_EQ(std::vector<DWORD>{}, RunningChildren());
+        test.step();
+        const std::vector<DWORD> running = RunningChildren();
+        EXPECT_EQ(test.runsOn ? 1u : 0u, running.size());
+        for (const DWORD id : running) {
+            const ScopedHandle left(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+            ::TerminateProcess(left.get(), 1);
+            ::WaitForSingleObject(left.get(), 10000);
+        }
     }
 }
 

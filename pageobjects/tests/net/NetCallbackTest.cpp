@@ -2,10 +2,15 @@
 
 #include "pageobjects/tests/net/NetTestSupport.h"
 
+#include "core/testsupport/ChildProcess.h"
+#include "core/testsupport/EnvironmentBlock.h"
+#include "core/testsupport/ProgramFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -55,7 +60,7 @@ bool ThreadHasEnded(DWORD threadId)
 // test instead of hanging it. The child learns the name of an event that it sets when it got to
 // its end from KV_NET_CHILD_EVENT, and a free-form argument from KV_NET_CHILD_ARGUMENT.
 struct ChildRun {
-    bool ended = false;       // within the bound (else it was terminated)
+    bool ended = false;       // started and ended within the bound (else it was killed)
     DWORD exitCode = 0xFFFF;  // the child's gtest result
     bool reachedEnd = false;  // the child test ran to its last line
 };
@@ -63,35 +68,18 @@ struct ChildRun {
 ChildRun RunChildTest(const char* testName, const std::string& argument, DWORD boundMs)
 {
     ChildRun run;
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::wstring program(path, length);
-    std::wstring command = L"\"" + program + L"\" --gtest_also_run_disabled_tests --gtest_filter=";
-    command += std::wstring(testName, testName + std::char_traits<char>::length(testName));
-    const std::string eventName = nettest::Narrow(Fundor::testing::UniqueName(L"NetChildDone"));
-    Fundor::ScopedHandle done(::CreateEventA(nullptr, TRUE, FALSE, eventName.c_str()));
-    if (!done || ::SetEnvironmentVariableA("KV_NET_CHILD_EVENT", eventName.c_str()) == FALSE ||
-        ::SetEnvironmentVariableA("KV_NET_CHILD_ARGUMENT", argument.c_str()) == FALSE) {
+    const auto wide = [](const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); };
+    const std::wstring eventName = Fundor::testing::UniqueName(L"NetChildDone");
+    Fundor::ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    if (!done) {
         return run;
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    const bool started = ::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                          nullptr, &startup, &process) != FALSE;
-    ::SetEnvironmentVariableA("KV_NET_CHILD_EVENT", nullptr);
-    ::SetEnvironmentVariableA("KV_NET_CHILD_ARGUMENT", nullptr);
-    if (!started) {
-        return run;
-    }
-    Fundor::ScopedHandle processHandle(process.hProcess);
-    Fundor::ScopedHandle threadHandle(process.hThread);
-    run.ended = ::WaitForSingleObject(processHandle.get(), boundMs) == WAIT_OBJECT_0;
-    if (!run.ended) {
-        ::TerminateProcess(processHandle.get(), 0xDEAD);
-        ::WaitForSingleObject(processHandle.get(), 10000);
-    }
-    ::GetExitCodeProcess(processHandle.get(), &run.exitCode);
+    const std::optional<DWORD> exitCode = Fundor::testing::RunProgram(
+        Fundor::testing::ThisProgramPath(), Fundor::testing::SingleTestArguments(wide(testName)), boundMs,
+        {.environment = Fundor::testing::EnvironmentBlock(
+             {{L"KV_NET_CHILD_EVENT", eventName}, {L"KV_NET_CHILD_ARGUMENT", wide(argument)}})});
+    run.ended = exitCode.has_value();
+    run.exitCode = exitCode.value_or(run.exitCode);
     run.reachedEnd = ::WaitForSingleObject(done.get(), 0) == WAIT_OBJECT_0;
     return run;
 }

@@ -2,10 +2,12 @@
 
 #include "pageobjects/tests/net/NetTestSupport.h"
 
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/ProgramFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -39,18 +41,10 @@ std::string ModuleFolder(const char* library)
 TEST(KvPlatformNetConstruction, BuildingTheObjectsLoadsCreatesAndStartsNothing)
 {
     // A process with only the process-wide object built.
-    std::wstring command = L"\"" + ProgramFolder() + L"\\kvplatformnet_probe.exe\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 &process));
-    ASSERT_EQ(::WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
-    DWORD exitCode = 0xFFFF;
-    ::GetExitCodeProcess(process.hProcess, &exitCode);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    EXPECT_EQ(exitCode, 0u) << "1 libraries, 2 events, 4 exit event name, 8 threads, 16 initialised";
+    const std::optional<DWORD> exitCode =
+        Fundor::testing::RunProgram(ProgramFolder() + L"\\kvplatformnet_probe.exe", L"", 30000);
+    ASSERT_TRUE(exitCode.has_value()) << "the probe did not start or did not end";
+    EXPECT_EQ(*exitCode, 0u) << "1 libraries, 2 events, 4 exit event name, 8 threads, 16 initialised";
 
     // An object of our own: the name is formed, and nothing is loaded by building, by destroying,
     // or by the operations that must not initialise.

@@ -261,7 +261,7 @@ protected:
     // components register theirs.
     static void RegisterLibrary()
     {
-        std::wstring path = ProgramPath() + L"\\" + std::to_wstring(kUninstallerTypeLibraryResource);
+        std::wstring path = ThisProgramPath() + L"\\" + std::to_wstring(kUninstallerTypeLibraryResource);
         ComPtr<ITypeLib> library;
         ASSERT_EQ(S_OK, LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.GetAddressOf()));
         ASSERT_EQ(S_OK, RegisterTypeLib(library.Get(), path.data(), nullptr));

@@ -103,7 +103,7 @@ TEST_F(PlatformDispatch, AnswersGetPropertyByNameAndChecksItsArguments)
 
 TEST_F(PlatformDispatch, MakesDirectProvidersOnceFromTrustedModulesOnly)
 {
-    TrustedFiles trusted({ProgramPath()});
+    TrustedFiles trusted({ThisProgramPath()});
     RegisteredClass session(kKvSMProvider.clsid, CLSCTX_INPROC_SERVER);
     RegisteredClass database(kKvDspDatabaseMgr.clsid, CLSCTX_INPROC_SERVER);
     RegisteredClass analytics(kAnalyticsShim.clsid, CLSCTX_INPROC_SERVER);
@@ -135,7 +135,7 @@ TEST_F(PlatformDispatch, MakesDirectProvidersOnceFromTrustedModulesOnly)
 // character and more is no 0.
 TEST_F(PlatformDispatch, TextWithAZeroInsideIsNoNumber)
 {
-    TrustedFiles trusted({ProgramPath()});
+    TrustedFiles trusted({ThisProgramPath()});
     RegisteredClass session(kKvSMProvider.clsid, CLSCTX_INPROC_SERVER);
     RegisteredClass database(kKvDspDatabaseMgr.clsid, CLSCTX_INPROC_SERVER);
     VARIANT whole;
@@ -183,7 +183,7 @@ TEST_F(PlatformDispatch, RefusesProvidersFromAnUntrustedModule)
 
 TEST_F(PlatformDispatch, MakesAdminProvidersInTheSurrogateOnce)
 {
-    TrustedFiles trusted({ProgramPath()});
+    TrustedFiles trusted({ThisProgramPath()});
     // Unit form: the helper's class object lives in this process, as a local server registers it.
     RegisteredClass helper(CLSID_KvSurrogateHelper, CLSCTX_LOCAL_SERVER);
 
@@ -196,6 +196,8 @@ TEST_F(PlatformDispatch, MakesAdminProvidersInTheSurrogateOnce)
     const std::vector<std::string> expected = {
         "self create " + GuidText(CLSID_KvSurrogateHelper),
         "self helper LoadSurrogate " + std::to_string(GetCurrentProcessId()),
+        // Once the loader is had, the connection gives the helper back.
+        "self helper released",
         "self surrogate CreateObject " + GuidText(kKvSMProvider.clsid) + " " + GuidText(IID_IKvSMProvider),
         "self create " + GuidText(kKvSMProvider.clsid),
         "self surrogate CreateObject " + GuidText(kKvDspSystemInfo.clsid) + " " + GuidText(kKvDspSystemInfo.iid),
@@ -220,7 +222,7 @@ public:
 
 TEST_F(PlatformDispatch, MakesAdminProvidersInTheSurrogateProgram)
 {
-    TrustedFiles trusted({ProgramPath()});
+    TrustedFiles trusted({ThisProgramPath()});
     LocalServerRegistration server;
     // Checked creation validates the module that holds the class object's code: across
     // processes that is the platform's proxy code, which the validation service must vouch for.
@@ -236,7 +238,7 @@ TEST_F(PlatformDispatch, MakesAdminProvidersInTheSurrogateProgram)
         std::wcout << L"class object proxy code: " << proxyModule << std::endl;
     }
     EXPECT_EQ(L"<empty>", Get(1, 1)) << "the proxy module is not vouched for yet";
-    trusted.Trust({ProgramPath(), proxyModule});
+    trusted.Trust({ThisProgramPath(), proxyModule});
 
     const std::wstring systemInfo = Get(1, 1);
     ASSERT_EQ(0u, systemInfo.rfind(L"IKvDspSystemInfo ", 0)) << systemInfo;

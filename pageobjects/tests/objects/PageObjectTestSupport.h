@@ -3,6 +3,8 @@
 // of the stand-in registered in the test process, and the validation service trusting files.
 
 #include "access/tests/TrustTestSupport.h"
+#include "core/testsupport/ChildProcess.h"
+#include "core/testsupport/ProgramFolder.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "core/testsupport/RunnerLocks.h"
 #include "standins/surrogate/SurrogateStandIn.h"
@@ -13,6 +15,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -155,28 +158,14 @@ private:
     HKEY m_key = nullptr;
 };
 
-inline std::wstring ProgramPath()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
-}
+using Fundor::testing::ThisProgramPath;
 
-// Runs the surrogate stand-in program with one switch; its exit code.
-inline DWORD RunStandIn(const wchar_t* option)
+// Runs the surrogate stand-in program with one switch; its exit code, or nullopt when it did not
+// start or end.
+inline std::optional<DWORD> RunStandIn(const wchar_t* option)
 {
-    std::wstring command = L"\"" + TrustTesting::ProgramFolder() + L"\\surrogate\\KvSurrogate.exe\" " + option;
-    STARTUPINFOW startup = {sizeof(startup)};
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        return GetLastError();
-    }
-    WaitForSingleObject(process.hProcess, 30000);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    return Fundor::testing::RunProgram(TrustTesting::ProgramFolder() + L"\\surrogate\\KvSurrogate.exe", option,
+                                       30000);
 }
 
 }  // namespace PageObjectTesting

@@ -1,8 +1,12 @@
-// The surrogate program's lifetime against its clients: it ends with the last object released,
-// also when a client process is ended while holding objects, and never while a live client holds
-// one. The clients are this process and copies of it running the client case below.
+// The surrogate program's lifetime against its clients: it ends with the last object released
+// (the helper the connection went through included), also when a client process is ended while
+// holding objects, and never while a live client holds one. The clients are this process and
+// copies of it running the client case below.
 
 #include "core/base/ScopedResource.h"
+#include "core/testsupport/ChildProcess.h"
+#include "core/testsupport/EnvironmentBlock.h"
+#include "core/testsupport/ProgramFolder.h"
 #include "pageobjects/objects/KvSurrogateConnection.h"
 #include "pageobjects/tests/objects/PageObjectTestSupport.h"
 
@@ -10,7 +14,10 @@
 #include <tlhelp32.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <fstream>
+#include <string>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 using namespace PageObjectTesting;
@@ -69,46 +76,36 @@ long long MillisecondsToEnd(HANDLE process, DWORD bound)
 // Another process holding a provider in the surrogate (the client case below), until ended.
 class ClientProcess {
 public:
-    explicit ClientProcess(const std::wstring& report) : m_report(report)
+    explicit ClientProcess(const std::wstring& report)
+        : m_report(report),
+          m_process(Fundor::testing::ThisProgramPath(),
+                    Fundor::testing::SingleTestArguments(L"SurrogateClient.DISABLED_HoldsAProvider"),
+                    {.environment = Fundor::testing::EnvironmentBlock({{kReportVariable, report}})}),
+          m_id(m_process.id())
     {
-        SetEnvironmentVariableW(kReportVariable, report.c_str());
-        std::wstring command = L"\"" + ProgramPath() +
-                               L"\" --gtest_also_run_disabled_tests --gtest_filter=SurrogateClient.DISABLED_HoldsAProvider";
-        STARTUPINFOW startup = {sizeof(startup)};
-        PROCESS_INFORMATION process = {};
-        const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                            &startup, &process);
-        SetEnvironmentVariableW(kReportVariable, nullptr);
-        EXPECT_TRUE(started);
-        if (!started) return;
-        m_process.reset(process.hProcess);
-        Fundor::ScopedHandle thread(process.hThread);
-        m_id = process.dwProcessId;
+        EXPECT_TRUE(m_process.valid());
     }
-    ~ClientProcess() { End(); }
     // The surrogate process the client reached, 0 if it reported none in time.
     DWORD Server() const
     {
-        for (int attempt = 0; attempt < 200 && m_process; ++attempt) {
+        for (int attempt = 0; attempt < 200 && m_process.valid(); ++attempt) {
             std::ifstream file{std::filesystem::path(m_report)};
             unsigned long server = 0;
             if (file >> server) return static_cast<DWORD>(server);
-            if (WaitForSingleObject(m_process.get(), 100) == WAIT_OBJECT_0) break;
+            if (m_process.Wait(100).has_value()) break;
         }
         return 0;
     }
     void End()
     {
-        if (!m_process) return;
-        TerminateProcess(m_process.get(), 1);
-        WaitForSingleObject(m_process.get(), 10000);
-        m_process.reset();
+        m_process.Kill(1);
+        m_process = Fundor::testing::ChildProcess();
     }
     DWORD Id() const { return m_id; }
 
 private:
     std::wstring m_report;
-    Fundor::ScopedHandle m_process;
+    Fundor::testing::ChildProcess m_process;
     DWORD m_id = 0;
 };
 
@@ -175,6 +172,13 @@ TEST_F(SurrogateLifetime, EndsWhenItsLastClientReleasesOrEnds)
         DWORD code = 1;
         EXPECT_TRUE(GetExitCodeProcess(server.get(), &code));
         EXPECT_EQ(0u, code);
+        // The helper's last reference went while the server still served, not with its end.
+        const std::vector<std::string> lines = m_log.Lines();
+        const auto lineOf = [&lines](const char* text) {
+            return std::find(lines.begin(), lines.end(), text) - lines.begin();
+        };
+        EXPECT_LT(lineOf("other helper released"), lineOf("other server stopped"))
+            << "the connection kept a reference to the helper (" << lines.size() << " lines)";
     }
 
     // A client ended while it holds its objects.

@@ -1,5 +1,8 @@
 #include "access/tests/KvUtilTestSupport.h"
 #include "access/tests/LaunchTestSupport.h"
+#include "core/testsupport/ChildProcess.h"
+#include "core/testsupport/EnvironmentBlock.h"
+#include "core/testsupport/ProgramFolder.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "pageobjects/services/qrncmn.h"
 #include "pageobjects/tests/services/ServicesTestSupport.h"
@@ -380,22 +383,12 @@ TEST_F(Launch, UrlsOverTheLimitAreRefusedBeforeTheShellAndTheProcessLives)
     RegisterRecorderFor(kTestScheme);
     SetString(kBareScheme, L"URL Protocol", L"");
     const std::wstring report = m_records.File(L"child.txt");
-    SetEnvironmentVariableW(L"ORDWELL_LAUNCH_REPORT", report.c_str());
-    wchar_t program[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(program) +
-                           L"\" --gtest_also_run_disabled_tests --gtest_filter=LaunchChild.DISABLED_OverLongUrls";
-    STARTUPINFOW startup = {sizeof(startup)};
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
-    SetEnvironmentVariableW(L"ORDWELL_LAUNCH_REPORT", nullptr);
-    Fundor::ScopedHandle child(process.hProcess);
-    Fundor::ScopedHandle thread(process.hThread);
-    if (WaitForSingleObject(child.get(), 60000) != WAIT_OBJECT_0) TerminateProcess(child.get(), 1);
-    DWORD exitCode = 0;
-    GetExitCodeProcess(child.get(), &exitCode);
-    EXPECT_EQ(0u, exitCode);
+    const Fundor::testing::ChildOptions reportTo = {
+        .environment = Fundor::testing::EnvironmentBlock({{L"ORDWELL_LAUNCH_REPORT", report}})};
+    EXPECT_EQ(std::optional<DWORD>(0),
+              Fundor::testing::RunProgram(Fundor::testing::ThisProgramPath(),
+                                          Fundor::testing::SingleTestArguments(L"LaunchChild.DISABLED_OverLongUrls"),
+                                          60000, reportTo));
     std::ifstream file{std::filesystem::path(report)};
     std::string results;
     std::getline(file, results);

@@ -1,7 +1,9 @@
 #include "pageobjects/tests/session/SessionTestSupport.h"
 
+#include "core/base/ScopedResource.h"
 #include "core/testsupport/RegistryIsolation.h"
 #include "core/testsupport/RunnerLocks.h"
+#include "pageobjects/services/KvReportWait.h"
 #include "pageobjects/services/qrncmn.h"
 #include "shell/host/CNAVMSGDATA.h"
 #include "shell/host/ShellMessages.h"
@@ -21,6 +23,10 @@ struct MainWindowRecord {
     bool quitOnFirstTick = false;
     ISessionMgr2* reenter = nullptr;
     long reenterResult = -1;
+    // When asked, a navigation record sent by its sender is served as the host's window serves
+    // it, and kept with a reference of the window's own.
+    bool keepNavigation = false;
+    CNAVMSGDATA* kept = nullptr;
 };
 
 MainWindowRecord* g_record = nullptr;
@@ -29,7 +35,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 {
     if (g_record != nullptr) {
         if (message == WM_SHELL_NAVIGATE) {
-            g_record->navigations.emplace_back(reinterpret_cast<CNAVMSGDATA*>(wParam)->Url());
+            auto* navigation = reinterpret_cast<CNAVMSGDATA*>(wParam);
+            g_record->navigations.emplace_back(navigation->Url());
+            if (g_record->keepNavigation && g_record->kept == nullptr && TakeRegisteredPointer(message, wParam)) {
+                navigation->AddRef();
+                g_record->kept = navigation;
+                navigation->SignalDone();
+            }
             return 0;
         }
         if (message == WM_SYSCOMMAND) {
@@ -144,6 +156,22 @@ TEST_F(SessionWindow, AQuitRequestEndsTheWaitAndStaysQueued)
     EXPECT_EQ(0, SysCommand(session, SC_CLOSE, &elapsed));
     EXPECT_LT(elapsed, 3000u);
     CloseHandle(sync);
+}
+
+// Once the report page is sent, its record belongs to the window alone: the window that kept it
+// holds its last reference.
+TEST_F(SessionWindow, TheReportPagesRecordEndsWithTheWindowsLastReference)
+{
+    // Set before the wait: the page's side is done at once.
+    Fundor::ScopedHandle sync(CreateEventW(nullptr, TRUE, TRUE, kKvReportSyncEvent));
+    ASSERT_TRUE(sync);
+    record.keepNavigation = true;
+    bool waiting = true;
+    KvShowReportAndWait(window, waiting);
+    EXPECT_FALSE(waiting);
+    ASSERT_NE(nullptr, record.kept) << "the report page was not sent to the window";
+    EXPECT_STREQ(kKvReportPage, record.kept->Url());
+    EXPECT_EQ(0u, record.kept->Release()) << "the sender kept a reference of its own";
 }
 
 TEST_F(SessionWindow, RestartShutdownAndAdministratorGoThroughTheHostAndTheSeam)

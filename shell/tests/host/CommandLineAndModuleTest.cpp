@@ -91,6 +91,40 @@ TEST(HostCommandLine, LengthLimitsOfTheLineAndOverLongValuesAreCutToTheirFields)
     EXPECT_FALSE(nullLine.ParseCommandLine(L"x /id:y", nullptr));
 }
 
+// The read before the parse names a host ID exactly when the parse lets the start run with one.
+TEST(HostCommandLine, TheReadBeforeTheParseNamesAHostIdExactlyWhenTheParseRunsWithOne)
+{
+    const struct {
+        std::wstring arguments;
+        bool namesHostId;
+    } cases[] = {
+        {L"/id:abc", true},
+        {L"-ID:Abc /body:sarn://x", true},
+        {L"x/id:y", true},  // text before "/" is skipped
+        {L"\"/id:with blank\"", true},
+        {L"/id: /id:later", true},
+        {L"/ngmdata:\"x\" /id:abc", true},
+        {L"", false},
+        {L"/H", false},
+        {L"/mode:x /simulate:y /body:sarn://x", false},
+        {L"/id:", false},
+        {L"id:abc", false},  // no "-" or "/": no option
+        {L"/idx:abc", false},
+        {L"/id:x /body:" + std::wstring(8400, L'a'), false},  // a line too long is refused
+    };
+    for (const auto& c : cases) {
+        const std::wstring line = L"Ordwell.exe " + c.arguments;
+        EXPECT_EQ(c.namesHostId, CommandLineNamesHostId(line.c_str())) << c.arguments.substr(0, 40);
+        const ParsedModule parsed(c.arguments);
+        EXPECT_EQ(c.namesHostId, parsed.parsed && parsed.module->CommandRecord()->hostId[0] != L'\0')
+            << c.arguments.substr(0, 40);
+    }
+    // A registration switch ends the start in the parse (not parsed here: it would register).
+    EXPECT_FALSE(CommandLineNamesHostId(L"Ordwell.exe /id:x /RegServer"));
+    EXPECT_FALSE(CommandLineNamesHostId(L"Ordwell.exe /id:x -unregserverperuser"));
+    EXPECT_FALSE(CommandLineNamesHostId(nullptr));
+}
+
 TEST(HostModule, ReferenceCountStopsAtZeroAndSetsExitOnce)
 {
     ParsedModule parsed(L"/id:refs");

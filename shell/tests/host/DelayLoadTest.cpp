@@ -3,6 +3,7 @@
 // linked like the host runs on, logging, when such a DLL cannot be loaded.
 
 #include "core/base/FileSystemHelpers.h"
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/ProgramFolder.h"
 #include "shell/host/DelayLoadFallbacks.h"
 
@@ -14,6 +15,7 @@
 #include <winver.h>
 
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -150,41 +152,17 @@ using Fundor::testing::ProgramFolder;
 // Runs the probe; its output lines, or nothing when it did not end with 0.
 std::vector<std::string> RunProbe(const std::wstring& group)
 {
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return {};
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{sizeof(startup)};
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    const std::wstring program = ProgramFolder() + L"\\OrdwellDelayLoadProbe.exe";
-    std::wstring line = L"\"" + program + L"\" " + group;
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                        &startup, &process);
-    CloseHandle(writeEnd);
     std::string output;
-    char buffer[512];
-    DWORD read = 0;
-    while (started && ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0) output.append(buffer, read);
-    CloseHandle(readEnd);
-    DWORD code = 1;
-    if (started) {
-        WaitForSingleObject(process.hProcess, 30000);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    EXPECT_EQ(0u, code) << std::hex << code;
+    const std::optional<DWORD> code = Fundor::testing::RunProgram(ProgramFolder() + L"\\OrdwellDelayLoadProbe.exe",
+                                                                  group, 30000, {.output = &output});
+    EXPECT_EQ(std::optional<DWORD>(0), code) << std::hex << code.value_or(0);
     std::vector<std::string> lines;
     for (std::size_t start = 0, end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
         std::string one = output.substr(start, end - start);
         if (!one.empty() && one.back() == '\r') one.pop_back();
         lines.push_back(one);
     }
-    return code == 0 ? lines : std::vector<std::string>{};
+    return code == 0u ? lines : std::vector<std::string>{};
 }
 
 // Wine's per-program DLL overrides: an empty value keeps the DLL from loading in that program.

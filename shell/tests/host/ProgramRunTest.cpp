@@ -2,6 +2,7 @@
 // and the second start's hand-over to a host event that already exists.
 
 #include "access/tests/KvUtilTestSupport.h"
+#include "core/testsupport/ChildProcess.h"
 #include "shell/tests/host/HostTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -34,26 +35,63 @@ std::wstring ProgramPath()
 // Runs Ordwell.exe with arguments; the full 32-bit exit code, or nullopt when it did not end in time.
 std::optional<DWORD> RunOrdwell(const std::wstring& arguments, DWORD timeout = 30000)
 {
-    const std::wstring program = ProgramPath();
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{sizeof(startup)};
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+    return Fundor::testing::RunProgram(ProgramPath(), arguments, timeout);
+}
+
+// The size of the image mapped at base in process, or 0 when its headers cannot be read.
+SIZE_T ImageSize(HANDLE process, ULONG_PTR base)
+{
+    IMAGE_DOS_HEADER dos{};
+    IMAGE_NT_HEADERS64 nt{};
+    SIZE_T read = 0;
+    if (!ReadProcessMemory(process, reinterpret_cast<void*>(base), &dos, sizeof(dos), &read) ||
+        dos.e_magic != IMAGE_DOS_SIGNATURE ||
+        !ReadProcessMemory(process, reinterpret_cast<void*>(base + dos.e_lfanew), &nt, sizeof(nt), &read) ||
+        nt.Signature != IMAGE_NT_SIGNATURE) {
+        return 0;
+    }
+    return nt.OptionalHeader.SizeOfImage;
+}
+
+struct DebuggedRun {
+    DWORD exitCode = 0;
+    int ownThreads = 0;  // threads started at an address in the program's own image
+};
+
+// Runs Ordwell.exe with this process as its debugger, which sees every thread it creates; nullopt
+// when it did not end in time.
+std::optional<DebuggedRun> RunOrdwellDebugged(const std::wstring& arguments)
+{
+    using Fundor::testing::ChildProcess;
+    const ChildProcess ordwell(ProgramPath(), arguments, {.flags = DEBUG_ONLY_THIS_PROCESS});
+    if (!ordwell.valid()) {
+        ADD_FAILURE() << "Ordwell.exe did not start: " << GetLastError();
         return std::nullopt;
     }
-    CloseHandle(process.hThread);
-    std::optional<DWORD> code;
-    if (WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0) {
-        DWORD exitCode = 0;
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        code = exitCode;
-    } else {
-        TerminateProcess(process.hProcess, 0xDEAD);
-    }
-    CloseHandle(process.hProcess);
-    return code;
+    DebuggedRun run;
+    ULONG_PTR imageBase = 0;
+    ULONG_PTR imageEnd = 0;
+    const auto end = Fundor::testing::FollowDebugEvents(ordwell, 30000, [&](const DEBUG_EVENT& event) {
+        switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            imageBase = reinterpret_cast<ULONG_PTR>(event.u.CreateProcessInfo.lpBaseOfImage);
+            imageEnd = imageBase + ImageSize(ordwell.handle(), imageBase);
+            break;
+        case CREATE_THREAD_DEBUG_EVENT: {
+            const auto start = reinterpret_cast<ULONG_PTR>(event.u.CreateThread.lpStartAddress);
+            if (start >= imageBase && start < imageEnd) ++run.ownThreads;
+            break;
+        }
+        case EXIT_PROCESS_DEBUG_EVENT:
+            run.exitCode = event.u.ExitProcess.dwExitCode;
+            break;
+        default:
+            break;
+        }
+        return true;
+    });
+    if (end != Fundor::testing::DebugFollowEnd::Exited) return std::nullopt;
+    return run;
 }
 
 constexpr wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{F01E4065-20D6-4c86-9076-468AFB1B4156}";
@@ -184,17 +222,22 @@ protected:
     }
 
     // This process as the running host of an event made elsewhere: it owns the host token, and a
-    // reader thread takes every page the way the host does (read, then removed), keeping its text.
+    // reader thread takes every page the way the host does (read, then removed; a page counts as
+    // taken only when this removal removed it), keeping its text. A paused host owns the token and
+    // reads nothing, as a suspended or busy host does.
     class TakingHost {
     public:
-        explicit TakingHost(const std::wstring& hostEventName) : m_name(hostEventName), m_channel(hostEventName)
+        explicit TakingHost(const std::wstring& hostEventName, bool paused = false)
+            : m_name(hostEventName), m_channel(hostEventName), m_paused(paused)
         {
             RemoveHandOverValue(m_name);
             EXPECT_TRUE(m_channel.ClaimHost(nullptr));
             m_reader = std::thread([this] {
                 while (!m_stop) {
-                    if (std::optional<std::wstring> page = HandOverValue(m_name)) {
-                        RemoveHandOverValue(m_name);
+                    std::optional<std::wstring> page;
+                    if (!m_paused) page = HandOverValue(m_name);
+                    if (page && RegDeleteKeyValueW(HKEY_CURRENT_USER, kHandOverKey,
+                                                   HandOverValueName(m_name).c_str()) == ERROR_SUCCESS) {
                         std::lock_guard<std::mutex> lock(m_mutex);
                         m_taken.push_back(*page);
                     }
@@ -208,6 +251,7 @@ protected:
             m_reader.join();
             m_channel.ReleaseHost();
         }
+        void Resume() { m_paused = false; }
         std::vector<std::wstring> Taken()
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -218,6 +262,7 @@ protected:
         std::wstring m_name;
         HandOverChannel m_channel;
         std::atomic<bool> m_stop{false};
+        std::atomic<bool> m_paused{false};
         std::mutex m_mutex;
         std::vector<std::wstring> m_taken;
         std::thread m_reader;
@@ -236,6 +281,31 @@ TEST_F(HostProgramWithUtility, StartUpCodesOfTheUtilityAndEventSteps)
     const ULONGLONG started = GetTickCount64();
     EXPECT_EQ(std::optional<DWORD>(0), RunOrdwell(L"/id:" + std::wstring(300, L'k') + L" /body:sarn://x", 15000));
     EXPECT_LT(GetTickCount64() - started, 15000u);
+}
+
+// The root-store warm-up is the program's one thread of its own before a host runs: only a start
+// with a host ID, which goes on to a host's or a hand-over's trust checks, begins it. A start that
+// ends without a page has no such thread to wait for at its exit.
+TEST_F(HostProgramWithUtility, OnlyAStartWithAHostIdWarmsTheRootStore)
+{
+    const struct {
+        const char* start;
+        std::wstring arguments;
+        DWORD exitCode;
+        int ownThreads;
+    } cases[] = {
+        {"no option", L"", 0, 0},
+        {"no page option", L"/mode:fake /simulate:x", 0, 0},
+        {"H alone", L"/H", 0x80004005, 0},
+        {"a line too long", L"/id:x /body:" + std::wstring(8400, L'a'), 0, 0},
+        {"a host ID, its body refused", L"/id:" + LowerUniqueName(L"warm") + L" /body:https://x", 0, 1},
+    };
+    for (const auto& c : cases) {
+        const std::optional<DebuggedRun> run = RunOrdwellDebugged(c.arguments);
+        ASSERT_TRUE(run.has_value()) << c.start;
+        EXPECT_EQ(c.exitCode, run->exitCode) << c.start;
+        EXPECT_EQ(c.ownThreads, run->ownThreads) << c.start;
+    }
 }
 
 TEST_F(HostProgramWithUtility, SecondStartHandsItsPageOverToAnExistingHostEvent)
@@ -267,6 +337,93 @@ TEST_F(HostProgramWithUtility, SecondStartHandsItsPageOverToAnExistingHostEvent)
     EXPECT_EQ(std::nullopt, HandOverValue(guardedId));
     CloseHandle(permissive);
     CloseHandle(guarded);
+}
+
+// Other processes of the desktop against the hand-over's named objects, and a host that reads
+// nothing. A start never reports a page as handed over that no host takes, never writes without the
+// hand-over lock, a page reported as not taken is never shown later, and no process runs as a host
+// that starts cannot reach.
+TEST_F(HostProgramWithUtility, HandOverAgainstSquattedNamesAndAPausedHost)
+{
+    constexpr DWORD kNotTaken = 0x800705B4;  // ERROR_TIMEOUT
+    // The host reads nothing for longer than a start waits: the start runs beside the other rows.
+    const std::wstring pausedId = LowerUniqueName(L"paused");
+    HANDLE pausedEvent = CreateHostEvent(pausedId, L"D:(D;;SDWD;;;WD)(A;;GA;;;WD)");
+    ASSERT_NE(nullptr, pausedEvent);
+    auto pausedHost = std::make_unique<TakingHost>(pausedId, true);
+    const std::wstring pausedPage = L"sarn://res.dll::paused.html";
+    std::optional<DWORD> pausedCode;
+    std::thread pausedStart([&] { pausedCode = RunOrdwell(L"/id:" + pausedId + L" /body:" + pausedPage, 120000); });
+
+    // Objects another process made first under the names of the lock or the token.
+    enum class Squatted { Lock, Token };
+    enum class Squatter { Event, DenyingMutex, OwnedMutex };
+    const struct {
+        const char* name;
+        Squatted what;
+        Squatter by;
+        DWORD exitCode;
+    } rows[] = {
+        {"lock name held by an event", Squatted::Lock, Squatter::Event, 0x80070006},
+        {"lock name held by a mutex whose list refuses the start", Squatted::Lock, Squatter::DenyingMutex, 0x80070005},
+        {"token name held by an event", Squatted::Token, Squatter::Event, 0x80070006},
+        {"token name held by a mutex whose list refuses the start", Squatted::Token, Squatter::DenyingMutex,
+         0x80070005},
+        {"token owned by another process and never given back", Squatted::Token, Squatter::OwnedMutex, kNotTaken},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::wstring id = LowerUniqueName(L"squat");
+        const std::wstring name =
+            std::wstring(row.what == Squatted::Lock ? L"OrdwellsecinstLock_" : L"OrdwellsecinstHost_") + id;
+        HANDLE squatter = nullptr;
+        if (row.by == Squatter::Event) {
+            squatter = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+        } else {
+            SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+            PSECURITY_DESCRIPTOR descriptor = nullptr;
+            const wchar_t* sddl =
+                row.by == Squatter::DenyingMutex ? L"D:(D;;GA;;;WD)" : L"D:(D;;SDWD;;;WD)(A;;GA;;;WD)";
+            ASSERT_TRUE(
+                ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+            attributes.lpSecurityDescriptor = descriptor;
+            squatter = CreateMutexW(&attributes, row.by == Squatter::OwnedMutex, name.c_str());
+            LocalFree(descriptor);
+        }
+        ASSERT_NE(nullptr, squatter);
+        const std::wstring page = L"sarn://res.dll::squat.html";
+        if (row.what == Squatted::Lock) {
+            // A host runs; a start that cannot hold the lock writes nothing and says so.
+            HANDLE hostEvent = CreateHostEvent(id, L"D:(D;;SDWD;;;WD)(A;;GA;;;WD)");
+            ASSERT_NE(nullptr, hostEvent);
+            {
+                TakingHost host(id);
+                EXPECT_EQ(std::optional<DWORD>(row.exitCode), RunOrdwell(L"/id:" + id + L" /body:" + page));
+                Sleep(100);
+                EXPECT_TRUE(host.Taken().empty());
+            }
+            EXPECT_EQ(std::nullopt, HandOverValue(id));
+            EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hostEvent, 0));
+            CloseHandle(hostEvent);
+        } else {
+            // No host yet: the start that would become the host cannot own the token and ends.
+            EXPECT_EQ(std::optional<DWORD>(row.exitCode), RunOrdwell(L"/id:" + id + L" /body:" + page));
+            HANDLE left = OpenEventW(SYNCHRONIZE, FALSE, id.c_str());
+            EXPECT_EQ(nullptr, left) << "the host event outlived the start";
+            if (left != nullptr) CloseHandle(left);
+        }
+        CloseHandle(squatter);
+    }
+
+    pausedStart.join();
+    EXPECT_EQ(std::optional<DWORD>(kNotTaken), pausedCode);
+    // Taken back before the start reported it: the host, reading again, finds nothing.
+    EXPECT_EQ(std::nullopt, HandOverValue(pausedId));
+    pausedHost->Resume();
+    Sleep(200);
+    EXPECT_TRUE(pausedHost->Taken().empty());
+    pausedHost.reset();
+    CloseHandle(pausedEvent);
 }
 
 }  // namespace

@@ -71,25 +71,25 @@ TEST(DelayLoadRun, HostStartsWithoutWinInetAndASecondStartHandsOverWithoutOleAut
 
     std::unique_ptr<DisabledDlls> withoutWinInet = std::make_unique<DisabledDlls>(name, std::initializer_list{L"wininet"});
     Process host(program.Path(), HostArguments(id, L"plain.html"));
-    ASSERT_TRUE(host.Started());
-    ASSERT_TRUE(WaitUntil([&] { return !LinesOf(log, host.Id(), {L" page resource=plain.html"}).empty(); }, 30000))
+    ASSERT_TRUE(host.valid());
+    ASSERT_TRUE(WaitUntil([&] { return !LinesOf(log, host.id(), {L" page resource=plain.html"}).empty(); }, 30000))
         << "the host did not show its page";
     withoutWinInet.reset();
-    EXPECT_EQ(0u, LinesOf(log, host.Id(), {L" page_error "}).size());
+    EXPECT_EQ(0u, LinesOf(log, host.id(), {L" page_error "}).size());
 
     {
         const DisabledDlls withoutEither(name, {L"wininet", L"oleaut32"});
         const std::wstring url = L"sarn://hostpages.dll::plain.html?from=second";
         Process second(program.Path(), L"/id:" + id + L" /body:" + url);
-        ASSERT_TRUE(second.Started());
+        ASSERT_TRUE(second.valid());
         EXPECT_EQ(std::optional<DWORD>(0), second.Wait(30000));
-        EXPECT_TRUE(WaitUntil([&] { return !LinesOf(log, host.Id(), {L" navigate url=" + url}).empty(); }, 30000))
+        EXPECT_TRUE(WaitUntil([&] { return !LinesOf(log, host.id(), {L" navigate url=" + url}).empty(); }, 30000))
             << "the running host did not take the hand-over";
     }
     EXPECT_TRUE(host.Running());
 
     HWND window = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (window = FindProcessWindow(host.Id(), id)) != nullptr; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return (window = FindProcessWindow(host.id(), id)) != nullptr; }, 10000));
     DWORD_PTR result = 0;
     SendMessageTimeoutW(window, 0x8002, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
     EXPECT_EQ(std::optional<DWORD>(0), host.Wait(30000));

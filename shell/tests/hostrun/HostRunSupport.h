@@ -9,6 +9,7 @@
 // product's resource DLLs. Each value is saved and put back afterwards.
 
 #include "access/tests/TrustTestSupport.h"
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/UniqueHostId.h"
 
 #include <tlhelp32.h>
@@ -215,48 +216,7 @@ private:
 };
 
 // A started Ordwell.exe (or any program); ended by force when still running at destruction.
-class Process {
-public:
-    Process(const std::wstring& program, const std::wstring& arguments)
-    {
-        std::wstring line = L"\"" + program + L"\" " + arguments;
-        STARTUPINFOW startup{sizeof(startup)};
-        PROCESS_INFORMATION process{};
-        if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                           &process)) {
-            CloseHandle(process.hThread);
-            m_process = process.hProcess;
-            m_id = process.dwProcessId;
-        }
-    }
-    ~Process()
-    {
-        if (m_process == nullptr) return;
-        if (WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(m_process, 0xDEAD);
-            WaitForSingleObject(m_process, 5000);
-        }
-        CloseHandle(m_process);
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    [[nodiscard]] bool Started() const { return m_process != nullptr; }
-    [[nodiscard]] DWORD Id() const { return m_id; }
-    [[nodiscard]] bool Running() const { return m_process != nullptr && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT; }
-    // The full exit code, or nullopt when it did not end in time.
-    [[nodiscard]] std::optional<DWORD> Wait(DWORD milliseconds) const
-    {
-        if (m_process == nullptr || WaitForSingleObject(m_process, milliseconds) != WAIT_OBJECT_0) return std::nullopt;
-        DWORD code = 0;
-        GetExitCodeProcess(m_process, &code);
-        return code;
-    }
-
-private:
-    HANDLE m_process = nullptr;
-    DWORD m_id = 0;
-};
+using Process = Fundor::testing::ChildProcess;
 
 inline std::wstring PidPrefix(DWORD pid) { return L"pid=" + std::to_wstring(pid) + L" "; }
 

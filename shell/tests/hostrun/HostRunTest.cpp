@@ -31,16 +31,16 @@ protected:
     // Starts a host and waits until its page ran and its window shows.
     struct RunningHost {
         std::wstring id;
-        std::unique_ptr<Process> process;
+        Process process;
         HWND window = nullptr;
     };
     RunningHost Start(const std::wstring& page)
     {
         RunningHost host;
         host.id = UniqueHostId(L"run");
-        host.process = std::make_unique<Process>(OrdwellPath(), HostArguments(host.id, page));
-        EXPECT_TRUE(host.process->Started());
-        const DWORD pid = host.process->Id();
+        host.process = Process(OrdwellPath(), HostArguments(host.id, page));
+        EXPECT_TRUE(host.process.valid());
+        const DWORD pid = host.process.id();
         EXPECT_TRUE(WaitUntil(
             [&] {
                 host.window = FindProcessWindow(pid, host.id);
@@ -53,7 +53,7 @@ protected:
     }
     std::vector<std::wstring> BrowserLines(const RunningHost& host, std::initializer_list<std::wstring> texts) const
     {
-        return LinesOf(m_environment.BrowserLog(), host.process->Id(), texts);
+        return LinesOf(m_environment.BrowserLog(), host.process.id(), texts);
     }
     // A send from this process, as any other process of the user could make it.
     static bool Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
@@ -108,7 +108,7 @@ TEST_F(HostRun, RunningHostTakesHandOversAndClosesOnlyWhenItsPageAllows)
 {
     RunningHost host = Start(L"locked.html");
     ASSERT_NE(nullptr, host.window);
-    const DWORD pid = host.process->Id();
+    const DWORD pid = host.process.id();
 
     // Named objects: the host event with its list, the exit event named by the ID.
     EXPECT_EQ(L"D:(D;;SDWD;;;WD)(A;;GA;;;WD)", EventListOf(host.id));
@@ -145,7 +145,7 @@ TEST_F(HostRun, RunningHostTakesHandOversAndClosesOnlyWhenItsPageAllows)
     EXPECT_TRUE(Send(host.window, kShellNavigate, 0x12345678, 0));
     EXPECT_TRUE(Send(host.window, kShellGetCurrentUrl, 0x1234, 0));
     EXPECT_TRUE(IsWindow(host.window));
-    EXPECT_TRUE(host.process->Running());
+    EXPECT_TRUE(host.process.Running());
     EXPECT_TRUE(BrowserLines(host, {L" current_url "}).empty());
 
     // Hand-overs: a foreign scheme is refused, a full-length URL and a non-ANSI one arrive whole.
@@ -167,7 +167,7 @@ TEST_F(HostRun, RunningHostTakesHandOversAndClosesOnlyWhenItsPageAllows)
     EXPECT_EQ(std::optional<DWORD>(0), SecondStart(host.id, L"sarn://hostpages.dll::unlocked.html"));
     EXPECT_TRUE(WaitUntil([&] { return !BrowserLines(host, {L" page resource=unlocked.html"}).empty(); }, 10000));
     EXPECT_TRUE(Send(host.window, WM_CLOSE));
-    EXPECT_EQ(std::optional<DWORD>(0), host.process->Wait(15000));
+    EXPECT_EQ(std::optional<DWORD>(0), host.process.Wait(15000));
     EXPECT_EQ(L"<no event>", EventListOf(host.id));
 }
 
@@ -187,22 +187,22 @@ TEST_F(HostRun, OutsideCloseRequestsEndTheHostWithExitCodeZero)
         EXPECT_EQ(640, rectangle.right - rectangle.left);
         EXPECT_EQ(480, rectangle.bottom - rectangle.top);
         EXPECT_TRUE(Send(host.window, kShellClose));
-        EXPECT_EQ(std::optional<DWORD>(0), host.process->Wait(15000));
+        EXPECT_EQ(std::optional<DWORD>(0), host.process.Wait(15000));
     }
     {
         // The uninstall page subscribes to nothing; a destroy needs no page's consent.
         RunningHost host = Start(L"uninstall.html");
         ASSERT_NE(nullptr, host.window);
-        EXPECT_TRUE(LinesOf(m_environment.BusLog(), host.process->Id(), {L" subscribe "}).empty());
+        EXPECT_TRUE(LinesOf(m_environment.BusLog(), host.process.id(), {L" subscribe "}).empty());
         EXPECT_TRUE(Send(host.window, kShellExternalDestroy));
-        EXPECT_EQ(std::optional<DWORD>(0), host.process->Wait(15000));
+        EXPECT_EQ(std::optional<DWORD>(0), host.process.Wait(15000));
     }
     {
         // A page that forbids closing cannot stop a destroy.
         RunningHost host = Start(L"locked.html");
         ASSERT_NE(nullptr, host.window);
         EXPECT_TRUE(Send(host.window, kShellExternalDestroy));
-        EXPECT_EQ(std::optional<DWORD>(0), host.process->Wait(15000));
+        EXPECT_EQ(std::optional<DWORD>(0), host.process.Wait(15000));
     }
 }
 
@@ -215,8 +215,8 @@ TEST_F(HostRun, CloseDuringANavigationWaitsForItsEnd)
     for (const bool fromOutside : {false, true}) {
         const std::wstring id = UniqueHostId(L"selfclose");
         Process host(OrdwellPath(), HostArguments(id, L"selfclose.html"));
-        ASSERT_TRUE(host.Started());
-        const DWORD pid = host.Id();
+        ASSERT_TRUE(host.valid());
+        const DWORD pid = host.id();
         const std::wstring& log = m_environment.BrowserLog();
         if (fromOutside) {
             HWND window = nullptr;
@@ -260,32 +260,32 @@ TEST_F(HostRun, BusEventsCloseOnlyForThisSessionsWindow)
     {
         RunningHost host = Start(L"plain.html");
         ASSERT_NE(nullptr, host.window);
-        const DWORD pid = host.process->Id();
+        const DWORD pid = host.process.id();
         // Another session's sender, and a window id that only begins like ours: both ignored.
         EXPECT_EQ(std::optional<DWORD>(1), InjectBusMessage(pid, L"UiContainer.Destroyed",
                                                             L"Vistrel.Window.for.Session.1", 2));
         EXPECT_EQ(std::optional<DWORD>(1), InjectBusMessage(pid, L"UiContainer.Destroyed",
                                                             L"Vistrel.Window.for.Session.12", 1));
         Sleep(500);
-        EXPECT_TRUE(host.process->Running());
+        EXPECT_TRUE(host.process.Running());
         EXPECT_TRUE(IsWindow(host.window));
         // An unknown sender session (0) naming our window closes it.
         EXPECT_EQ(std::optional<DWORD>(1), InjectBusMessage(pid, L"UiContainer.Destroyed",
                                                             L"Vistrel.Window.for.Session.1", 0));
-        EXPECT_EQ(std::optional<DWORD>(0), host.process->Wait(15000));
+        EXPECT_EQ(std::optional<DWORD>(0), host.process.Wait(15000));
     }
     {
         RunningHost host = Start(L"plain.html");
         ASSERT_NE(nullptr, host.window);
-        EXPECT_EQ(std::optional<DWORD>(1), InjectBusMessage(host.process->Id(), L"UiContainer.Destroyed",
+        EXPECT_EQ(std::optional<DWORD>(1), InjectBusMessage(host.process.id(), L"UiContainer.Destroyed",
                                                             L"closed: Vistrel.Window.for.Session.1;", 1));
-        EXPECT_EQ(std::optional<DWORD>(0), host.process->Wait(15000));
+        EXPECT_EQ(std::optional<DWORD>(0), host.process.Wait(15000));
     }
     {
         RunningHost host = Start(L"plain.html");
         ASSERT_NE(nullptr, host.window);
-        EXPECT_EQ(std::optional<DWORD>(1), InjectBusMessage(host.process->Id(), L"Nbr.Uninstall.Start", L"", 2));
-        EXPECT_EQ(std::optional<DWORD>(0), host.process->Wait(15000));
+        EXPECT_EQ(std::optional<DWORD>(1), InjectBusMessage(host.process.id(), L"Nbr.Uninstall.Start", L"", 2));
+        EXPECT_EQ(std::optional<DWORD>(0), host.process.Wait(15000));
     }
 }
 
@@ -303,7 +303,7 @@ TEST_F(HostRun, WindowShowsAtTheTenthPendingZoomTick)
     for (const std::wstring& line : zooms) EXPECT_NE(std::wstring::npos, line.find(L"result=0x80040100"));
     EXPECT_TRUE(IsWindowVisible(host.window));
     EXPECT_TRUE(Send(host.window, kShellExternalDestroy));
-    EXPECT_EQ(std::optional<DWORD>(0), host.process->Wait(15000));
+    EXPECT_EQ(std::optional<DWORD>(0), host.process.Wait(15000));
 }
 
 // The network module's process-wide object is part of the program (its initialiser runs at start).

@@ -107,8 +107,8 @@ TEST_F(PageObjectsRun, PageCallsTheObjectsByNameAndKeepsNamedValuesAcrossAHandOv
 {
     const std::wstring id = UniqueHostId(L"objects");
     Process host(OrdwellPath(), HostArguments(id, L"pageobjects.html"));
-    ASSERT_TRUE(host.Started());
-    const DWORD pid = host.Id();
+    ASSERT_TRUE(host.valid());
+    const DWORD pid = host.id();
     const std::wstring& log = m_environment.BrowserLog();
     ASSERT_TRUE(WaitUntil([&] { return !LinesOf(log, pid, {L" navigate_result "}).empty(); }, kStartTimeout))
         << "the host did not show its page";

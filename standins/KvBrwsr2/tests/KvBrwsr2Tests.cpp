@@ -38,9 +38,9 @@ DWORD WINAPI RewritingHandler(int code, wchar_t* url)
 {
     g_handlerCalls.push_back({code, url});
     // The whole buffer is the caller's: touch its last character.
-    url[kKvBrwUrlBufferCharacters - 1] = L'\0';
+    url[Fundor::kUrlBufferCharacters - 1] = L'\0';
     const std::wstring rewritten = L"sarn://" + g_pagesDll + L"::" + std::wstring(url + 7);
-    wcscpy_s(url, kKvBrwUrlBufferCharacters, rewritten.c_str());
+    wcscpy_s(url, Fundor::kUrlBufferCharacters, rewritten.c_str());
     return 0;
 }
 

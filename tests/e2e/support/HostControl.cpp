@@ -12,60 +12,6 @@
 
 namespace HostControl {
 
-Process& Process::operator=(Process&& other) noexcept
-{
-    if (this != &other) {
-        if (m_handle != nullptr) CloseHandle(m_handle);
-        m_handle = other.m_handle;
-        m_id = other.m_id;
-        other.m_handle = nullptr;
-    }
-    return *this;
-}
-
-Process::~Process()
-{
-    if (m_handle != nullptr) CloseHandle(m_handle);
-}
-
-std::optional<DWORD> Process::Wait(DWORD timeout) const
-{
-    if (m_handle == nullptr || WaitForSingleObject(m_handle, timeout) != WAIT_OBJECT_0) return std::nullopt;
-    DWORD code = 0;
-    if (!GetExitCodeProcess(m_handle, &code)) return std::nullopt;
-    return code;
-}
-
-void Process::Kill(DWORD code) const
-{
-    if (m_handle == nullptr) return;
-    TerminateProcess(m_handle, code);
-    WaitForSingleObject(m_handle, 10000);
-}
-
-Process Start(const std::wstring& program, const std::wstring& arguments)
-{
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info)) {
-        return Process();
-    }
-    CloseHandle(info.hThread);
-    return Process(info.hProcess, info.dwProcessId);
-}
-
-std::optional<DWORD> Run(const std::wstring& program, const std::wstring& arguments, DWORD timeout)
-{
-    const Process process = Start(program, arguments);
-    if (!process.valid()) return std::nullopt;
-    const std::optional<DWORD> code = process.Wait(timeout);
-    if (!code) process.Kill(0xDEAD);
-    return code;
-}
-
 HWND FindHostWindow(const std::wstring& hostId) { return FindWindowW(hostId.c_str(), nullptr); }
 
 HWND WaitUntilShown(const std::wstring& hostId, DWORD timeout)

@@ -1,6 +1,8 @@
 #pragma once
 // Starting, finding, closing and measuring Ordwell.exe hosts from another process.
 
+#include "core/testsupport/ChildProcess.h"
+
 #include <windows.h>
 
 #include <optional>
@@ -16,34 +18,8 @@ inline constexpr wchar_t kHandOverKey[] = L"Volatile Environment\\SOFTWARE\\Terv
 // The host's private close request.
 inline constexpr UINT kCloseMessage = 0x8002;
 
-// A started process; the handle is closed when the object goes.
-class Process {
-public:
-    Process() = default;
-    explicit Process(HANDLE handle, DWORD id) : m_handle(handle), m_id(id) {}
-    Process(Process&& other) noexcept : m_handle(other.m_handle), m_id(other.m_id) { other.m_handle = nullptr; }
-    Process& operator=(Process&& other) noexcept;
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-    ~Process();
-
-    [[nodiscard]] bool valid() const { return m_handle != nullptr; }
-    [[nodiscard]] HANDLE handle() const { return m_handle; }
-    [[nodiscard]] DWORD id() const { return m_id; }
-    // The full exit code, or nullopt when the process did not end in time.
-    [[nodiscard]] std::optional<DWORD> Wait(DWORD timeout) const;
-    void Kill(DWORD code) const;
-
-private:
-    HANDLE m_handle = nullptr;
-    DWORD m_id = 0;
-};
-
-// Starts "program" with the arguments behind its quoted path; an invalid Process on failure.
-[[nodiscard]] Process Start(const std::wstring& program, const std::wstring& arguments);
-// Runs the program to its end; nullopt when it did not end in time (it is then ended).
-[[nodiscard]] std::optional<DWORD> Run(const std::wstring& program, const std::wstring& arguments,
-                                       DWORD timeout);
+// A started host or second start; killed when still running as its owner goes.
+using Process = Fundor::testing::ChildProcess;
 
 // The host's main window (its class is the host ID), or null.
 [[nodiscard]] HWND FindHostWindow(const std::wstring& hostId);

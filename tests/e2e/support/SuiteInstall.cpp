@@ -6,6 +6,7 @@
 #include "core/ini/CObfuscatedIniReader.h"
 #include "core/registry/AnsiRegKey.h"
 #include "core/registry/ObfuscatedRegistry.h"
+#include "core/testsupport/ChildProcess.h"
 #include "core/testsupport/ProgramFolder.h"
 
 #include <knownfolders.h>
@@ -15,6 +16,7 @@
 #include <wrl/client.h>
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace SuiteInstall {
@@ -290,22 +292,11 @@ std::wstring Install(const Layout& layout)
     if (!failure.empty()) return failure;
 
     // The surrogate program registers its own class and type library.
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
     const std::wstring surrogate = layout.productDir + L"\\KvSurrogate.exe";
-    std::wstring line = L"\"" + surrogate + L"\" -RegServer";
-    if (!CreateProcessW(surrogate.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info)) {
-        return Describe(L"cannot start", surrogate, static_cast<LONG>(GetLastError()));
-    }
-    Fundor::ScopedHandle process(info.hProcess);
-    Fundor::ScopedHandle thread(info.hThread);
-    DWORD code = 1;
-    if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.get(), &code) ||
-        code != 0) {
-        return Describe(L"registration failed:", surrogate, static_cast<LONG>(code));
-    }
+    const Fundor::testing::ChildProcess registration(surrogate, L"-RegServer");
+    if (!registration.valid()) return Describe(L"cannot start", surrogate, static_cast<LONG>(GetLastError()));
+    const std::optional<DWORD> code = registration.Wait(30000);
+    if (code != 0u) return Describe(L"registration failed:", surrogate, static_cast<LONG>(code.value_or(1)));
     return {};
 }
 

@@ -69,12 +69,12 @@ std::optional<Expected> Expect(const wchar_t* line)
         } else if (StartsWithNoCase(option, L"header:")) {
             expected.flags |= kCommandFlagPageOption;
             if (option.size() > 7) {
-                expected.header = valueOf(7).substr(0, kUrlCharacters - 1);
+                expected.header = valueOf(7).substr(0, Fundor::kUrlBufferCharacters - 1);
                 expected.headerGiven = 1;
             }
         } else if (StartsWithNoCase(option, L"body:")) {
             expected.flags |= kCommandFlagPageOption;
-            if (option.size() > 5) expected.body = valueOf(5).substr(0, kUrlCharacters - 1);
+            if (option.size() > 5) expected.body = valueOf(5).substr(0, Fundor::kUrlBufferCharacters - 1);
         } else if (StartsWithNoCase(option, L"id:")) {
             expected.flags |= kCommandFlagPageOption;
             if (option.size() > 3) expected.hostId = Lowered(valueOf(3).substr(0, kHostIdCharacters - 1));
@@ -155,8 +155,8 @@ public:
         if (!FieldIs(record->programPath, kProgramPathCharacters, expected->programPath)) return "wrong program path";
         if (record->flags != expected->flags) return "wrong flags";
         if (record->headerGiven != expected->headerGiven) return "wrong header-given mark";
-        if (!FieldIs(record->headerUrl, kUrlCharacters, expected->header)) return "wrong header URL";
-        if (!FieldIs(record->bodyUrl, kUrlCharacters, expected->body)) return "wrong body URL";
+        if (!FieldIs(record->headerUrl, Fundor::kUrlBufferCharacters, expected->header)) return "wrong header URL";
+        if (!FieldIs(record->bodyUrl, Fundor::kUrlBufferCharacters, expected->body)) return "wrong body URL";
         if (!FieldIs(record->hostId, kHostIdCharacters, expected->hostId)) return "wrong host ID";
         if (module.Mode() != expected->mode) return "wrong mode";
         if (module.Simulate() != expected->simulate) return "wrong simulate";

@@ -99,7 +99,7 @@ private:
 inline void EndHost(const Process& host, const std::wstring& id)
 {
     HWND window = nullptr;
-    WaitUntil([&] { return (window = FindProcessWindow(host.Id(), id)) != nullptr; }, 10000);
+    WaitUntil([&] { return (window = FindProcessWindow(host.id(), id)) != nullptr; }, 10000);
     if (window != nullptr) {
         DWORD_PTR result = 0;
         SendMessageTimeoutW(window, 0x8002, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);

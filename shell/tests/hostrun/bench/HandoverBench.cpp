@@ -23,12 +23,12 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring hostId = UniqueHostId(L"handbench");
     const std::wstring floorId = UniqueHostId(L"handfloor");
     Process host(OrdwellPath(), HostArguments(hostId, L"plain.html"));
-    if (!log.WaitFor(host.Id(), L" page resource=plain.html", 30000)) {
+    if (!log.WaitFor(host.id(), L" page resource=plain.html", 30000)) {
         std::fprintf(stderr, "the host did not start\n");
         return 1;
     }
     Process floor(FloorPath(), FloorHostArguments(floorId, L"sarn://hostpages.dll::plain.html"));
-    if (!log.WaitFor(floor.Id(), L" page resource=plain.html", 30000)) {
+    if (!log.WaitFor(floor.id(), L" page resource=plain.html", 30000)) {
         std::fprintf(stderr, "the fair floor did not start\n");
         return 1;
     }
@@ -46,7 +46,7 @@ int wmain(int argc, wchar_t** argv)
         const double started = NowMs();
         Process second(toHost ? OrdwellPath() : FloorPath(),
                        toHost ? L"/id:" + hostId + L" /body:" + url : FloorHostArguments(floorId, url));
-        if (!log.WaitFor(toHost ? host.Id() : floor.Id(), L" navigate url=" + url, 30000)) return -1;
+        if (!log.WaitFor(toHost ? host.id() : floor.id(), L" navigate url=" + url, 30000)) return -1;
         const double elapsed = NowMs() - started;
         // A host's second start then waits out the class library's pause: not timed.
         return second.Wait(15000) == std::optional<DWORD>(0) ? elapsed : -1;

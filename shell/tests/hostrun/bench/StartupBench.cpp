@@ -33,7 +33,7 @@ int wmain(int argc, wchar_t** argv)
             log.Skip();
             const double started = NowMs();
             Process host(OrdwellPath(), HostArguments(id, L"plain.html"));
-            if (!log.WaitFor(host.Id(), L" navigate url=", 30000)) return -1;
+            if (!log.WaitFor(host.id(), L" navigate url=", 30000)) return -1;
             const double elapsed = NowMs() - started;
             EndHost(host, id);
             return elapsed;
@@ -43,7 +43,7 @@ int wmain(int argc, wchar_t** argv)
             log.Skip();
             const double started = NowMs();
             Process floor(FloorPath(), FloorHostArguments(id, page));
-            if (!log.WaitFor(floor.Id(), L" navigate url=", 30000)) return -1;
+            if (!log.WaitFor(floor.id(), L" navigate url=", 30000)) return -1;
             const double elapsed = NowMs() - started;
             return EndFloorHost(floor, id) ? elapsed : -1;
         }

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <memory>
 #include <string>
 
 namespace {
@@ -37,15 +36,15 @@ struct DisplayRestore {
 
 struct Host {
     std::wstring id = UniqueHostId(L"display");
-    std::unique_ptr<Process> process;
+    Process process;
     HWND window = nullptr;
 };
 
 Host StartShown(const HostRunEnvironment& environment)
 {
     Host host;
-    host.process = std::make_unique<Process>(OrdwellPath(), HostArguments(host.id, L"plain.html"));
-    const DWORD pid = host.process->Id();
+    host.process = Process(OrdwellPath(), HostArguments(host.id, L"plain.html"));
+    const DWORD pid = host.process.id();
     EXPECT_TRUE(WaitUntil(
         [&] {
             host.window = FindProcessWindow(pid, host.id);
@@ -60,7 +59,7 @@ void Destroy(const Host& host)
 {
     DWORD_PTR result = 0;
     EXPECT_NE(0, SendMessageTimeoutW(host.window, 0x8002, 0, 0, SMTO_ABORTIFHUNG, 5000, &result));
-    EXPECT_EQ(std::optional<DWORD>(0), host.process->Wait(15000));
+    EXPECT_EQ(std::optional<DWORD>(0), host.process.Wait(15000));
 }
 
 TEST(HostDisplay, DpiScalesTheWindowAndADisplayChangeResizesTheRunningOne)
@@ -81,7 +80,7 @@ TEST(HostDisplay, DpiScalesTheWindowAndADisplayChangeResizesTheRunningOne)
         GetWindowRect(host.window, &rectangle);
         EXPECT_EQ(79, rectangle.left);
         EXPECT_EQ(1, rectangle.top);
-        EXPECT_FALSE(LinesOf(environment.BrowserLog(), host.process->Id(), {L" zoom value=124 "}).empty());
+        EXPECT_FALSE(LinesOf(environment.BrowserLog(), host.process.id(), {L" zoom value=124 "}).empty());
         Destroy(host);
     }
     DisplayRestore restore;
@@ -94,7 +93,7 @@ TEST(HostDisplay, DpiScalesTheWindowAndADisplayChangeResizesTheRunningOne)
     EXPECT_TRUE(WaitUntil([&] { return WindowSize(host.window).cy == 599; }, 10000));
     EXPECT_EQ(676, WindowSize(host.window).cx);
     EXPECT_TRUE(WaitUntil(
-        [&] { return !LinesOf(environment.BrowserLog(), host.process->Id(), {L" zoom value=97 "}).empty(); }, 5000));
+        [&] { return !LinesOf(environment.BrowserLog(), host.process.id(), {L" zoom value=97 "}).empty(); }, 5000));
     // Back to 1024 x 768: the requested size again.
     ASSERT_TRUE(SetDisplay(1024, 768));
     EXPECT_TRUE(WaitUntil([&] { return WindowSize(host.window).cy == 620; }, 10000));
