@@ -50,12 +50,18 @@ set(ORDWELL_TEST_LANES unit process e2e)
 
 # ordwell_add_test(name LABEL <lane> SOURCES ... LIBS ...
 #                  [PROCESS_CASES <regex>...]
-#                  [LOCKED_CASES <lock> <regex> [<lock> <regex>]...])
+#                  [LOCKED_CASES <lock> <regex> [<lock> <regex>]...]
+#                  [OWN_PREFIX_CASES <regex>...])
 # One GoogleTest program, its cases run one by one, each in the lane LABEL except those whose
 # name matches a PROCESS_CASES expression, which are in the "process" lane. LOCKED_CASES gives the
-# cases that match each expression the resource lock before it.
+# cases that match each expression the resource lock before it. A case that matches an
+# OWN_PREFIX_CASES expression runs in a copy of the test prefix made for it, with a Wine server of
+# its own (scripts/wine-test-program), in build/wineprefix-copies/<case>: it has the prefix's
+# machine-wide resources to itself, so it holds the locks LOCKED_CASES gives it without making the
+# other cases wait for them. For the long cases that hold a lock most other cases also need; ctest
+# starts them first (a high cost), so that they run beside the rest rather than after it.
 function(ordwell_add_test name)
-    cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBS;PROCESS_CASES;LOCKED_CASES" ${ARGN})
+    cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBS;PROCESS_CASES;LOCKED_CASES;OWN_PREFIX_CASES" ${ARGN})
     if(NOT ARG_LABEL IN_LIST ORDWELL_TEST_LANES)
         message(FATAL_ERROR "ordwell_add_test(${name}): LABEL must be one of ${ORDWELL_TEST_LANES}")
     endif()
@@ -67,7 +73,12 @@ function(ordwell_add_test name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} gmock_main)
     add_dependencies(${name} wineprefix)
-    if(NOT ARG_PROCESS_CASES AND NOT ARG_LOCKED_CASES)
+    if(ARG_OWN_PREFIX_CASES)
+        set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+            "env;${TEST_WINE_ENV};${CMAKE_SOURCE_DIR}/scripts/wine-test-program;${WINE64_LOADER};${CMAKE_BINARY_DIR}/bin/OrdwellDesktopHolder.exe")
+        add_dependencies(${name} desktop_holder)
+    endif()
+    if(NOT ARG_PROCESS_CASES AND NOT ARG_LOCKED_CASES AND NOT ARG_OWN_PREFIX_CASES)
         gtest_discover_tests(${name}
             DISCOVERY_TIMEOUT 120
             PROPERTIES TIMEOUT 120 LABELS ${ARG_LABEL} ENVIRONMENT ORDWELL_TEST_LOCKS=none)
@@ -89,14 +100,24 @@ function(ordwell_add_test name)
         list(POP_FRONT ARG_LOCKED_CASES lock expression)
         string(APPEND script "    if(test MATCHES [==[${expression}]==])\n        list(APPEND locks ${lock})\n    endif()\n")
     endwhile()
+    string(APPEND script "    set(own_prefix)\n")
+    foreach(expression IN LISTS ARG_OWN_PREFIX_CASES)
+        string(APPEND script "    if(test MATCHES [==[${expression}]==])\n"
+                             "        set(own_prefix \"ORDWELL_OWN_PREFIX=${CMAKE_BINARY_DIR}/wineprefix-copies/\${test}\")\n"
+                             "        set_tests_properties(\"\${test}\" PROPERTIES COST 1000)\n"
+                             "    endif()\n")
+    endforeach()
     string(APPEND script "    if(locks)\n"
                          "        list(REMOVE_DUPLICATES locks)\n"
                          "        string(JOIN \",\" names \${locks})\n"
-                         "        set_tests_properties(\"\${test}\" PROPERTIES RESOURCE_LOCK \"\${locks}\")\n"
+                         "        if(NOT own_prefix)\n"
+                         "            set_tests_properties(\"\${test}\" PROPERTIES RESOURCE_LOCK \"\${locks}\")\n"
+                         "        endif()\n"
                          "    else()\n"
                          "        set(names none)\n"
                          "    endif()\n"
-                         "    set_tests_properties(\"\${test}\" PROPERTIES LABELS \${lane} ENVIRONMENT ORDWELL_TEST_LOCKS=\${names})\n"
+                         "    set(environment ORDWELL_TEST_LOCKS=\${names} \${own_prefix})\n"
+                         "    set_tests_properties(\"\${test}\" PROPERTIES LABELS \${lane} ENVIRONMENT \"\${environment}\")\n"
                          "endforeach()\n")
     set(lanes_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_lanes.cmake)
     file(WRITE ${lanes_file} "${script}")

@@ -105,7 +105,10 @@ ordwell_add_test(host_tests LABEL unit
     LOCKED_CASES
         halvorn_registry "^HostProgramWithUtility[.]"
         # Offers the surrogate helper's class to other processes.
-        halvorn_registry "^ModuleOperations[.]SurrogateObjectsComeFromThisProcessOrTheSurrogateReachedOnce$")
+        halvorn_registry "^ModuleOperations[.]SurrogateObjectsComeFromThisProcessOrTheSurrogateReachedOnce$"
+    # A minute of it is a start waiting for a paused host.
+    OWN_PREFIX_CASES
+        "^HostProgramWithUtility[.]HandOverAgainstSquattedNamesAndAPausedHost$")
 target_include_directories(host_tests PRIVATE ${TEST_SIGNING_DIR})
 ordwell_windows_path(delayload_def_dir ${ORDWELL_DELAYLOAD_DEF_DIR})
 string(REPLACE "\\" "\\\\" delayload_def_dir "${delayload_def_dir}")

@@ -54,7 +54,7 @@ Process StartOrdwell(const std::wstring& hostId, const std::string& body)
 // The browser stand-in's records of every process started while it lives.
 class PageLog {
 public:
-    PageLog() : m_path(SuiteInstall::ThisProgramFolder() + L"\\" + UniqueHostId(L"handover-pages") + L".log")
+    PageLog() : m_path(SuiteInstall::PrefixTempFolder() + L"\\" + UniqueHostId(L"handover-pages") + L".log")
     {
         SetEnvironmentVariableW(L"ORDWELL_KVBRWSR2_LOG", m_path.c_str());
     }

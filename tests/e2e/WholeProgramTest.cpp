@@ -39,7 +39,7 @@ Process StartHost(const std::wstring& hostId, const std::wstring& body)
 // The browser stand-in's records, one UTF-8 line each.
 class PageLog {
 public:
-    PageLog() : m_path(SuiteInstall::ThisProgramFolder() + L"\\" + UniqueHostId(L"pages") + L".log")
+    PageLog() : m_path(SuiteInstall::PrefixTempFolder() + L"\\" + UniqueHostId(L"pages") + L".log")
     {
         SetEnvironmentVariableW(L"ORDWELL_KVBRWSR2_LOG", m_path.c_str());
     }

@@ -6,5 +6,6 @@ target_link_libraries(hostile_messages_tests PRIVATE e2e_support gmock_main)
 add_dependencies(hostile_messages_tests e2e_deliverables e2e_wineprefix hostrun_pages)
 
 add_test(NAME hostile_messages.AllLoops
-    COMMAND env ${E2E_WINE_ENV} ${WINE64_LOADER} $<TARGET_FILE:hostile_messages_tests>)
-set_tests_properties(hostile_messages.AllLoops PROPERTIES TIMEOUT 240 RESOURCE_LOCK ordwell_e2e_prefix LABELS e2e)
+    COMMAND ${E2E_RUN} ${E2E_COPIES}/hostile_messages.AllLoops env ${E2E_WINE_ENV} ${WINE64_LOADER}
+            $<TARGET_FILE:hostile_messages_tests>)
+set_tests_properties(hostile_messages.AllLoops PROPERTIES TIMEOUT 240 LABELS e2e)

@@ -25,6 +25,7 @@ foreach(group IN ITEMS Objects Launch)
         set(filter "WholeProgramHostile.LaunchSpellings*")
     endif()
     add_test(NAME whole_program.Hostile${group}
-        COMMAND env ${E2E_WINE_ENV} ${WINE64_LOADER} $<TARGET_FILE:hostile_page_tests> --gtest_filter=${filter})
-    set_tests_properties(whole_program.Hostile${group} PROPERTIES TIMEOUT 300 RESOURCE_LOCK ordwell_e2e_prefix LABELS e2e)
+        COMMAND ${E2E_RUN} ${E2E_COPIES}/whole_program.Hostile${group} env ${E2E_WINE_ENV} ${WINE64_LOADER}
+                $<TARGET_FILE:hostile_page_tests> --gtest_filter=${filter})
+    set_tests_properties(whole_program.Hostile${group} PROPERTIES TIMEOUT 300 LABELS e2e)
 endforeach()

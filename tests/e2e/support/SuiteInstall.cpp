@@ -189,6 +189,16 @@ std::wstring WriteLogSettings()
 
 std::wstring ThisProgramFolder() { return Fundor::testing::ProgramFolder(); }
 
+std::wstring PrefixTempFolder()
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, path);
+    if (length == 0 || length > MAX_PATH) return {};
+    std::wstring folder(path, length);
+    if (folder.back() == L'\\') folder.pop_back();
+    return folder;
+}
+
 Layout DefaultLayout(const std::wstring& buildBin)
 {
     const std::wstring programFiles = KnownFolder(FOLDERID_ProgramFiles);

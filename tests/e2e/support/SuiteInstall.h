@@ -54,5 +54,10 @@ void ClearOrdwellLogs();
 
 // The folder of this program.
 [[nodiscard]] std::wstring ThisProgramFolder();
+// The temporary folder of this Wine prefix (no trailing backslash), for records that the test and
+// the programs it starts write. Not the build's bin folder: whole-program tests run side by side in
+// prefixes of their own that all reach it, and process ids, which the tests' unique names carry,
+// repeat from one prefix to the next.
+[[nodiscard]] std::wstring PrefixTempFolder();
 
 }  // namespace SuiteInstall
