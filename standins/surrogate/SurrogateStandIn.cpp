@@ -37,6 +37,14 @@ void Record(const std::wstring& text)
     RecordStandInCall(text.c_str());
 }
 
+// The lowest digits hexadecimal digits of value, upper-case, with leading zeros.
+std::wstring HexDigits(unsigned long value, int digits)
+{
+    std::wstring text(static_cast<std::size_t>(digits), L'0');
+    for (int at = digits - 1; at >= 0 && value != 0; --at, value >>= 4) text[at] = L"0123456789ABCDEF"[value & 0xF];
+    return text;
+}
+
 std::wstring GuidText(REFGUID guid)
 {
     wchar_t text[64] = {};
@@ -57,20 +65,14 @@ std::wstring ArgumentText(const VARIANT& given)
     case VT_R8: return L"r8:" + std::to_wstring(value.dblVal);
     case VT_BOOL: return L"bool:" + std::to_wstring(value.boolVal);
     case VT_DISPATCH: return L"dispatch";
-    case VT_ERROR: {
-        wchar_t code[16] = {};
-        swprintf(code, 16, L"%08lX", static_cast<unsigned long>(value.scode));
-        return std::wstring(L"error:") + code;
-    }
+    case VT_ERROR: return L"error:" + HexDigits(static_cast<unsigned long>(value.scode), 8);
     case VT_BSTR: {
         const UINT length = SysStringLen(value.bstrVal);
         std::wstring text = L"bstr(" + std::to_wstring(length) + L"):";
         for (UINT index = 0; index < length && index < 32; ++index) {
             const wchar_t c = value.bstrVal[index];
             if (c < 0x20 || c == 0x7F) {
-                wchar_t escaped[8] = {};
-                swprintf(escaped, 8, L"\\u%04X", static_cast<unsigned>(c));
-                text += escaped;
+                text += L"\\u" + HexDigits(c, 4);
             } else {
                 text += c;
             }
