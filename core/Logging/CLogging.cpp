@@ -69,12 +69,12 @@ private:
     std::int64_t m_spentUs = 0;
 };
 
-// Holds the rotation mutex for one record, waiting for it from allowance (null: one try). A wait
-// that times out goes on without it rather than losing the record; an abandoned mutex (its holder
-// died) is taken over.
-class RotationLock {
+// Holds a mutex (the rotation mutex, the debug-output senders' mutex) for one record, waiting for
+// it from allowance (null: one try). A wait that times out goes on without it rather than losing
+// the record; an abandoned mutex (its holder died) is taken over.
+class MutexHold {
 public:
-    RotationLock(HANDLE mutex, WaitAllowance* allowance)
+    MutexHold(HANDLE mutex, WaitAllowance* allowance)
     {
         if (mutex == nullptr) {
             return;
@@ -97,14 +97,14 @@ public:
             allowance->Spend(start, slice);
         }
     }
-    ~RotationLock()
+    ~MutexHold()
     {
         if (m_owned != nullptr) {
             ::ReleaseMutex(m_owned);
         }
     }
-    RotationLock(const RotationLock&) = delete;
-    RotationLock& operator=(const RotationLock&) = delete;
+    MutexHold(const MutexHold&) = delete;
+    MutexHold& operator=(const MutexHold&) = delete;
 
     [[nodiscard]] bool owned() const { return m_owned != nullptr; }
     [[nodiscard]] bool timedOut() const { return m_timedOut; }
@@ -372,14 +372,8 @@ DebugOutput SendDebugOutput(const wchar_t* text, const CLogging::DebugMonitorNam
     if (!view.valid() || !senders.valid()) {
         return DebugOutput::NoMonitor;
     }
-    const DWORD locked = WaitFrom(allowance, senders.get());
-    if (locked != WAIT_OBJECT_0 && locked != WAIT_ABANDONED) {
-        return locked == WAIT_TIMEOUT ? DebugOutput::TimedOut : DebugOutput::NoMonitor;
-    }
-    const struct Release {
-        HANDLE mutex;
-        ~Release() { ::ReleaseMutex(mutex); }
-    } release{senders.get()};
+    const MutexHold sending(senders.get(), allowance);
+    if (!sending.owned()) return sending.timedOut() ? DebugOutput::TimedOut : DebugOutput::NoMonitor;
     const DWORD ready = WaitFrom(allowance, bufferReady.get());
     if (ready != WAIT_OBJECT_0) {
         return ready == WAIT_TIMEOUT ? DebugOutput::TimedOut : DebugOutput::NoMonitor;
@@ -835,7 +829,7 @@ std::wstring CLogging::LogFilePath(std::uint32_t index) const
 std::uint32_t CLogging::AppendUnderRotationLock(RecordContext& record)
 {
     const bool mayWait = m_rotationBackOff.MayWait();
-    RotationLock rotation(m_rotationMutex.get(), mayWait ? &record.wait : nullptr);
+    MutexHold rotation(m_rotationMutex.get(), mayWait ? &record.wait : nullptr);
     m_rotationBackOff.Note(rotation.owned(), mayWait && rotation.timedOut());
     // Without the mutex, which another writer kept past the wait, a record empties no file and
     // moves to no other one: those writers may be doing just that. It goes into the file in use,
