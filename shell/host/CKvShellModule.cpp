@@ -103,11 +103,8 @@ bool CKvShellModule::ParseCommandLine(const wchar_t* line, HRESULT* result)
     CopyCut(record.programPath, kProgramPathCharacters - 1, argumentCount > 0 ? argv[0] : L"");
 
     for (int index = 1; index < argumentCount; ++index) {
-        const wchar_t* argument = argv[index];
-        if (argument == nullptr || argument[0] == L'\0') continue;
-        const wchar_t* option = std::wcspbrk(argument, L"-/");
+        const wchar_t* const option = CommandOptionOf(argv[index]);
         if (option == nullptr) continue;
-        ++option;
         if (_wcsicmp(option, L"H") == 0) {
             record.flags |= kCommandFlagHidden;
         } else if (_wcsnicmp(option, L"header:", 7) == 0) {
@@ -247,22 +244,16 @@ HRESULT CKvShellModule::HandOver(ULONGLONG deadline, bool* hostGone)
         case HandOverChannel::Outcome::TimedOut: {
             // The start reports the page as not handed over: the host must not show it later.
             LONG takeBackError = ERROR_SUCCESS;
-            switch (m_handOver->TakeBack(record.bodyUrl, length, &takeBackError)) {
-            case HandOverChannel::TakeBackResult::AlreadyTaken:
-                break;  // the host took it at the last moment
-            case HandOverChannel::TakeBackResult::TakenBack:
-                ETWLOG(ETWLogging::kLevelError, kSource, function,
-                       L"The Host with the given ID: %s did not take the page in %d ms. The page was taken back",
-                       record.hostId, static_cast<int>(kHandOverMilliseconds));
-                return kHandOverNotTaken;
-            case HandOverChannel::TakeBackResult::Failed:
-                ETWLOG(ETWLogging::kLevelError, kSource, function,
-                       L"The Host with the given ID: %s did not take the page in %d ms. The page could not be taken "
-                       L"back. Error: 0x%x",
-                       record.hostId, static_cast<int>(kHandOverMilliseconds), static_cast<DWORD>(takeBackError));
-                return kHandOverNotTaken;
-            }
-            break;
+            const HandOverChannel::TakeBackResult takeBack =
+                m_handOver->TakeBack(record.bodyUrl, length, &takeBackError);
+            if (takeBack == HandOverChannel::TakeBackResult::AlreadyTaken) break;  // taken at the last moment
+            ETWLOG(ETWLogging::kLevelError, kSource, function,
+                   takeBack == HandOverChannel::TakeBackResult::TakenBack
+                       ? L"The Host with the given ID: %s did not take the page in %d ms. The page was taken back"
+                       : L"The Host with the given ID: %s did not take the page in %d ms. The page could not be "
+                         L"taken back. Error: 0x%x",
+                   record.hostId, static_cast<int>(kHandOverMilliseconds), static_cast<DWORD>(takeBackError));
+            return kHandOverNotTaken;
         }
         }
     }

@@ -60,6 +60,12 @@ bool IsSarnUrl(const wchar_t* url) noexcept
     return url != nullptr && std::wcsncmp(url, L"sarn://", 7) == 0;
 }
 
+const wchar_t* CommandOptionOf(const wchar_t* argument) noexcept
+{
+    const wchar_t* const mark = argument != nullptr ? std::wcspbrk(argument, L"-/") : nullptr;
+    return mark != nullptr ? mark + 1 : nullptr;
+}
+
 bool CommandLineNamesHostId(const wchar_t* line) noexcept
 {
     if (line == nullptr || std::wcslen(line) > kCommandLineCharacters - 1) return false;
@@ -69,9 +75,8 @@ bool CommandLineNamesHostId(const wchar_t* line) noexcept
     if (!arguments) return false;
     wchar_t* const* argv = static_cast<wchar_t**>(arguments.get());
     for (int index = 1; index < argumentCount; ++index) {
-        // An option is the text after the argument's first "-" or "/", as the parse reads it.
-        const wchar_t* option = argv[index] != nullptr ? std::wcspbrk(argv[index], L"-/") : nullptr;
-        if (option != nullptr && _wcsnicmp(option + 1, L"id:", 3) == 0 && option[4] != L'\0') return true;
+        const wchar_t* const option = CommandOptionOf(argv[index]);
+        if (option != nullptr && _wcsnicmp(option, L"id:", 3) == 0 && option[3] != L'\0') return true;
     }
     return false;
 }

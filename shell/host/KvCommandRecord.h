@@ -39,6 +39,9 @@ void CopyCut(wchar_t* destination, std::size_t capacity, const wchar_t* source) 
 void LowerCaseField(wchar_t* text, std::size_t capacity) noexcept;
 // Whether url begins with "sarn://" (compared as given: callers lower-case first).
 [[nodiscard]] bool IsSarnUrl(const wchar_t* url) noexcept;
+// The option an argument of the command line holds: the text after its first "-" or "/" (so
+// "x/id:a" holds "id:a"), or null for an argument without one.
+[[nodiscard]] const wchar_t* CommandOptionOf(const wchar_t* argument) noexcept;
 
 // Whether the program's command line goes on to a start with a host ID, by the rules of the
 // module's parse (CKvShellModule::ParseCommandLine): not too long, no registration switch, and an
