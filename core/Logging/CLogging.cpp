@@ -350,6 +350,17 @@ DWORD WaitFrom(WaitAllowance* allowance, HANDLE object)
     return result;
 }
 
+// Whether the monitor's buffer, at the start of a view, can be written whole: whoever made the
+// section may have committed none of its pages (a write there faults), or made them read-only.
+bool WritableBuffer(const void* view)
+{
+    MEMORY_BASIC_INFORMATION region = {};
+    if (::VirtualQuery(view, &region, sizeof region) != sizeof region) return false;
+    constexpr DWORD kWritable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    return region.State == MEM_COMMIT && (region.Protect & kWritable) != 0 && (region.Protect & PAGE_GUARD) == 0 &&
+           region.RegionSize >= CLogging::kDebugMonitorBufferBytes;
+}
+
 // Sends text as OutputDebugStringW does, but with its waits bounded. An attached debugger takes
 // it from OutputDebugStringW itself, which then waits for nothing. Else a monitor, when one
 // listens, gets it through its section: this waits for the senders' mutex and for the monitor to
@@ -369,7 +380,7 @@ DebugOutput SendDebugOutput(const wchar_t* text, const CLogging::DebugMonitorNam
     // A view is whole pages: the buffer's bytes are there whatever size the section was made with.
     const Fundor::ScopedMappedView view(::MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, 0));
     const Fundor::ScopedHandle senders(::CreateMutexExW(nullptr, names.senderMutex.c_str(), 0, SYNCHRONIZE));
-    if (!view.valid() || !senders.valid()) {
+    if (!view.valid() || !senders.valid() || !WritableBuffer(view.get())) {
         return DebugOutput::NoMonitor;
     }
     const MutexHold sending(senders.get(), allowance);

@@ -36,6 +36,7 @@
 //   monitor through the platform's protocol (DebugMonitorNames). The platform's own call,
 //   OutputDebugStringW, waits for the monitors' mutex without a time-out and then up to 10 s for
 //   the monitor; here both waits draw on the record's allowance and have a back-off of their own.
+//   A monitor's buffer whose pages are not committed and writable is left alone.
 // - A wait that ran out starts a back-off for that lock or mutex (for the file's lock only when
 //   the file did not change meanwhile: a stuck holder, not writers taking turns): for
 //   kLockBackOffMs records try it once without waiting, then one record may wait again; a record

@@ -593,11 +593,13 @@ TEST_F(RotationTest, AnExistingFileIsAppendedToAndAnEmptyOneGetsTheMark)
 // lands in it and no other program waits for it.
 class TestMonitor {
 public:
-    TestMonitor()
+    // sectionProtection: how the section's pages are made (SEC_RESERVE: only reserved, and a
+    // write to them faults).
+    explicit TestMonitor(DWORD sectionProtection = PAGE_READWRITE)
         : names{UniqueName(L"dbwin-section"), UniqueName(L"dbwin-ready"), UniqueName(L"dbwin-data"),
                 UniqueName(L"dbwin-senders")}
     {
-        section.reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+        section.reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, sectionProtection, 0,
                                            CLogging::kDebugMonitorBufferBytes, names.section.c_str()));
         bufferReady.reset(::CreateEventW(nullptr, FALSE, FALSE, names.bufferReady.c_str()));
         dataReady.reset(::CreateEventW(nullptr, FALSE, FALSE, names.dataReady.c_str()));
@@ -666,11 +668,14 @@ TEST_F(FileLoggerTest, DebugOutputReachesAMonitorAndNeverWaitsLongForOne)
         bool sendersHeld;  // another thread holds the senders' mutex
         bool sent;
         bool firstWaits;
+        DWORD sectionProtection = PAGE_READWRITE;
     } cases[] = {
         {"a ready monitor", true, true, false, true, false},
         {"senders' mutex held", true, true, true, false, true},
         {"a monitor never ready", true, false, false, false, true},
         {"no monitor", false, false, false, false, false},
+        // Made by another process of the user with its pages only reserved: nothing is written there.
+        {"a section of reserved pages", true, true, false, false, false, PAGE_READWRITE | SEC_RESERVE},
     };
     // Scheduling under Wine on a busy machine. A record that waited took the whole bound; one that
     // did not would need a stall of the machine nearly as long to count as one.
@@ -681,7 +686,7 @@ TEST_F(FileLoggerTest, DebugOutputReachesAMonitorAndNeverWaitsLongForOne)
         SCOPED_TRACE(row.name);
         const std::wstring group = L"dbg" + std::to_wstring(++caseNumber);
         WriteEnciphered(Folder(group) + L"\\log.ini", L"Options", static_cast<int>(CLogging::kOptionDebugger));
-        TestMonitor monitor;
+        TestMonitor monitor(row.sectionProtection);
         ASSERT_TRUE(monitor.valid());
         CLogging::DebugMonitorNames names = monitor.names;
         if (!row.monitor) {
